@@ -1,0 +1,18 @@
+# One target that every library and executable of the project links: language level,
+# warnings, Qt's safety defines and, when asked for, the sanitizers.
+add_library(horavo_options INTERFACE)
+target_compile_features(horavo_options INTERFACE cxx_std_20)
+target_compile_options(horavo_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Woverloaded-virtual)
+target_compile_definitions(horavo_options INTERFACE
+  QT_NO_CAST_FROM_ASCII
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  HORAVO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  HORAVO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  HORAVO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+
+if(HORAVO_SANITIZE)
+  target_compile_options(horavo_options INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(horavo_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+class LineService;
+class MessageBoxes;
+} // namespace platform
+
+namespace tallyon {
+
+class CommandRunner;
+struct Session;
+
+// What the dialer reaches in the timer window.
+class DialerHost {
+public:
+    virtual ~DialerHost() = default;
+    virtual void addtime() = 0;                    // starts a usage row
+    virtual void setStarted(bool started) = 0;     // the recording flag
+    virtual void setTimerInterval(int milliseconds) = 0;
+    virtual void showLoginWindow() = 0;            // modeless
+    virtual void requestUnload() = 0;              // the timer window refuses and hides
+};
+
+// The broadband dialer of the timer window: the phonebook entry to watch, the line
+// test, dialing with the account in use, and hanging up.
+class Dialer {
+public:
+    Dialer(platform::LineService& line, CommandRunner& runner, platform::MessageBoxes& boxes,
+           Session& session, DialerHost& host);
+
+    void discoverEntryName();          // sets entryname()
+    const QString& entryname() const { return entryname_; }
+    bool testc();                      // a connection of entryname() is active
+    void conutionadd();                // dials with the first account in use
+    void hangUpAll();                  // every active connection
+
+    bool dialing() const { return dialing_; }   // inside conutionadd()
+
+private:
+    platform::LineService& line_;
+    CommandRunner& runner_;
+    platform::MessageBoxes& boxes_;
+    Session& session_;
+    DialerHost& host_;
+    QString entryname_;
+    bool dialing_ = false;
+};
+
+} // namespace tallyon

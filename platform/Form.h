@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+
+#include <QWidget>
+
+namespace platform {
+
+class Forms;
+class MessageBoxes;
+
+// A window with the life cycle of the desktop it was written for: loaded (its load
+// handler runs, the window stays hidden), shown modeless (loaded first when needed),
+// hidden, and unloaded (its unload handler may refuse). An unloaded window is gone: the
+// next one shown under its name is a new one. Closing it from the title bar asks for
+// an unload.
+class Form : public QWidget {
+    Q_OBJECT
+public:
+    Form(Forms& forms, MessageBoxes& boxes, QWidget* parent = nullptr);
+    ~Form() override;
+
+    bool loaded() const { return loaded_; }
+    void load();          // runs Form_Load once
+    void showModeless();  // loads first when needed, then shows and raises
+    bool unload();        // false when the unload handler refused
+
+protected:
+    virtual void Form_Load() {}
+    // Return false to refuse the unload (the window stays loaded).
+    virtual bool Form_QueryUnload() { return true; }
+
+    // Runs one event handler: a failure that the user must see becomes one message box
+    // with its text; the program ending at once passes through silently.
+    void handle(const std::function<void()>& handler);
+
+    MessageBoxes& boxes() { return boxes_; }
+    Forms& forms() { return forms_; }
+
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    Forms& forms_;
+    MessageBoxes& boxes_;
+    bool loaded_ = false;
+    bool unloading_ = false;
+};
+
+} // namespace platform

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <functional>
+#include <map>
+
+#include <QPointer>
+#include <QString>
+
+namespace platform {
+
+class Form;
+class Program;
+
+// The program's windows by name, each made by a factory when it is first loaded or
+// shown; a window shown again after it was unloaded is a new one. When the last loaded
+// window is unloaded, the program is told.
+class Forms {
+public:
+    using Factory = std::function<Form*()>;
+
+    explicit Forms(Program& program);
+    ~Forms();
+
+    void define(const QString& name, Factory factory);
+
+    Form* find(const QString& name) const;   // the loaded window, or nullptr
+    Form& load(const QString& name);         // makes and loads it when not loaded
+    Form& show(const QString& name);         // loads when needed, then shows it modeless
+    void unload(const QString& name);        // when loaded
+    int loadedCount() const;
+
+    Program& program() { return program_; }
+
+    // Called by Form
+    void attach(const QString& name, Form* form);
+    void loadedNow(Form* form);
+    void unloadedNow(Form* form);
+
+private:
+    Program& program_;
+    std::map<QString, Factory> factories_;
+    std::map<QString, QPointer<Form>> windows_;
+    int loadedCount_ = 0;
+};
+
+} // namespace platform

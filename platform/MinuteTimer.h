@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class QTimer;
+
+namespace platform {
+
+// A repeating timer. Intervals are given as the program knows them (60,000 ms for the
+// minute tick); the real timer may run at another pace for a whole run (TALLYON_TICK_MS).
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void setInterval(int milliseconds) = 0;  // restarts the count when running
+    virtual int interval() const = 0;
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    virtual bool running() const = 0;
+    virtual void onTimeout(std::function<void()> handler) = 0;
+};
+
+class QtTimer final : public Timer {
+public:
+    // tickOverrideMs > 0 replaces every interval for the whole run.
+    explicit QtTimer(int tickOverrideMs = 0);
+    ~QtTimer() override;
+    void setInterval(int milliseconds) override;
+    int interval() const override;
+    void start() override;
+    void stop() override;
+    bool running() const override;
+    void onTimeout(std::function<void()> handler) override;
+
+private:
+    std::unique_ptr<QTimer> timer_;
+    int interval_ = 0;
+    int tickOverrideMs_ = 0;
+};
+
+// TALLYON_TICK_MS from the environment, or 0 when unset or not a positive number.
+int tickOverrideFromEnvironment();
+
+} // namespace platform

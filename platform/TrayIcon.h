@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+
+#include <QIcon>
+#include <QString>
+
+namespace platform {
+
+// One icon in the desktop's notification area. Activation reports the release of the
+// left button over the icon; nothing else does.
+class TrayIcon {
+public:
+    virtual ~TrayIcon() = default;
+    virtual bool available() const = 0;   // the desktop has a notification area
+    virtual void add(const QIcon& icon, const QString& tip) = 0;
+    virtual void onLeftButtonRelease(std::function<void()> handler) = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include "Schema.h"
+
+struct sqlite3;
+
+namespace store {
+
+class Connection;
+
+// The rows of one statement, all fetched when it opens, on a connection of its own that
+// lives as long as the record set. Rows are kept packed (one byte buffer for the whole
+// set) so that a set of a million rows costs little more than its values.
+//
+// Cursor: first(), next(), atEnd(); a field read without a current row throws.
+// Values: QVariant: null for no value, qlonglong, double, bool (yes/no columns) or QString.
+// Writes: addNew()/setValue()/update(), setValue()/update() on the current row, and
+// deleteCurrent(), each written to the file at once, located by the row's rowid and
+// checked against the values that were read (optimistic locking).
+class RecordSet {
+public:
+    RecordSet(std::unique_ptr<Connection> connection, const QString& sql);
+    ~RecordSet();
+    RecordSet(const RecordSet&) = delete;
+    RecordSet& operator=(const RecordSet&) = delete;
+
+    // Shape
+    int fieldCount() const;
+    QString fieldName(int field) const;      // the name the statement gives (its "as" alias)
+    int fieldIndex(const QString& name) const; // -1 when there is no such field
+    ColumnKind fieldKind(int field) const;
+    bool updatable() const;                  // the statement reads one table, rowids known
+
+    // Rows and cursor
+    std::size_t rowCount() const;
+    bool atEnd() const;                      // no current row (also true when empty)
+    bool atStart() const;                    // true before first() only for an empty set
+    void first();
+    void next();
+    void moveTo(std::size_t row);            // row < rowCount()
+    std::size_t position() const;            // the current row; rowCount() at the end
+
+    // Values of the current row (or the row being added)
+    QVariant value(int field) const;
+    QVariant value(const QString& name) const;
+    void setValue(int field, const QVariant& value);
+    void setValue(const QString& name, const QVariant& value);
+
+    // Random access for views, without moving the cursor
+    QVariant valueAt(std::size_t row, int field) const;
+
+    // Changes
+    void addNew();          // starts a new row; update() writes it and makes it current
+    void update();          // writes the pending changes of the current (or new) row
+    void cancelUpdate();    // forgets pending changes
+    bool editing() const;   // changes are pending
+    void deleteCurrent();   // deletes the current row; the cursor moves to the row after it
+
+    // Bytes held for the rows (the packed buffer and the row index), for measurement.
+    std::size_t storageBytes() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace store

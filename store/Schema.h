@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace store {
+
+// The three tables of horavo.mdb and what each column holds. Neither program creates
+// the file; the setup tool does, from this one definition.
+enum class ColumnKind {
+    Text,      // free text
+    Integer16, // 16-bit signed whole number (permission code)
+    Integer,   // whole number (minutes)
+    Real,      // floating-point number (price)
+    YesNo,     // stored as 0 or 1, read as a bool
+    Date,      // "YYYY-MM-DD"
+    Time,      // "HH:MM:SS", 24-hour
+};
+
+// The kind of table.column, or Text for a column the schema does not name.
+ColumnKind columnKind(const QString& table, const QString& column);
+
+// "create table ..." statements for a new database file, in order.
+const char* const* createStatements();
+
+inline constexpr const char* kDatabaseFileName = "horavo.mdb";
+
+} // namespace store

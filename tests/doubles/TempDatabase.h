@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+namespace doubles {
+
+// A fresh horavo.mdb with the three tables in a temporary folder that is the current
+// working directory while this lives (the programs open the file from there).
+class TempDatabase {
+public:
+    TempDatabase();
+    ~TempDatabase();
+    TempDatabase(const TempDatabase&) = delete;
+    TempDatabase& operator=(const TempDatabase&) = delete;
+
+    QString folder() const { return dir_.path(); }
+    QString path() const;
+
+    // Runs statements directly on the file (setting up rows, reading them back).
+    void exec(const QString& sql) const;
+    // The first column of the first row, or a null QVariant when there is none.
+    QVariant scalar(const QString& sql) const;
+    // Every row, columns joined by "|", NULL as "<null>".
+    QStringList rows(const QString& sql) const;
+
+private:
+    QTemporaryDir dir_;
+    QString previousFolder_;
+};
+
+} // namespace doubles
