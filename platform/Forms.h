@@ -32,7 +32,6 @@ public:
     Program& program() { return program_; }
 
     // Called by Form
-    void attach(const QString& name, Form* form);
     void loadedNow(Form* form);
     void unloadedNow(Form* form);
 
@@ -41,6 +40,7 @@ private:
     std::map<QString, Factory> factories_;
     std::map<QString, QPointer<Form>> windows_;
     int loadedCount_ = 0;
+    bool closing_ = false;
 };
 
 } // namespace platform

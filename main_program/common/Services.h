@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace platform {
+class Clock;
+class Forms;
+class LineService;
+class MessageBoxes;
+class OtherCopy;
+class Program;
+class ProgramLauncher;
+class Timer;
+class TrayIcon;
+} // namespace platform
+
+namespace tallyon {
+
+class CommandRunner;
+struct Session;
+
+// Everything a window of Tallyon reaches outside itself. The program fills it with the
+// real Qt/Linux services; tests fill it with doubles.
+struct Services {
+    platform::Forms& forms;
+    platform::MessageBoxes& boxes;
+    platform::Program& program;
+    platform::ProgramLauncher& launcher;
+    platform::OtherCopy& otherCopy;
+    platform::Clock& clock;
+    platform::LineService& line;
+    CommandRunner& runner;
+    Session& session;
+    std::function<std::unique_ptr<platform::Timer>()> makeTimer;
+    std::function<std::unique_ptr<platform::TrayIcon>()> makeTrayIcon;
+};
+
+// The publisher's pages that the link labels open.
+inline constexpr const char* kHomePage = "https://horavo.example.org/";
+inline constexpr const char* kForumPage = "https://horavo.example.org/forum/";
+
+} // namespace tallyon

@@ -1,0 +1,80 @@
+#include "Form.h"
+
+#include <exception>
+
+#include <QCloseEvent>
+
+#include "Forms.h"
+#include "MessageBoxes.h"
+#include "Program.h"
+
+namespace platform {
+
+Form::Form(Forms& forms, MessageBoxes& boxes, QWidget* parent)
+    : QWidget(parent), forms_(forms), boxes_(boxes)
+{
+}
+
+Form::~Form()
+{
+    if (loaded_)
+        forms_.unloadedNow(this);
+}
+
+void Form::load()
+{
+    if (loaded_)
+        return;
+    loaded_ = true;
+    forms_.loadedNow(this);
+    handle([this] { Form_Load(); });
+}
+
+void Form::showModeless()
+{
+    load();
+    if (!loaded_)
+        return;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+bool Form::unload()
+{
+    if (!loaded_ || unloading_)
+        return true;
+    bool accepted = true;
+    handle([&] { accepted = Form_QueryUnload(); });
+    if (!accepted)
+        return false;
+    unloading_ = true;
+    loaded_ = false;
+    hide();
+    deleteLater();
+    forms_.unloadedNow(this);
+    return true;
+}
+
+void Form::handle(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const ProgramEnded&) {
+        // The program ended at once inside the handler; nothing more runs.
+    } catch (const std::exception& error) {
+        // Store and launch failures carry their text in UTF-8.
+        boxes_.show(QString::fromUtf8(error.what()));
+    }
+}
+
+void Form::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    if (!loaded_ || unloading_)
+        return;
+    unload();
+}
+
+} // namespace platform
