@@ -3,6 +3,8 @@
 #include <exception>
 
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPushButton>
 
 #include "Forms.h"
 #include "MessageBoxes.h"
@@ -67,6 +69,35 @@ void Form::handle(const std::function<void()>& handler)
         // Store and launch failures carry their text in UTF-8.
         boxes_.show(QString::fromUtf8(error.what()));
     }
+}
+
+void Form::setDefaultButton(QPushButton* button)
+{
+    defaultButton_ = button;
+    button->setDefault(true);
+}
+
+void Form::setCancelButton(QPushButton* button)
+{
+    cancelButton_ = button;
+}
+
+void Form::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        QPushButton* target = focused ? focused : defaultButton_.data();
+        if (target && target->isEnabled()) {
+            target->click();
+            return;
+        }
+    }
+    if (event->key() == Qt::Key_Escape && cancelButton_ && cancelButton_->isEnabled()) {
+        cancelButton_->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Form::closeEvent(QCloseEvent* event)

@@ -2,7 +2,10 @@
 
 #include <functional>
 
+#include <QPointer>
 #include <QWidget>
+
+class QPushButton;
 
 namespace platform {
 
@@ -34,16 +37,24 @@ protected:
     // with its text; the program ending at once passes through silently.
     void handle(const std::function<void()>& handler);
 
+    // Enter clicks the default button unless another button has the focus (then that
+    // one); Esc clicks the cancel button.
+    void setDefaultButton(QPushButton* button);
+    void setCancelButton(QPushButton* button);
+
     MessageBoxes& boxes() { return boxes_; }
     Forms& forms() { return forms_; }
 
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     Forms& forms_;
     MessageBoxes& boxes_;
     bool loaded_ = false;
     bool unloading_ = false;
+    QPointer<QPushButton> defaultButton_;
+    QPointer<QPushButton> cancelButton_;
 };
 
 } // namespace platform
