@@ -1,7 +1,10 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <vector>
+
+#include <QStringList>
 
 #include "MessageBoxes.h"
 
