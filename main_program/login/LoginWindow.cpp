@@ -1,0 +1,210 @@
+#include "LoginWindow.h"
+
+#include <limits>
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "Esql.h"
+#include "Fonts.h"
+#include "Forms.h"
+#include "MessageBoxes.h"
+#include "NumberFormat.h"
+#include "OtherCopy.h"
+#include "Program.h"
+#include "ProgramLauncher.h"
+#include "Services.h"
+#include "Session.h"
+#include "SqlText.h"
+#include "WindowNames.h"
+
+namespace tallyon {
+
+namespace {
+
+// A permission code as the login acts on it: a stored value that is no 16-bit whole
+// number (none at all, text, out of range) is an unknown code, which opens nothing.
+qint16 permissionCode(const QVariant& stored)
+{
+    bool ok = false;
+    const qlonglong code = stored.toLongLong(&ok);
+    if (stored.isNull() || !ok || code < std::numeric_limits<qint16>::min()
+        || code > std::numeric_limits<qint16>::max())
+        return 0;
+    return static_cast<qint16>(code);
+}
+
+} // namespace
+
+Form1::Form1(Services& services, QWidget* parent)
+    : Form(services.forms, services.boxes, parent), services_(services)
+{
+    setWindowTitle(QStringLiteral("登录界面 by Zendrik"));
+
+    Label1 = new QLabel(QStringLiteral("用户登录"), this);
+    Label1->setFont(platform::kaiTi(18, true));
+    Label1->setAlignment(Qt::AlignCenter);
+    Label2 = new QLabel(QStringLiteral("用户名："), this);
+    Text1 = new QLineEdit(this);
+    Label3 = new QLabel(QStringLiteral("密  码："), this);
+    Text2 = new QLineEdit(this);
+    platform::makePasswordBox(*Text2);
+    Command3 = new QPushButton(QStringLiteral("查  询"), this);
+    Command1 = new QPushButton(QStringLiteral("登  录"), this);
+    Command2 = new QPushButton(QStringLiteral("取  消"), this);
+    Label4 = new platform::LinkLabel(QStringLiteral("Zendrik 出品"), this);
+    Command4 = new QPushButton(QStringLiteral("注册"), this);
+    Command4->setMaximumWidth(60);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(Label2, 0, 0);
+    fields->addWidget(Text1, 0, 1);
+    fields->addWidget(Label3, 1, 0);
+    fields->addWidget(Text2, 1, 1);
+    fields->setColumnMinimumWidth(1, 180);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Command3);
+    buttons->addWidget(Command1);
+    buttons->addWidget(Command2);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(Label4);
+    bottom->addStretch();
+    bottom->addWidget(Command4);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 16, 24, 12);
+    layout->setSpacing(12);
+    layout->addWidget(Label1);
+    layout->addLayout(fields);
+    layout->addLayout(buttons);
+    layout->addLayout(bottom);
+
+    setDefaultButton(Command1);
+    setCancelButton(Command2);
+    setTabOrder(Text1, Text2);
+    setTabOrder(Text2, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Command4);
+    Text1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Label4, &platform::LinkLabel::clicked, this, &Form1::Label4_Click);
+}
+
+void Form1::Form_Load()
+{
+    if (services_.otherCopy.running()) {
+        boxes().show(QStringLiteral("程序已经运行！！！"), windows::applicationTitle);
+        services_.program.endAtOnce();
+    }
+}
+
+bool Form1::loginyz(const QString& name, const QString& password)
+{
+    const auto users = store::Esql(QStringLiteral("select * from users where iuser='")
+                                   + store::escapeQuotes(name) + QStringLiteral("'"));
+    if (users->atEnd())
+        return false;
+    // A password with no value at all is an empty password, not any password.
+    const QString stored = users->value(QStringLiteral("passw")).toString();
+    if (stored != password)
+        return false;
+    permission_ = permissionCode(users->value(QStringLiteral("quanxian")));
+    return true;
+}
+
+bool Form1::bothEmpty()
+{
+    if (!Text1->text().isEmpty() || !Text2->text().isEmpty())
+        return false;
+    boxes().show(QStringLiteral("用户名和密码不能为空!"), QStringLiteral("警告"));
+    return true;
+}
+
+void Form1::Command1_Click()
+{
+    handle([this] {
+        if (bothEmpty())
+            return;
+        if (!loginyz(Text1->text(), Text2->text())) {
+            boxes().show(QStringLiteral("登录失败,用户名和密码不正确！"), QStringLiteral("登录错误"));
+            Text1->setFocus();
+            return;
+        }
+        services_.session.guser = Text1->text();
+        switch (permission_) {
+        case 1:
+            forms().show(windows::administration);
+            break;
+        case 3:
+            usageReminder();
+            [[fallthrough]];
+        case 2:
+            forms().load(windows::timer);
+            break;
+        case 4:
+            boxes().show(QStringLiteral("对不起，你的权限不够，或者你的用户名没有通过管理员审核！"),
+                         windows::applicationTitle);
+            services_.program.endAtOnce();
+        default:
+            break;
+        }
+    });
+}
+
+void Form1::usageReminder()
+{
+    const auto rows = store::Esql(QStringLiteral("select * from internet where iuser='")
+                                  + store::escapeQuotes(services_.session.guser) + QStringLiteral("'"));
+    // Summed wide: no realistic total can overflow it.
+    qint64 minutes = 0;
+    for (rows->first(); !rows->atEnd(); rows->next())
+        minutes += rows->value(QStringLiteral("itime")).toLongLong();
+    const double hours = static_cast<double>(minutes) / 60.0;
+    if (hours > 500.0) {
+        boxes().show(QStringLiteral("请注意，你现在已经使用") + formatDouble(hours) + QStringLiteral("小时！！"),
+                     windows::applicationTitle);
+    }
+}
+
+void Form1::Command2_Click()
+{
+    handle([this] { services_.program.endAtOnce(); });
+}
+
+void Form1::Command3_Click()
+{
+    handle([this] {
+        if (bothEmpty())
+            return;
+        if (!loginyz(Text1->text(), Text2->text())) {
+            boxes().show(QStringLiteral("登录查询失败,用户名和密码不正确！"), QStringLiteral("登录错误"));
+            Text1->setFocus();
+            return;
+        }
+        services_.session.guser = Text1->text();
+        forms().show(windows::history);
+    });
+}
+
+void Form1::Command4_Click()
+{
+    handle([this] { services_.launcher.start(QString::fromLatin1(platform::kSignovaCommand)); });
+}
+
+void Form1::Label4_Click()
+{
+    handle([this] {
+        services_.launcher.start(QString::fromLatin1(platform::kBrowserPath) + QLatin1Char(' ')
+                                 + QString::fromLatin1(kHomePage));
+    });
+}
+
+} // namespace tallyon
