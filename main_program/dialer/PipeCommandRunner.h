@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "CommandRunner.h"
+
+namespace tallyon {
+
+// The command runner on a POSIX pipe: the program is started directly (no shell), with
+// standard output and standard error on one pipe and standard input on /dev/null, and
+// its output is read until the pipe ends while pending window events keep running.
+class PipeCommandRunner final : public CommandRunner {
+public:
+    // `timeLimit` is accepted and ignored: the output is always read to its end.
+    QString runcmd(const QString& command, int readSize, int timeLimit) override;
+
+    // The words of a command line: split at blanks, nothing quoted or expanded.
+    static QStringList splitWords(const QString& command);
+    // The program file for `name`: a name with a slash as it is; otherwise the folder of
+    // the running executable first, then PATH. Empty when nothing executable is found.
+    static QString findProgram(const QString& name);
+};
+
+} // namespace tallyon

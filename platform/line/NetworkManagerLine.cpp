@@ -1,0 +1,241 @@
+#include "NetworkManagerLine.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "ToolProcess.h"
+
+namespace platform {
+
+namespace {
+
+const QString kNmcli = QStringLiteral("nmcli");
+const QString kPppoeType = QStringLiteral("pppoe");
+constexpr int kQueryMilliseconds = 15000;
+
+// nmcli's documented exit codes.
+constexpr int kNmcliTimeout = 3;
+constexpr int kNmcliActivationFailed = 4;
+constexpr int kNmcliNotRunning = 8;
+constexpr int kNmcliNoSuchConnection = 10;
+
+QStringList outputLines(const ToolResult& result)
+{
+    return QString::fromUtf8(result.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString describe(const ToolResult& result)
+{
+    if (!result.started)
+        return QStringLiteral("nmcli cannot be run");
+    const QString said = QString::fromUtf8(result.errors + result.output).trimmed();
+    return said.isEmpty() ? QStringLiteral("nmcli ended with %1").arg(result.exitCode) : said;
+}
+
+DialResult failed(int error, QString detail = {})
+{
+    DialResult result;
+    result.error = error;
+    result.detail = std::move(detail);
+    return result;
+}
+
+int errorForQuery(const ToolResult& result)
+{
+    if (result.started && result.exitCode == kNmcliNoSuchConnection)
+        return lineerror::kNoSuchEntry;
+    return lineerror::kServiceUnavailable;
+}
+
+} // namespace
+
+NetworkManagerLine::NetworkManagerLine(NetworkManagerOptions options) : options_(std::move(options)) {}
+
+QStringList NetworkManagerLine::phonebookEntries()
+{
+    const ToolResult listing = runTool(
+        kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,TYPE"),
+                 QStringLiteral("connection"), QStringLiteral("show")},
+        kQueryMilliseconds);
+    QStringList entries;
+    if (listing.exitCode != 0)
+        return entries;
+    for (const QString& line : outputLines(listing)) {
+        const QStringList fields = splitTerseLine(line);
+        if (fields.size() >= 2 && fields.at(1) == kPppoeType)
+            entries << fields.at(0);
+    }
+    return entries;
+}
+
+QList<ActiveConnection> NetworkManagerLine::activeConnections()
+{
+    const ToolResult listing = runTool(
+        kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,TYPE,ACTIVE-PATH"),
+                 QStringLiteral("connection"), QStringLiteral("show"), QStringLiteral("--active")},
+        kQueryMilliseconds);
+    QList<ActiveConnection> connections;
+    if (listing.exitCode != 0)
+        return connections;
+    for (const QString& line : outputLines(listing)) {
+        const QStringList fields = splitTerseLine(line);
+        if (fields.size() >= 3 && fields.at(1) == kPppoeType)
+            connections << ActiveConnection{fields.at(0), fields.at(2)};
+    }
+    return connections;
+}
+
+void NetworkManagerLine::hangUp(const QString& handle)
+{
+    runTool(kNmcli, {QStringLiteral("connection"), QStringLiteral("down"), QStringLiteral("apath"), handle},
+            kQueryMilliseconds);
+}
+
+DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QString>& user,
+                                    const std::optional<QString>& password, const Progress& progress)
+{
+    if (progress)
+        progress(DialStage::Connecting);
+
+    const ToolResult running = runTool(
+        kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("RUNNING"),
+                 QStringLiteral("general")},
+        kQueryMilliseconds);
+    if (running.exitCode != 0)
+        return failed(lineerror::kServiceUnavailable, describe(running));
+    if (!phonebookEntries().contains(entry))
+        return failed(lineerror::kNoSuchEntry);
+    for (const ActiveConnection& connection : activeConnections()) {
+        if (connection.entryName == entry) {
+            DialResult result;
+            result.alreadyConnected = true;
+            return result;
+        }
+    }
+
+    // The account is set for this activation only (--temporary keeps it off the disk);
+    // a password marked "not saved" makes NetworkManager ask nmcli, which answers from
+    // the private passwd-file rather than from the command line, where anyone could read it.
+    QStringList settings;
+    if (user)
+        settings << QStringLiteral("pppoe.username") << *user;
+    if (password)
+        settings << QStringLiteral("pppoe.password-flags") << QStringLiteral("2");
+    if (!settings.isEmpty()) {
+        const ToolResult modified = runTool(
+            kNmcli, QStringList{QStringLiteral("connection"), QStringLiteral("modify"),
+                                QStringLiteral("--temporary"), QStringLiteral("id"), entry}
+                        + settings,
+            kQueryMilliseconds);
+        if (modified.exitCode != 0)
+            return failed(errorForQuery(modified), describe(modified));
+    }
+
+    QTemporaryDir secretsFolder; // created with mode 0700
+    QStringList upArguments{QStringLiteral("--wait"), QString::number(options_.activationSeconds),
+                            QStringLiteral("connection"), QStringLiteral("up"), QStringLiteral("id"),
+                            entry};
+    if (password) {
+        if (!secretsFolder.isValid())
+            return failed(lineerror::kServiceUnavailable,
+                          QStringLiteral("no private folder for the password"));
+        const QString secretsPath = secretsFolder.filePath(QStringLiteral("secrets"));
+        QFile secrets(secretsPath);
+        if (!secrets.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+            || secrets.write(QStringLiteral("pppoe.password:%1\n").arg(*password).toUtf8()) < 0
+            || !secrets.flush())
+            return failed(lineerror::kServiceUnavailable,
+                          QStringLiteral("cannot write the password file"));
+        secrets.close();
+        upArguments << QStringLiteral("passwd-file") << secretsPath;
+    }
+
+    if (progress)
+        progress(DialStage::Authenticating);
+    const ToolResult up = runTool(kNmcli, upArguments, (options_.activationSeconds + 15) * 1000);
+    if (up.started && !up.timedOut && up.exitCode == 0) {
+        if (progress)
+            progress(DialStage::Registering);
+        return {};
+    }
+    if (!up.started)
+        return failed(lineerror::kServiceUnavailable, describe(up));
+    if (up.timedOut || up.exitCode == kNmcliTimeout || up.exitCode == kNmcliActivationFailed)
+        return failed(activationFailure(entry), describe(up));
+    if (up.exitCode == kNmcliNoSuchConnection)
+        return failed(lineerror::kNoSuchEntry, describe(up));
+    return failed(lineerror::kServiceUnavailable, describe(up));
+}
+
+int NetworkManagerLine::failureNumber(Probe probe, std::optional<bool> carrier)
+{
+    switch (probe) {
+    case Probe::Answered:
+        return lineerror::kAuthenticationRefused;
+    case Probe::Silent:
+        return lineerror::kNoAnswer;
+    case Probe::Unknown:
+        break;
+    }
+    return carrier == false ? lineerror::kNoAnswer : lineerror::kAuthenticationRefused;
+}
+
+int NetworkManagerLine::activationFailure(const QString& entry) const
+{
+    const QString interface = parentInterface(entry);
+    if (interface.isEmpty())
+        return failureNumber(Probe::Unknown, std::nullopt);
+    const std::optional<bool> hasCarrier = carrier(interface);
+    if (hasCarrier == false)
+        return lineerror::kNoAnswer;
+    return failureNumber(probeAccessConcentrator(interface), hasCarrier);
+}
+
+QString NetworkManagerLine::parentInterface(const QString& entry) const
+{
+    for (const QString& property : {QStringLiteral("pppoe.parent"),
+                                    QStringLiteral("connection.interface-name")}) {
+        const ToolResult value = runTool(
+            kNmcli, {QStringLiteral("-t"), QStringLiteral("-g"), property, QStringLiteral("connection"),
+                     QStringLiteral("show"), QStringLiteral("id"), entry},
+            kQueryMilliseconds);
+        if (value.exitCode != 0)
+            continue;
+        const QString name = QString::fromUtf8(value.output).trimmed();
+        if (!name.isEmpty() && name != QLatin1String("--"))
+            return name;
+    }
+    return {};
+}
+
+std::optional<bool> NetworkManagerLine::carrier(const QString& interface) const
+{
+    QFile file(options_.sysClassNet + QLatin1Char('/') + interface + QStringLiteral("/carrier"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray value = file.readAll().trimmed();
+    if (value == "1")
+        return true;
+    if (value == "0")
+        return false;
+    return std::nullopt;
+}
+
+NetworkManagerLine::Probe NetworkManagerLine::probeAccessConcentrator(const QString& interface) const
+{
+    const ToolResult discovery =
+        runTool(QStringLiteral("pppoe-discovery"), {QStringLiteral("-I"), interface},
+                options_.probeMilliseconds, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (!discovery.started)
+        return Probe::Unknown;
+    const QByteArray said = discovery.output + discovery.errors;
+    if (said.contains("Access-Concentrator"))
+        return Probe::Answered;
+    // A PADO comes back within milliseconds; still waiting at the end means nobody answers.
+    if (discovery.timedOut || said.contains("Timeout waiting for PADO"))
+        return Probe::Silent;
+    return Probe::Unknown;
+}
+
+} // namespace platform

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+#include "DialableLine.h"
+
+namespace platform {
+
+struct NetworkManagerOptions {
+    QString sysClassNet = QStringLiteral("/sys/class/net"); // where link carriers are read
+    int activationSeconds = 60;                               // nmcli --wait for a dial
+    int probeMilliseconds = 20000;                            // pppoe-discovery at most
+};
+
+// The line service on NetworkManager, through its command-line client nmcli: the entries
+// are its PPPoE profiles in nmcli's order, the connections its active PPPoE connections
+// (handle: the active connection's D-Bus path). When NetworkManager is not running or
+// nmcli is missing, both lists are empty and a dial fails with 711.
+class NetworkManagerLine final : public DialableLine {
+public:
+    explicit NetworkManagerLine(NetworkManagerOptions options = {});
+
+    QStringList phonebookEntries() override;
+    QList<ActiveConnection> activeConnections() override;
+    void hangUp(const QString& handle) override;
+    DialResult dial(const QString& entry, const std::optional<QString>& user,
+                    const std::optional<QString>& password, const Progress& progress) override;
+
+    // Whether an access concentrator answered a PPPoE discovery on the profile's
+    // interface.
+    enum class Probe { Answered, Silent, Unknown };
+    // NetworkManager reports every PPP failure alike; this tells a line that nobody
+    // answers on (678) from a refused login (691). When the probe could not be made, a
+    // cable known to be out still means 678; otherwise the failure counts as 691.
+    static int failureNumber(Probe probe, std::optional<bool> carrier);
+
+private:
+    Probe probeAccessConcentrator(const QString& interface) const;
+    std::optional<bool> carrier(const QString& interface) const;
+    QString parentInterface(const QString& entry) const;
+    int activationFailure(const QString& entry) const;
+
+    NetworkManagerOptions options_;
+};
+
+} // namespace platform

@@ -1,0 +1,215 @@
+#include "SimLine.h"
+
+#include <algorithm>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QSaveFile>
+
+namespace platform {
+
+namespace {
+
+constexpr int kLockWaitMilliseconds = 10000;
+
+class LineLock {
+public:
+    explicit LineLock(const QString& path) : lock_(path + QStringLiteral(".lock"))
+    {
+        lock_.setStaleLockTime(kLockWaitMilliseconds);
+        if (!lock_.tryLock(kLockWaitMilliseconds))
+            throw SimLineError(QStringLiteral("the simulated line %1 is locked").arg(path));
+    }
+
+private:
+    QLockFile lock_;
+};
+
+} // namespace
+
+SimLineState SimLineState::demo()
+{
+    SimLineState state;
+    state.entries = {QStringLiteral("宽带连接")};
+    state.accounts.insert(QStringLiteral("demo"), QStringLiteral("demo"));
+    return state;
+}
+
+QByteArray SimLineState::toJson() const
+{
+    QJsonObject accountObject;
+    for (auto it = accounts.cbegin(); it != accounts.cend(); ++it)
+        accountObject.insert(it.key(), it.value());
+    QJsonArray activeArray;
+    for (const SimConnection& connection : active)
+        activeArray.append(QJsonObject{{QStringLiteral("handle"), connection.handle},
+                                       {QStringLiteral("entry"), connection.entry}});
+    const QJsonObject root{{QStringLiteral("entries"), QJsonArray::fromStringList(entries)},
+                           {QStringLiteral("accounts"), accountObject},
+                           {QStringLiteral("cable"), cable},
+                           {QStringLiteral("active"), activeArray}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+SimLineState SimLineState::fromJson(const QByteArray& json)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        throw SimLineError(QStringLiteral("not a simulated line: %1").arg(parseError.errorString()));
+    const QJsonObject root = document.object();
+
+    SimLineState state;
+    for (const QJsonValue& entry : root.value(QStringLiteral("entries")).toArray())
+        state.entries << entry.toString();
+    const QJsonObject accountObject = root.value(QStringLiteral("accounts")).toObject();
+    for (auto it = accountObject.constBegin(); it != accountObject.constEnd(); ++it)
+        state.accounts.insert(it.key(), it.value().toString());
+    state.cable = root.value(QStringLiteral("cable")).toBool(true);
+    if (state.cable) {
+        for (const QJsonValue& value : root.value(QStringLiteral("active")).toArray()) {
+            const QJsonObject connection = value.toObject();
+            state.active << SimConnection{connection.value(QStringLiteral("handle")).toInt(),
+                                          connection.value(QStringLiteral("entry")).toString()};
+        }
+    }
+    return state;
+}
+
+void SimLineState::unplug()
+{
+    cable = false;
+    active.clear();
+}
+
+int SimLineState::connect(const QString& entry)
+{
+    int handle = 1;
+    for (const SimConnection& connection : active)
+        handle = std::max(handle, connection.handle + 1);
+    active << SimConnection{handle, entry};
+    return handle;
+}
+
+bool SimLineState::drop(int handle)
+{
+    return active.removeIf([handle](const SimConnection& c) { return c.handle == handle; }) > 0;
+}
+
+SimLineFile::SimLineFile(QString path) : path_(std::move(path)) {}
+
+SimLineState SimLineFile::readUnlocked() const
+{
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly))
+        throw SimLineError(QStringLiteral("cannot read the simulated line %1: %2")
+                               .arg(path_, file.errorString()));
+    return SimLineState::fromJson(file.readAll());
+}
+
+void SimLineFile::writeUnlocked(const SimLineState& state) const
+{
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(state.toJson()) < 0 || !file.commit())
+        throw SimLineError(QStringLiteral("cannot write the simulated line %1: %2")
+                               .arg(path_, file.errorString()));
+}
+
+SimLineState SimLineFile::read() const
+{
+    LineLock lock(path_);
+    return readUnlocked();
+}
+
+void SimLineFile::write(const SimLineState& state) const
+{
+    LineLock lock(path_);
+    writeUnlocked(state);
+}
+
+SimLineState SimLineFile::modify(const std::function<void(SimLineState&)>& change) const
+{
+    LineLock lock(path_);
+    SimLineState state = readUnlocked();
+    change(state);
+    writeUnlocked(state);
+    return state;
+}
+
+QStringList SimLineService::phonebookEntries()
+{
+    try {
+        return file_.read().entries;
+    } catch (const SimLineError&) {
+        return {};
+    }
+}
+
+QList<ActiveConnection> SimLineService::activeConnections()
+{
+    QList<ActiveConnection> connections;
+    try {
+        for (const SimConnection& connection : file_.read().active)
+            connections << ActiveConnection{connection.entry, QString::number(connection.handle)};
+    } catch (const SimLineError&) {
+    }
+    return connections;
+}
+
+void SimLineService::hangUp(const QString& handle)
+{
+    bool isNumber = false;
+    const int number = handle.toInt(&isNumber);
+    if (!isNumber)
+        return;
+    try {
+        file_.modify([number](SimLineState& state) { state.drop(number); });
+    } catch (const SimLineError&) {
+    }
+}
+
+DialResult SimLineService::dial(const QString& entry, const std::optional<QString>& user,
+                                const std::optional<QString>& password, const Progress& progress)
+{
+    if (progress)
+        progress(DialStage::Connecting);
+    DialResult result;
+    try {
+        file_.modify([&](SimLineState& state) {
+            if (!state.entries.contains(entry)) {
+                result.error = lineerror::kNoSuchEntry;
+                return;
+            }
+            if (!state.cable) {
+                result.error = lineerror::kNoAnswer;
+                return;
+            }
+            for (const SimConnection& connection : state.active) {
+                if (connection.entry == entry) {
+                    result.alreadyConnected = true;
+                    return;
+                }
+            }
+            const auto account = state.accounts.constFind(user.value_or(QString()));
+            if (account == state.accounts.cend() || *account != password.value_or(QString())) {
+                result.error = lineerror::kAuthenticationRefused;
+                return;
+            }
+            state.connect(entry);
+        });
+    } catch (const SimLineError& error) {
+        result.error = lineerror::kServiceUnavailable;
+        result.detail = error.message();
+    }
+    if (progress && !result.alreadyConnected
+        && (result.connected() || result.error == lineerror::kAuthenticationRefused))
+        progress(DialStage::Authenticating);
+    if (progress && result.connected() && !result.alreadyConnected)
+        progress(DialStage::Registering);
+    return result;
+}
+
+} // namespace platform
