@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "Dialer.h"
+#include "FakeCommandRunner.h"
+#include "FakeLineService.h"
+#include "ScriptedMessageBoxes.h"
+#include "Session.h"
+#include "StoreError.h"
+#include "TempDatabase.h"
+
+namespace {
+
+const QString kBroadband = QStringLiteral("宽带连接");
+const QString kNoAnswerMessage = QStringLiteral("远程主机没有反应，请你查看一下你的线路是否有问题！");
+const QString kRefusedMessage = QStringLiteral("你的用户名和密码有问题，请你查证后再试！");
+const QString kEmptyTableMessage = QStringLiteral("对不起，卡号记录为空，请你用管理员的身份登录添加！");
+
+class RecordingHost final : public tallyon::DialerHost {
+public:
+    int addtimes = 0;
+    bool started = false;
+    int interval = -1;
+    int loginWindowsShown = 0;
+    int unloadRequests = 0;
+
+    void addtime() override { ++addtimes; }
+    void setStarted(bool value) override { started = value; }
+    void setTimerInterval(int milliseconds) override { interval = milliseconds; }
+    void showLoginWindow() override { ++loginWindowsShown; }
+    void requestUnload() override { ++unloadRequests; }
+};
+
+class DialerTest : public ::testing::Test {
+protected:
+    void addAccount(const QString& user, const QString& password, const QString& useyn,
+                    const QString& price)
+    {
+        db.exec(QStringLiteral("insert into knumber(kuser, kpassw, useyn, price) values('%1', '%2', %3, %4)")
+                    .arg(user, password, useyn, price));
+    }
+
+    bool connectedAsBefore() const
+    {
+        return host.addtimes == 1 && host.started && host.interval == 60000;
+    }
+    bool untouchedHost() const
+    {
+        return host.addtimes == 0 && !host.started && host.interval == -1
+            && host.loginWindowsShown == 0 && host.unloadRequests == 0;
+    }
+
+    doubles::TempDatabase db;
+    doubles::FakeLineService line;
+    doubles::FakeCommandRunner runner;
+    doubles::ScriptedMessageBoxes boxes;
+    tallyon::Session session;
+    RecordingHost host;
+    tallyon::Dialer dialer{line, runner, boxes, session, host};
+};
+
+// ---- Classifying what rasdial wrote ------------------------------------------------
+
+struct Outcome {
+    const char* name;
+    QString output;
+    QString message; // empty: counts as connected
+};
+
+class DialOutcome : public DialerTest, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(DialOutcome, ShowsTheMessageOrStartsRecording)
+{
+    addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1.5"));
+    runner.output = GetParam().output;
+
+    dialer.conutionadd();
+
+    if (GetParam().message.isEmpty()) {
+        EXPECT_TRUE(boxes.shown.empty()) << boxes.prompts().join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(connectedAsBefore());
+    } else {
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.last().prompt, GetParam().message);
+        EXPECT_EQ(boxes.last().title, QStringLiteral("Pomerix"));
+        EXPECT_EQ(boxes.last().buttons, platform::Buttons::Ok);
+        EXPECT_TRUE(untouchedHost()) << "no usage row, recording flag and timer left alone";
+    }
+    EXPECT_FLOAT_EQ(session.gprice, 1.5f) << "the price is set whatever the outcome";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ClassificationTable, DialOutcome,
+    ::testing::Values(
+        Outcome{"NoAnswer", QStringLiteral("正在连接到 宽带连接...\n远程访问错误 678 - 远程计算机没有响应。\n"),
+                kNoAnswerMessage},
+        Outcome{"RefusedInsideALongerLine",
+                QStringLiteral("正在验证用户名及密码...\n远程访问错误 691 - 因为用户名和/或密码在此域上无效，所以拒绝访问。"),
+                kRefusedMessage},
+        Outcome{"BothNumbersGive678", QStringLiteral("错误 691 然后 错误 678"), kNoAnswerMessage},
+        Outcome{"Connected", QStringLiteral("已连接 宽带连接。\n命令已完成。"), QString()},
+        Outcome{"EmptyOutput", QString(), QString()},
+        Outcome{"NumberWithoutBlankIsNoError", QStringLiteral("远程访问错误691"), QString()},
+        Outcome{"RunnerCouldNotStartTheProgram", QStringLiteral("File   or   command   not   found"),
+                QStringLiteral("无法启动拨号程序 rasdial：File   or   command   not   found")},
+        Outcome{"RunnerCouldNotMakeThePipe", QStringLiteral("CreatePipe   failed.   Error:   24."),
+                QStringLiteral("无法启动拨号程序 rasdial：CreatePipe   failed.   Error:   24.")},
+        Outcome{"NoSuchEntry", QStringLiteral("远程访问错误 623 - 系统无法找到此连接的电话簿项。"),
+                QStringLiteral("拨号失败，错误 623。")},
+        Outcome{"ServiceDown", QStringLiteral("正在连接到 宽带连接...\n远程访问错误 711 - x"),
+                QStringLiteral("拨号失败，错误 711。")}),
+    [](const ::testing::TestParamInfo<Outcome>& info) { return std::string(info.param.name); });
+
+TEST_F(DialerTest, RunnerFailureTextInsideRealOutputIsNotAStartFailure)
+{
+    addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1"));
+    runner.output = QStringLiteral("已连接。File   or   command   not   found");
+    dialer.conutionadd();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(connectedAsBefore());
+}
+
+// ---- Choosing the account and the price ----------------------------------------------
+
+TEST_F(DialerTest, DialsTheFirstAccountInUseWithTheExactCommandLine)
+{
+    line.entries = {kBroadband};
+    dialer.discoverEntryName();
+    addAccount(QStringLiteral("off"), QStringLiteral("x"), QStringLiteral("0"), QStringLiteral("9"));
+    addAccount(QStringLiteral("first"), QStringLiteral("p;w$(id)"), QStringLiteral("1"), QStringLiteral("2"));
+    addAccount(QStringLiteral("second"), QStringLiteral("y"), QStringLiteral("1"), QStringLiteral("3"));
+
+    dialer.conutionadd();
+
+    ASSERT_EQ(runner.runs.size(), 1u);
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 first p;w$(id)"));
+    EXPECT_EQ(runner.runs[0].readSize, 256);
+    EXPECT_EQ(runner.runs[0].timeLimit, 2);
+    EXPECT_FLOAT_EQ(session.gprice, 2.0f);
+}
+
+TEST_F(DialerTest, OnlyTheSecondRowInUseIsDialed)
+{
+    addAccount(QStringLiteral("a"), QStringLiteral("pa"), QStringLiteral("0"), QStringLiteral("2"));
+    addAccount(QStringLiteral("b"), QStringLiteral("pb"), QStringLiteral("1"), QStringLiteral("1.5"));
+    dialer.conutionadd();
+    ASSERT_EQ(runner.runs.size(), 1u);
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 b pb"));
+    EXPECT_FLOAT_EQ(session.gprice, 1.5f);
+}
+
+TEST_F(DialerTest, NoAccountInUseDialsNothingAndKeepsThePrice)
+{
+    session.gprice = 4.25f;
+    addAccount(QStringLiteral("a"), QStringLiteral("pa"), QStringLiteral("0"), QStringLiteral("2"));
+    addAccount(QStringLiteral("b"), QStringLiteral("pb"), QStringLiteral("NULL"), QStringLiteral("2"));
+    addAccount(QStringLiteral("c"), QStringLiteral("pc"), QStringLiteral("''"), QStringLiteral("2"));
+    dialer.conutionadd();
+    EXPECT_TRUE(runner.runs.empty());
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_FLOAT_EQ(session.gprice, 4.25f);
+    EXPECT_TRUE(untouchedHost());
+}
+
+TEST_F(DialerTest, EmptyAccountTableSendsTheUserBackToTheLoginWindow)
+{
+    session.gprice = 4.25f;
+    dialer.conutionadd();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.last().prompt, kEmptyTableMessage);
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Pomerix"));
+    EXPECT_EQ(boxes.last().buttons, platform::Buttons::Ok);
+    EXPECT_EQ(host.loginWindowsShown, 1);
+    EXPECT_EQ(host.unloadRequests, 1);
+    EXPECT_EQ(host.addtimes, 0);
+    EXPECT_TRUE(runner.runs.empty());
+    EXPECT_FLOAT_EQ(session.gprice, 4.25f);
+}
+
+struct PriceCase {
+    const char* name;
+    QString price;
+    float expected;
+};
+
+class DialPrice : public DialerTest, public ::testing::WithParamInterface<PriceCase> {};
+
+TEST_P(DialPrice, BecomesTheSessionPrice)
+{
+    addAccount(QStringLiteral("a"), QStringLiteral("pa"), QStringLiteral("1"), GetParam().price);
+    runner.output = QStringLiteral("远程访问错误 678");
+    dialer.conutionadd();
+    EXPECT_FLOAT_EQ(session.gprice, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Prices, DialPrice,
+                         ::testing::Values(PriceCase{"Zero", QStringLiteral("0"), 0.3f},
+                                           PriceCase{"Negative", QStringLiteral("-2"), 0.3f},
+                                           PriceCase{"Null", QStringLiteral("NULL"), 0.3f},
+                                           PriceCase{"OneAndAHalf", QStringLiteral("1.5"), 1.5f}),
+                         [](const ::testing::TestParamInfo<PriceCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(DialerTest, DatabaseFailurePropagatesAndEndsTheDialingMark)
+{
+    QTemporaryDir empty;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(empty.path()));
+    EXPECT_THROW(dialer.conutionadd(), store::StoreError);
+    QDir::setCurrent(previous);
+    EXPECT_FALSE(dialer.dialing());
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(DialerTest, DialingIsMarkedWhileTheCommandRuns)
+{
+    addAccount(QStringLiteral("a"), QStringLiteral("pa"), QStringLiteral("1"), QStringLiteral("1"));
+    bool markedDuringRun = false;
+    runner.onRun = [&] { markedDuringRun = dialer.dialing(); };
+    EXPECT_FALSE(dialer.dialing());
+    dialer.conutionadd();
+    EXPECT_TRUE(markedDuringRun);
+    EXPECT_FALSE(dialer.dialing());
+}
+
+// ---- Entry name, line test and hang-up -------------------------------------------------
+
+TEST_F(DialerTest, EntryNameIsTheBroadbandEntryWhenListed)
+{
+    line.entries = {QStringLiteral("A"), kBroadband, QStringLiteral("C")};
+    dialer.discoverEntryName();
+    EXPECT_EQ(dialer.entryname(), kBroadband);
+}
+
+TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseAndThatEntryIsDialed)
+{
+    line.entries = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
+    dialer.discoverEntryName();
+    EXPECT_EQ(dialer.entryname(), QStringLiteral("C"));
+
+    addAccount(QStringLiteral("u"), QStringLiteral("p"), QStringLiteral("1"), QStringLiteral("1"));
+    dialer.conutionadd();
+    ASSERT_EQ(runner.runs.size(), 1u);
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial C u p"));
+}
+
+TEST_F(DialerTest, EmptyPhonebookKeepsTheEntryName)
+{
+    dialer.discoverEntryName();
+    EXPECT_TRUE(dialer.entryname().isEmpty());
+
+    line.entries = {kBroadband};
+    dialer.discoverEntryName();
+    line.entries.clear();
+    dialer.discoverEntryName();
+    EXPECT_EQ(dialer.entryname(), kBroadband);
+}
+
+TEST_F(DialerTest, TestcLooksForTheEntryNameExactly)
+{
+    line.entries = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
+    dialer.discoverEntryName();
+
+    EXPECT_FALSE(dialer.testc());
+    line.connect(QStringLiteral("A"), QStringLiteral("1"));
+    line.connect(QStringLiteral("c"), QStringLiteral("2"));
+    EXPECT_FALSE(dialer.testc()) << "names compare case-sensitively";
+    line.connect(QStringLiteral("C"), QStringLiteral("3"));
+    EXPECT_TRUE(dialer.testc());
+}
+
+TEST_F(DialerTest, TestcWithoutEntriesFindsNoNamedConnection)
+{
+    dialer.discoverEntryName();
+    line.connect(kBroadband, QStringLiteral("1"));
+    EXPECT_FALSE(dialer.testc());
+}
+
+TEST_F(DialerTest, HangUpEndsEveryActiveConnection)
+{
+    line.entries = {kBroadband};
+    dialer.discoverEntryName();
+    line.connect(QStringLiteral("VPN"), QStringLiteral("7"));
+    line.connect(kBroadband, QStringLiteral("9"));
+    dialer.hangUpAll();
+    EXPECT_EQ(line.hungUp, (QStringList{QStringLiteral("7"), QStringLiteral("9")}));
+    EXPECT_TRUE(line.active.isEmpty());
+}
+
+} // namespace
