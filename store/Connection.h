@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include <QByteArray>
+#include <QString>
+
+#include "StoreError.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace store {
+
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const noexcept;
+};
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* stmt) const noexcept;
+};
+using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// The file was busy (another connection writing) for longer than one attempt waits.
+class BusyError : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+// One open connection to a database file, set up for several connections from several
+// processes at once: write-ahead log, full sync, a busy timeout, and write transactions
+// that are run again while another writer holds the file.
+class Connection {
+public:
+    // Opens an existing file for reading and writing; never creates one.
+    static std::unique_ptr<Connection> open(const QString& path);
+
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* handle() const { return db_.get(); }
+    const QString& path() const { return path_; }
+
+    // Prepares the first statement of sql; tailOffset receives where the next one begins.
+    // A text with no statement gives a null Statement.
+    Statement prepare(const QByteArray& sql, qsizetype* tailOffset = nullptr) const;
+    // Runs statements that return no rows.
+    void exec(const char* sql) const;
+
+    // Runs attempt again while it throws BusyError, for the retry window; then the
+    // engine's message goes to the caller as a plain StoreError. attempt must leave
+    // nothing half done when it throws.
+    void retryWhileBusy(const std::function<void()>& attempt) const;
+    // Runs body inside BEGIN IMMEDIATE ... COMMIT, the whole transaction again while the
+    // file is busy (see retryWhileBusy). Any exception rolls the transaction back.
+    void writeTransaction(const std::function<void()>& body) const;
+
+    // Steps stmt once: a row gives true, the end false; a failure throws StoreError
+    // (BusyError for a busy file) with the engine's message.
+    bool step(sqlite3_stmt* stmt) const;
+
+    // The engine's message for the last failure on this connection.
+    QString errorMessage() const;
+    // Throws the last failure: BusyError when the file was busy, else StoreError.
+    // context, when given, goes before the engine's message.
+    [[noreturn]] void fail(const QString& context = {}) const;
+
+    // How long one attempt waits for a busy file, and for how long a whole write
+    // transaction is tried again. Tests shorten them.
+    static std::chrono::milliseconds busyTimeout();
+    static void setBusyTimeout(std::chrono::milliseconds timeout);
+    static std::chrono::milliseconds retryWindow();
+    static void setRetryWindow(std::chrono::milliseconds window);
+
+private:
+    Connection(DatabaseHandle db, const QString& path);
+    void configure() const;
+
+    DatabaseHandle db_;
+    QString path_;
+};
+
+} // namespace store

@@ -1,0 +1,60 @@
+#include "DatabaseFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "Connection.h"
+#include "Schema.h"
+#include "StoreError.h"
+
+namespace store {
+
+namespace {
+
+void removeDatabaseFiles(const QString& path)
+{
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral("-wal"));
+    QFile::remove(path + QStringLiteral("-shm"));
+}
+
+} // namespace
+
+void createDatabase(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString shown = QDir::toNativeSeparators(info.absoluteFilePath());
+    if (info.exists() || info.isSymLink())
+        throw StoreError(QStringLiteral("数据库文件“%1”已经存在，不会改动它").arg(shown));
+    if (!info.absoluteDir().exists())
+        throw StoreError(QStringLiteral("文件夹“%1”不存在").arg(QDir::toNativeSeparators(info.absolutePath())));
+
+    // NewOnly fails when the file appears between the test above and here.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (QFileInfo::exists(path))
+            throw StoreError(QStringLiteral("数据库文件“%1”已经存在，不会改动它").arg(shown));
+        throw StoreError(QStringLiteral("不能创建数据库文件“%1”：%2").arg(shown, file.errorString()));
+    }
+    file.close();
+
+    try {
+        const std::unique_ptr<Connection> connection = Connection::open(path);
+        connection->writeTransaction([&] {
+            for (const char* const* statement = createStatements(); *statement; ++statement)
+                connection->exec(*statement);
+        });
+    } catch (...) {
+        // A half-made file would only be refused as "existing" by the next attempt.
+        removeDatabaseFiles(path);
+        throw;
+    }
+}
+
+QString defaultDatabasePath()
+{
+    return QDir::current().absoluteFilePath(QString::fromLatin1(kDatabaseFileName));
+}
+
+} // namespace store

@@ -1,0 +1,18 @@
+#include "Esql.h"
+
+#include "Connection.h"
+#include "DatabaseFile.h"
+
+namespace store {
+
+std::unique_ptr<RecordSet> Esql(const QString& strSql)
+{
+    return Esql(strSql, defaultDatabasePath());
+}
+
+std::unique_ptr<RecordSet> Esql(const QString& strSql, const QString& databasePath)
+{
+    return std::make_unique<RecordSet>(Connection::open(databasePath), strSql);
+}
+
+} // namespace store

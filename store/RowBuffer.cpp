@@ -1,0 +1,274 @@
+#include "RowBuffer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+namespace store::detail {
+
+namespace {
+
+enum Tag : unsigned char { TagNull, TagInteger, TagReal, TagText, TagBlob };
+
+constexpr std::size_t kMinArena = 64 * 1024;
+constexpr std::size_t kMaxVarint = 10;
+
+std::uint64_t zigzag(std::int64_t v)
+{
+    return (std::uint64_t(v) << 1) ^ std::uint64_t(v >> 63);
+}
+
+std::int64_t unzigzag(std::uint64_t v)
+{
+    return std::int64_t(v >> 1) ^ -std::int64_t(v & 1);
+}
+
+unsigned char* writeVarint(unsigned char* out, std::uint64_t v)
+{
+    while (v >= 0x80) {
+        *out++ = static_cast<unsigned char>(v | 0x80);
+        v >>= 7;
+    }
+    *out++ = static_cast<unsigned char>(v);
+    return out;
+}
+
+const unsigned char* readVarint(const unsigned char* in, std::uint64_t& v)
+{
+    v = 0;
+    int shift = 0;
+    for (;;) {
+        const unsigned char byte = *in++;
+        v |= std::uint64_t(byte & 0x7f) << shift;
+        if (!(byte & 0x80))
+            return in;
+        shift += 7;
+    }
+}
+
+// Decodes the cell at p and returns the position after it.
+const unsigned char* decode(const unsigned char* p, Cell& cell)
+{
+    std::uint64_t v = 0;
+    switch (*p++) {
+    case TagNull:
+        cell = Cell::null();
+        return p;
+    case TagInteger:
+        p = readVarint(p, v);
+        cell = Cell::ofInteger(unzigzag(v));
+        return p;
+    case TagReal: {
+        double d;
+        std::memcpy(&d, p, sizeof d);
+        cell = Cell::ofReal(d);
+        return p + sizeof d;
+    }
+    case TagText:
+    case TagBlob: {
+        const bool text = p[-1] == TagText;
+        p = readVarint(p, v);
+        const std::string_view bytes(reinterpret_cast<const char*>(p), std::size_t(v));
+        cell = text ? Cell::ofText(bytes) : Cell::ofBlob(bytes);
+        return p + v;
+    }
+    }
+    std::abort(); // a corrupted arena: nothing sensible can be read from it
+}
+
+template <typename T>
+T* grow(T* block, std::size_t count)
+{
+    void* grown = std::realloc(block, count * sizeof(T));
+    if (!grown)
+        throw std::bad_alloc();
+    return static_cast<T*>(grown);
+}
+
+} // namespace
+
+RowBuffer::~RowBuffer()
+{
+    std::free(arena_);
+    std::free(index_);
+}
+
+void RowBuffer::reserveArena(std::size_t extra)
+{
+    if (arenaSize_ + extra <= arenaCapacity_)
+        return;
+    const std::size_t wanted = std::max({arenaCapacity_ * 2, arenaSize_ + extra, kMinArena});
+    arena_ = grow(arena_, wanted);
+    arenaCapacity_ = wanted;
+}
+
+void RowBuffer::reserveIndex(std::size_t rows)
+{
+    if (rows <= indexCapacity_)
+        return;
+    const std::size_t wanted = std::max({indexCapacity_ * 2, rows, std::size_t(1024)});
+    index_ = grow(index_, wanted);
+    indexCapacity_ = wanted;
+}
+
+void RowBuffer::beginRow()
+{
+    rowStart_ = arenaSize_;
+    rowCells_ = 0;
+}
+
+void RowBuffer::putNull()
+{
+    reserveArena(1);
+    arena_[arenaSize_++] = TagNull;
+    ++rowCells_;
+}
+
+void RowBuffer::putInteger(std::int64_t value)
+{
+    reserveArena(1 + kMaxVarint);
+    unsigned char* p = arena_ + arenaSize_;
+    *p++ = TagInteger;
+    p = writeVarint(p, zigzag(value));
+    arenaSize_ = std::size_t(p - arena_);
+    ++rowCells_;
+}
+
+void RowBuffer::putReal(double value)
+{
+    reserveArena(1 + sizeof value);
+    arena_[arenaSize_] = TagReal;
+    std::memcpy(arena_ + arenaSize_ + 1, &value, sizeof value);
+    arenaSize_ += 1 + sizeof value;
+    ++rowCells_;
+}
+
+void RowBuffer::putBytes(unsigned char tag, const void* data, std::size_t size)
+{
+    reserveArena(1 + kMaxVarint + size);
+    unsigned char* p = arena_ + arenaSize_;
+    *p++ = tag;
+    p = writeVarint(p, size);
+    if (size)
+        std::memcpy(p, data, size);
+    arenaSize_ = std::size_t(p + size - arena_);
+    ++rowCells_;
+}
+
+void RowBuffer::putText(const char* data, std::size_t size)
+{
+    putBytes(TagText, data, size);
+}
+
+void RowBuffer::putBlob(const void* data, std::size_t size)
+{
+    putBytes(TagBlob, data, size);
+}
+
+void RowBuffer::put(const Cell& cell)
+{
+    switch (cell.type) {
+    case Cell::Type::Null:
+        putNull();
+        break;
+    case Cell::Type::Integer:
+        putInteger(cell.integer);
+        break;
+    case Cell::Type::Real:
+        putReal(cell.real);
+        break;
+    case Cell::Type::Text:
+        putText(cell.bytes.data(), cell.bytes.size());
+        break;
+    case Cell::Type::Blob:
+        putBlob(cell.bytes.data(), cell.bytes.size());
+        break;
+    }
+}
+
+void RowBuffer::appendRow()
+{
+    reserveIndex(rowCount_ + 1);
+    index_[rowCount_++] = rowStart_;
+    cellsPerRow_ = rowCells_;
+}
+
+void RowBuffer::abandonRow()
+{
+    arenaSize_ = rowStart_;
+    rowCells_ = 0;
+}
+
+void RowBuffer::replaceRow(std::size_t row)
+{
+    wasted_ += rowSize(std::size_t(index_[row]), cellsPerRow_);
+    index_[row] = rowStart_;
+    cellsPerRow_ = rowCells_;
+    compactIfWasteful();
+}
+
+Cell RowBuffer::cell(std::size_t row, std::size_t column) const
+{
+    const unsigned char* p = arena_ + index_[row];
+    Cell cell;
+    for (std::size_t i = 0; i < column; ++i)
+        p = decode(p, cell);
+    decode(p, cell);
+    return cell;
+}
+
+void RowBuffer::removeRow(std::size_t row)
+{
+    wasted_ += rowSize(std::size_t(index_[row]), cellsPerRow_);
+    std::memmove(index_ + row, index_ + row + 1, (rowCount_ - row - 1) * sizeof(std::uint64_t));
+    --rowCount_;
+    compactIfWasteful();
+}
+
+std::size_t RowBuffer::rowSize(std::size_t offset, std::size_t cells) const
+{
+    const unsigned char* start = arena_ + offset;
+    const unsigned char* p = start;
+    Cell cell;
+    for (std::size_t i = 0; i < cells; ++i)
+        p = decode(p, cell);
+    return std::size_t(p - start);
+}
+
+void RowBuffer::compactIfWasteful()
+{
+    if (wasted_ < kMinArena || wasted_ * 2 < arenaSize_)
+        return;
+    std::size_t live = 0;
+    for (std::size_t row = 0; row < rowCount_; ++row)
+        live += rowSize(std::size_t(index_[row]), cellsPerRow_);
+    auto* packed = static_cast<unsigned char*>(std::malloc(std::max(live, std::size_t(1))));
+    if (!packed)
+        return; // keep the wasteful arena rather than fail a write that has succeeded
+    std::size_t size = 0;
+    for (std::size_t row = 0; row < rowCount_; ++row) {
+        const std::size_t length = rowSize(std::size_t(index_[row]), cellsPerRow_);
+        std::memcpy(packed + size, arena_ + index_[row], length);
+        index_[row] = size;
+        size += length;
+    }
+    std::free(arena_);
+    arena_ = packed;
+    arenaSize_ = size;
+    arenaCapacity_ = live;
+    wasted_ = 0;
+}
+
+void RowBuffer::shrinkToFit()
+{
+    if (arenaSize_ && arenaSize_ < arenaCapacity_) {
+        arena_ = grow(arena_, arenaSize_);
+        arenaCapacity_ = arenaSize_;
+    }
+    if (rowCount_ && rowCount_ < indexCapacity_) {
+        index_ = grow(index_, rowCount_);
+        indexCapacity_ = rowCount_;
+    }
+}
+
+} // namespace store::detail

@@ -1,0 +1,12 @@
+#include "SqlText.h"
+
+namespace store {
+
+QString escapeQuotes(const QString& text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return escaped;
+}
+
+} // namespace store

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "Esql.h"
+#include "StoreTestSupport.h"
+#include "TempDatabase.h"
+
+using store::Esql;
+using store::StoreError;
+
+namespace {
+
+class EsqlRead : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        db.exec(QStringLiteral(
+            "insert into users values ('alice', 'pw1', 1);"
+            "insert into users values ('bob', 'pw2', 3);"
+            "insert into users values ('Carol', NULL, NULL);"
+            "insert into internet values ('bob', '2024-03-01', 61, '08:00:00', '09:00:00');"
+            "insert into internet values ('bob', '2024-03-02', 5, '10:00:00', '10:04:00');"
+            "insert into internet values ('alice', '2024-03-02', 7, '11:00:00', '11:06:00');"
+            "insert into knumber values ('isp1', 'kpw', 1, 0.5);"
+            "insert into knumber values ('isp2', 'kpw2', 0, NULL);"));
+    }
+    doubles::TempDatabase db;
+};
+
+TEST_F(EsqlRead, CountsRowsAtOnceAndWalksThemInOrder)
+{
+    auto rs = Esql(QStringLiteral("select * from internet where iuser='bob'"));
+    ASSERT_EQ(rs->rowCount(), 2u);
+    EXPECT_FALSE(rs->atEnd());
+    EXPECT_EQ(rs->value(QStringLiteral("idate")).toString(), QStringLiteral("2024-03-01"));
+    rs->next();
+    EXPECT_EQ(rs->value(QStringLiteral("idate")).toString(), QStringLiteral("2024-03-02"));
+    rs->next();
+    EXPECT_TRUE(rs->atEnd());
+    rs->next(); // at the end already: stays there
+    EXPECT_TRUE(rs->atEnd());
+    rs->first();
+    EXPECT_EQ(rs->position(), 0u);
+    EXPECT_EQ(rs->value(QStringLiteral("itime")).toLongLong(), 61);
+}
+
+TEST_F(EsqlRead, NoMatchingRowIsAtEndAtOnce)
+{
+    auto rs = Esql(QStringLiteral("select * from users where iuser='nobody'"));
+    EXPECT_EQ(rs->rowCount(), 0u);
+    EXPECT_TRUE(rs->atEnd());
+    EXPECT_TRUE(rs->atStart());
+    EXPECT_EQ(rs->fieldCount(), 3);
+    rs->first();
+    EXPECT_TRUE(rs->atEnd());
+}
+
+TEST_F(EsqlRead, ReadingWithoutCurrentRowThrows)
+{
+    auto empty = Esql(QStringLiteral("select * from users where iuser='nobody'"));
+    EXPECT_FALSE(storeErrorOf([&] { empty->value(QStringLiteral("iuser")); }).isEmpty());
+    EXPECT_FALSE(storeErrorOf([&] { empty->value(0); }).isEmpty());
+
+    auto rs = Esql(QStringLiteral("select * from knumber"));
+    rs->moveTo(rs->rowCount());
+    EXPECT_TRUE(rs->atEnd());
+    EXPECT_FALSE(storeErrorOf([&] { rs->value(QStringLiteral("kuser")); }).isEmpty());
+    EXPECT_FALSE(storeErrorOf([&] { rs->valueAt(2, 0); }).isEmpty());
+    EXPECT_FALSE(storeErrorOf([&] { rs->moveTo(3); }).isEmpty());
+}
+
+TEST_F(EsqlRead, FieldsByAliasIncludingCjkAndByAsciiCaseInsensitiveName)
+{
+    auto rs = Esql(QStringLiteral(
+        "select iuser as 用户,idate as 日期,itime as 使用时间,stime as 上机时间,xtime as 下机时间 from internet where iuser='bob'"));
+    ASSERT_EQ(rs->fieldCount(), 5);
+    EXPECT_EQ(rs->fieldName(2), QStringLiteral("使用时间"));
+    EXPECT_EQ(rs->fieldKind(2), store::ColumnKind::Integer);
+    EXPECT_EQ(rs->fieldKind(3), store::ColumnKind::Time);
+    qlonglong total = 0;
+    for (rs->first(); !rs->atEnd(); rs->next())
+        total += rs->value(QStringLiteral("使用时间")).toLongLong();
+    EXPECT_EQ(total, 66);
+
+    auto users = Esql(QStringLiteral("select * from users where iuser='alice'"));
+    EXPECT_EQ(users->value(QStringLiteral("IUSER")).toString(), QStringLiteral("alice"));
+    EXPECT_EQ(users->fieldIndex(QStringLiteral("QuanXian")), 2);
+    // Only ASCII letters fold: the full-width letters are another name.
+    EXPECT_EQ(users->fieldIndex(QStringLiteral("ｉｕｓｅｒ")), -1);
+}
+
+TEST_F(EsqlRead, ExactNameWinsOverCaseInsensitiveOne)
+{
+    auto rs = Esql(QStringLiteral("select iuser as Name, passw as name from users where iuser='bob'"));
+    EXPECT_EQ(rs->value(QStringLiteral("name")).toString(), QStringLiteral("pw2"));
+    EXPECT_EQ(rs->value(QStringLiteral("Name")).toString(), QStringLiteral("bob"));
+    EXPECT_EQ(rs->value(QStringLiteral("NAME")).toString(), QStringLiteral("bob"));
+}
+
+TEST_F(EsqlRead, UnknownFieldThrowsNamingIt)
+{
+    auto rs = Esql(QStringLiteral("select * from users"));
+    const QString message = storeErrorOf([&] { rs->value(QStringLiteral("passwd")); });
+    EXPECT_TRUE(message.contains(QStringLiteral("passwd"))) << message.toStdString();
+    EXPECT_TRUE(storeErrorOf([&] { rs->setValue(QStringLiteral("用户"), 1); }).contains(QStringLiteral("用户")));
+}
+
+TEST_F(EsqlRead, ValuesComeAsTheColumnKindSaysAndNullAsNullVariant)
+{
+    auto k = Esql(QStringLiteral("select * from knumber"));
+    EXPECT_EQ(k->value(QStringLiteral("useyn")).metaType().id(), QMetaType::Bool);
+    EXPECT_TRUE(k->value(QStringLiteral("useyn")).toBool());
+    EXPECT_EQ(k->value(QStringLiteral("price")).metaType().id(), QMetaType::Double);
+    EXPECT_DOUBLE_EQ(k->value(QStringLiteral("price")).toDouble(), 0.5);
+    k->next();
+    EXPECT_FALSE(k->value(QStringLiteral("useyn")).toBool());
+    EXPECT_TRUE(k->value(QStringLiteral("price")).isNull());
+
+    auto u = Esql(QStringLiteral("select * from users where iuser='Carol'"));
+    EXPECT_TRUE(u->value(QStringLiteral("passw")).isNull());
+    EXPECT_TRUE(u->value(QStringLiteral("quanxian")).isNull());
+    auto a = Esql(QStringLiteral("select * from users where iuser='alice'"));
+    EXPECT_EQ(a->value(QStringLiteral("quanxian")).metaType().id(), QMetaType::LongLong);
+    EXPECT_EQ(a->value(QStringLiteral("iuser")).metaType().id(), QMetaType::QString);
+
+    auto sum = Esql(QStringLiteral("select sum(itime) as 使用时间, count(*) from internet"));
+    EXPECT_EQ(sum->value(QStringLiteral("使用时间")).metaType().id(), QMetaType::LongLong);
+    EXPECT_EQ(sum->value(QStringLiteral("使用时间")).toLongLong(), 73);
+    auto none = Esql(QStringLiteral("select sum(itime) from internet where iuser='nobody'"));
+    EXPECT_TRUE(none->value(0).isNull());
+}
+
+TEST_F(EsqlRead, ValueAtReadsAnyRowWithoutMovingTheCursor)
+{
+    auto rs = Esql(QStringLiteral("select * from internet"));
+    EXPECT_EQ(rs->valueAt(2, 0).toString(), QStringLiteral("alice"));
+    EXPECT_EQ(rs->position(), 0u);
+    EXPECT_EQ(rs->value(0).toString(), QStringLiteral("bob"));
+}
+
+TEST_F(EsqlRead, HandMadeDatabaseWithOtherTypeNamesWorks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("horavo.mdb"));
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &raw), SQLITE_OK);
+        sqlite3_exec(raw,
+            "create table USERS(IUSER varchar(50), PASSW varchar(50), QUANXIAN smallint);"
+            "create table internet(iuser, idate, itime, stime, xtime);"
+            "create table knumber(kuser text, kpassw text, useyn boolean, price float);"
+            "insert into USERS values ('x', 'y', 2);"
+            "insert into internet values ('x', '2024-01-01', 3, '01:02:03', '01:05:03');"
+            "insert into knumber values ('k', 'p', 1, 2);",
+            nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+    }
+    auto u = Esql(QStringLiteral("select * from users where iuser='x'"), path);
+    EXPECT_EQ(u->value(QStringLiteral("quanxian")).toLongLong(), 2);
+    EXPECT_EQ(u->fieldKind(2), store::ColumnKind::Integer16);
+    auto k = Esql(QStringLiteral("select * from knumber"), path);
+    EXPECT_EQ(k->value(QStringLiteral("useyn")).metaType().id(), QMetaType::Bool);
+    EXPECT_EQ(k->value(QStringLiteral("price")).metaType().id(), QMetaType::Double);
+
+    auto i = Esql(QStringLiteral("select * from internet"), path);
+    i->setValue(QStringLiteral("itime"), 4);
+    i->update();
+    auto again = Esql(QStringLiteral("select itime from internet"), path);
+    EXPECT_EQ(again->value(0).toLongLong(), 4);
+    EXPECT_FALSE(storeErrorOf([&] { i->setValue(QStringLiteral("idate"), QStringLiteral("2024-02-30")); }).isEmpty());
+}
+
+TEST_F(EsqlRead, OnlyPlainSelectsOfOneTableCanBeUpdated)
+{
+    const char* updatable[] = {
+        "select * from users",
+        "  /* lead */ SELECT all iuser as 用户, passw from users where iuser in (select iuser from internet group by iuser) order by iuser",
+        "select * from internet where iuser='x' limit 5, 10",
+        "select*from knumber;",
+    };
+    for (const char* sql : updatable)
+        EXPECT_TRUE(Esql(QString::fromUtf8(sql))->updatable()) << sql;
+
+    const char* readOnly[] = {
+        "select distinct iuser from internet",
+        "select iuser from internet group by iuser",
+        "select iuser, sum(itime) from internet",
+        "select u.iuser from users u join internet i on u.iuser = i.iuser",
+        "select users.iuser from users, knumber",
+        "select * from (select * from users)",
+        "select iuser from users union select iuser from internet",
+        "select iuser, 'x' from users",
+        "with u as (select * from users) select * from u",
+        "pragma table_info(users)",
+    };
+    for (const char* sql : readOnly) {
+        auto rs = Esql(QString::fromUtf8(sql));
+        EXPECT_FALSE(rs->updatable()) << sql;
+        if (rs->rowCount() > 0) {
+            const QString message = storeErrorOf([&] { rs->setValue(0, QStringLiteral("z")); });
+            EXPECT_TRUE(message.contains(QStringLiteral("不能更新"))) << sql;
+        }
+    }
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='z'")).toInt(), 0);
+}
+
+TEST_F(EsqlRead, SecondStatementIsRefusedBeforeAnythingRuns)
+{
+    const QString message = storeErrorOf([] { Esql(QStringLiteral("delete from knumber; drop table users")); });
+    EXPECT_FALSE(message.isEmpty());
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from knumber")).toInt(), 2);
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 3);
+    // Blanks, comments and semicolons after the one statement are fine.
+    EXPECT_EQ(Esql(QStringLiteral("select * from users ; -- done\n ;"))->rowCount(), 3u);
+}
+
+TEST_F(EsqlRead, StatementThatIsNoQueryRunsAndGivesEmptyReadOnlySet)
+{
+    auto rs = Esql(QStringLiteral("delete from internet where iuser='bob'"));
+    EXPECT_EQ(rs->rowCount(), 0u);
+    EXPECT_TRUE(rs->atEnd());
+    EXPECT_FALSE(rs->updatable());
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 1);
+}
+
+TEST_F(EsqlRead, EngineErrorsCarryTheEngineMessage)
+{
+    EXPECT_TRUE(storeErrorOf([] { Esql(QStringLiteral("select * from userz")); }).contains(QStringLiteral("no such table: userz")));
+    EXPECT_TRUE(storeErrorOf([] { Esql(QStringLiteral("selec * from users")); }).contains(QStringLiteral("syntax error")));
+    EXPECT_FALSE(storeErrorOf([] { Esql(QStringLiteral("  ")); }).isEmpty());
+}
+
+} // namespace
