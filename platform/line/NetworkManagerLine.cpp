@@ -225,7 +225,7 @@ std::optional<bool> NetworkManagerLine::carrier(const QString& interface) const
 NetworkManagerLine::Probe NetworkManagerLine::probeAccessConcentrator(const QString& interface) const
 {
     const ToolResult discovery =
-        runTool(QStringLiteral("pppoe-discovery"), {QStringLiteral("-I"), interface},
+        runTool(options_.discoveryProgram, {QStringLiteral("-I"), interface},
                 options_.probeMilliseconds, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     if (!discovery.started)
         return Probe::Unknown;

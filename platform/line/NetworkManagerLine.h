@@ -11,7 +11,8 @@ namespace platform {
 struct NetworkManagerOptions {
     QString sysClassNet = QStringLiteral("/sys/class/net"); // where link carriers are read
     int activationSeconds = 60;                               // nmcli --wait for a dial
-    int probeMilliseconds = 20000;                            // pppoe-discovery at most
+    QString discoveryProgram = QStringLiteral("pppoe-discovery");
+    int probeMilliseconds = 20000;                            // the discovery at most
 };
 
 // The line service on NetworkManager, through its command-line client nmcli: the entries

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "FakeNetworkManager.h"
+#include "NetworkManagerLine.h"
+
+namespace {
+
+using platform::DialStage;
+using platform::NetworkManagerLine;
+namespace lineerror = platform::lineerror;
+
+const QString kBroadband = QStringLiteral("宽带连接");
+const QString kProfiles = QStringLiteral("Wired connection 1:802-3-ethernet\n宽带连接:pppoe\nDSL\\: home:pppoe\n");
+
+class NetworkManagerTest : public ::testing::Test {
+protected:
+    NetworkManagerTest()
+    {
+        nm.set(QStringLiteral("profiles"), kProfiles);
+        nm.set(QStringLiteral("parent"), QStringLiteral("eth9\n"));
+        options.sysClassNet = sys.path();
+        options.probeMilliseconds = 3000;
+    }
+
+    void setCarrier(const char* value)
+    {
+        QDir(sys.path()).mkpath(QStringLiteral("eth9"));
+        QFile file(sys.path() + QStringLiteral("/eth9/carrier"));
+        file.open(QIODevice::WriteOnly);
+        file.write(value);
+    }
+
+    platform::DialResult dial(const QString& entry = kBroadband)
+    {
+        NetworkManagerLine line(options);
+        return line.dial(entry, QStringLiteral("demo"), QStringLiteral("s3cret pw"),
+                         [this](DialStage stage) { stages.push_back(stage); });
+    }
+    bool activated() const
+    {
+        return nm.get(QStringLiteral("calls")).contains(QStringLiteral("connection up"));
+    }
+
+    FakeNetworkManager nm;
+    QTemporaryDir sys;
+    platform::NetworkManagerOptions options;
+    std::vector<DialStage> stages;
+};
+
+// ---- Listings and hang-up -----------------------------------------------------------------
+
+TEST_F(NetworkManagerTest, EntriesAreThePppoeProfilesInListingOrder)
+{
+    NetworkManagerLine line(options);
+    EXPECT_EQ(line.phonebookEntries(), (QStringList{kBroadband, QStringLiteral("DSL: home")}));
+}
+
+TEST_F(NetworkManagerTest, ActiveConnectionsAreThePppoeOnesWithTheirPaths)
+{
+    nm.set(QStringLiteral("active"),
+           QStringLiteral("Wired connection 1:802-3-ethernet:/org/freedesktop/NetworkManager/ActiveConnection/1\n"
+                          "宽带连接:pppoe:/org/freedesktop/NetworkManager/ActiveConnection/5\n"));
+    NetworkManagerLine line(options);
+    const QList<platform::ActiveConnection> active = line.activeConnections();
+    ASSERT_EQ(active.size(), 1);
+    EXPECT_EQ(active[0].entryName, kBroadband);
+    EXPECT_EQ(active[0].handle, QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/5"));
+
+    line.hangUp(active[0].handle);
+    EXPECT_EQ(nm.get(QStringLiteral("downed")), QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/5\n"));
+}
+
+TEST_F(NetworkManagerTest, WithoutNetworkManagerNothingIsListedAndDialingFailsWith711)
+{
+    nm.set(QStringLiteral("not-running"), QString());
+    NetworkManagerLine line(options);
+    EXPECT_TRUE(line.phonebookEntries().isEmpty());
+    EXPECT_TRUE(line.activeConnections().isEmpty());
+    EXPECT_EQ(dial().error, lineerror::kServiceUnavailable);
+    EXPECT_FALSE(activated());
+}
+
+TEST_F(NetworkManagerTest, WithoutNmcliNothingIsListedAndDialingFailsWith711)
+{
+    QFile::remove(nm.bin() + QStringLiteral("/nmcli"));
+    qputenv("PATH", nm.bin().toUtf8());
+    NetworkManagerLine line(options);
+    EXPECT_TRUE(line.phonebookEntries().isEmpty());
+    EXPECT_EQ(dial().error, lineerror::kServiceUnavailable);
+}
+
+// ---- Dialing ---------------------------------------------------------------------------------
+
+TEST_F(NetworkManagerTest, DialSetsTheAccountForThisActivationAndKeepsThePasswordPrivate)
+{
+    const platform::DialResult result = dial();
+
+    EXPECT_TRUE(result.connected()) << result.detail.toStdString();
+    EXPECT_FALSE(result.alreadyConnected);
+    EXPECT_EQ(stages, (std::vector<DialStage>{DialStage::Connecting, DialStage::Authenticating,
+                                              DialStage::Registering}));
+    EXPECT_EQ(nm.get(QStringLiteral("modified")),
+              QStringLiteral("宽带连接 pppoe.username demo pppoe.password-flags 2\n"));
+    EXPECT_EQ(nm.get(QStringLiteral("secrets")), QStringLiteral("pppoe.password:s3cret pw\n"));
+    EXPECT_EQ(nm.get(QStringLiteral("secrets-mode")), QStringLiteral("600\n"));
+    EXPECT_EQ(nm.get(QStringLiteral("secrets-dir-mode")), QStringLiteral("700\n"));
+    EXPECT_FALSE(QFile::exists(nm.get(QStringLiteral("secrets-path")).trimmed())) << "removed afterwards";
+    EXPECT_FALSE(nm.get(QStringLiteral("calls")).contains(QStringLiteral("s3cret")))
+        << "the password never appears on a command line";
+    EXPECT_TRUE(nm.calls().contains(QStringLiteral("--wait 60 connection up id 宽带连接 passwd-file ")
+                                    + nm.get(QStringLiteral("secrets-path")).trimmed()));
+}
+
+TEST_F(NetworkManagerTest, UnknownOrNonPppoeEntryIs623)
+{
+    EXPECT_EQ(dial(QStringLiteral("拨号")).error, lineerror::kNoSuchEntry);
+    EXPECT_EQ(dial(QStringLiteral("Wired connection 1")).error, lineerror::kNoSuchEntry);
+    EXPECT_FALSE(activated());
+}
+
+TEST_F(NetworkManagerTest, ProfileVanishingDuringTheDialIs623)
+{
+    nm.set(QStringLiteral("up-exit"), QStringLiteral("10"));
+    EXPECT_EQ(dial().error, lineerror::kNoSuchEntry);
+}
+
+TEST_F(NetworkManagerTest, ActiveEntryIsAlreadyConnected)
+{
+    nm.set(QStringLiteral("active"), QStringLiteral("宽带连接:pppoe:/org/freedesktop/NetworkManager/ActiveConnection/5\n"));
+    const platform::DialResult result = dial();
+    EXPECT_TRUE(result.connected());
+    EXPECT_TRUE(result.alreadyConnected);
+    EXPECT_FALSE(activated());
+}
+
+TEST_F(NetworkManagerTest, FailureWithAnAnsweringConcentratorIs691)
+{
+    nm.set(QStringLiteral("up-exit"), QStringLiteral("4"));
+    setCarrier("1\n");
+    nm.set(QStringLiteral("discovery"), QStringLiteral("Access-Concentrator: bras-7\nGot a cookie: 01 02\n"));
+    EXPECT_EQ(dial().error, lineerror::kAuthenticationRefused);
+    EXPECT_EQ(nm.get(QStringLiteral("discovery-calls")), QStringLiteral("-I eth9\n"));
+    EXPECT_EQ(stages, (std::vector<DialStage>{DialStage::Connecting, DialStage::Authenticating}));
+}
+
+TEST_F(NetworkManagerTest, FailureWithNoConcentratorIs678)
+{
+    nm.set(QStringLiteral("up-exit"), QStringLiteral("3"));
+    nm.set(QStringLiteral("discovery"), QStringLiteral("Timeout waiting for PADO packets\n"));
+    nm.set(QStringLiteral("discovery-exit"), QStringLiteral("1"));
+    EXPECT_EQ(dial().error, lineerror::kNoAnswer);
+}
+
+TEST_F(NetworkManagerTest, FailureWithTheCableOutIs678WithoutAProbe)
+{
+    nm.set(QStringLiteral("up-exit"), QStringLiteral("4"));
+    setCarrier("0\n");
+    nm.set(QStringLiteral("discovery"), QStringLiteral("Access-Concentrator: bras-7\n"));
+    EXPECT_EQ(dial().error, lineerror::kNoAnswer);
+    EXPECT_FALSE(nm.has(QStringLiteral("discovery-calls")));
+}
+
+TEST_F(NetworkManagerTest, FailureThatCannotBeProbedIs691WhileTheCableIsIn)
+{
+    nm.set(QStringLiteral("up-exit"), QStringLiteral("4"));
+    setCarrier("1\n");
+    options.discoveryProgram = QStringLiteral("horavo-no-such-discovery");
+    EXPECT_EQ(dial().error, lineerror::kAuthenticationRefused);
+
+    nm.set(QStringLiteral("discovery"), QStringLiteral("socket: Operation not permitted\n"));
+    nm.set(QStringLiteral("discovery-exit"), QStringLiteral("1"));
+    options.discoveryProgram = QStringLiteral("pppoe-discovery");
+    EXPECT_EQ(dial().error, lineerror::kAuthenticationRefused);
+}
+
+TEST(NetworkManagerFailure, NumberFollowsTheProbeThenTheCarrier)
+{
+    using Probe = NetworkManagerLine::Probe;
+    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Answered, true), 691);
+    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Answered, std::nullopt), 691);
+    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Silent, true), 678);
+    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Silent, std::nullopt), 678);
+    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Unknown, false), 678);
+    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Unknown, true), 691);
+    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Unknown, std::nullopt), 691);
+}
+
+} // namespace

@@ -1,0 +1,181 @@
+// rasdial and tallyon-line as programs: started from the build's bin folder, on a
+// simulated line and on the fake NetworkManager.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "FakeNetworkManager.h"
+#include "SimLine.h"
+
+namespace {
+
+struct ProgramRun {
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+QString binFolder()
+{
+    const QString fromTest = qEnvironmentVariable("HORAVO_BIN_DIR");
+    return fromTest.isEmpty() ? QCoreApplication::applicationDirPath() : fromTest;
+}
+
+ProgramRun runProgram(const QString& name, const QStringList& arguments, const QString& lineChoice)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TALLYON_LINE"), lineChoice);
+    process.setProcessEnvironment(environment);
+    process.start(binFolder() + QLatin1Char('/') + name, arguments);
+    if (!process.waitForFinished(30000))
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+const QString kBroadband = QStringLiteral("宽带连接");
+
+class SimulatedLineCommands : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(line(QStringList{QStringLiteral("init")}).exitCode, 0); }
+
+    ProgramRun rasdial(const QStringList& arguments) { return runProgram(QStringLiteral("rasdial"), arguments, choice); }
+    ProgramRun line(const QStringList& arguments)
+    {
+        return runProgram(QStringLiteral("tallyon-line"), arguments, choice);
+    }
+    platform::SimLineState state() const { return platform::SimLineFile(path).read(); }
+
+    QTemporaryDir folder;
+    QString path = folder.filePath(QStringLiteral("line.json"));
+    QString choice = QStringLiteral("sim:") + path;
+};
+
+TEST_F(SimulatedLineCommands, DialConnectsAndReportsLikeTheWindowsCommand)
+{
+    const ProgramRun run = rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, QStringLiteral("正在连接到 宽带连接...\n正在验证用户名及密码...\n"
+                                         "正在网络上注册您的计算机...\n已连接 宽带连接。\n命令已完成。\n"));
+    ASSERT_EQ(state().active.size(), 1);
+    EXPECT_EQ(state().active[0].entry, kBroadband);
+}
+
+TEST_F(SimulatedLineCommands, WrongPasswordAndUnknownAccountAre691)
+{
+    for (const QStringList& account : {QStringList{QStringLiteral("demo"), QStringLiteral("nope")},
+                                       QStringList{QStringLiteral("stranger"), QStringLiteral("demo")}}) {
+        const ProgramRun run = rasdial(QStringList{kBroadband} + account);
+        EXPECT_NE(run.exitCode, 0);
+        EXPECT_TRUE(run.output.contains(
+            QStringLiteral("远程访问错误 691 - 因为用户名和/或密码在此域上无效，所以拒绝访问。")))
+            << run.output.toStdString();
+    }
+    EXPECT_TRUE(state().active.isEmpty());
+}
+
+TEST_F(SimulatedLineCommands, CableOutIs678AndDropsTheConnection)
+{
+    rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+    ASSERT_EQ(line({QStringLiteral("unplug")}).exitCode, 0);
+    EXPECT_TRUE(state().active.isEmpty());
+
+    const ProgramRun run = rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(run.output.contains(QStringLiteral("错误 678"))) << run.output.toStdString();
+
+    line({QStringLiteral("plug")});
+    EXPECT_EQ(rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")}).exitCode, 0);
+}
+
+TEST_F(SimulatedLineCommands, UnknownEntryIs623)
+{
+    const ProgramRun run = rasdial({QStringLiteral("别的连接"), QStringLiteral("demo"), QStringLiteral("demo")});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(run.output.contains(QStringLiteral("错误 623"))) << run.output.toStdString();
+}
+
+TEST_F(SimulatedLineCommands, AccountsAndEntriesAddedByTheLineCommandDial)
+{
+    ASSERT_EQ(line({QStringLiteral("add-account"), QStringLiteral("zhang"), QStringLiteral("pw 1")}).exitCode, 0);
+    ASSERT_EQ(line({QStringLiteral("add-entry"), QStringLiteral("备用")}).exitCode, 0);
+    EXPECT_EQ(rasdial({QStringLiteral("备用"), QStringLiteral("zhang"), QStringLiteral("pw 1")}).exitCode, 0);
+    EXPECT_EQ(state().entries, (QStringList{kBroadband, QStringLiteral("备用")}));
+
+    const ProgramRun shown = line({QStringLiteral("show")});
+    EXPECT_EQ(shown.output, QStringLiteral("entry: 宽带连接\nentry: 备用\naccount: demo\naccount: zhang\n"
+                                           "cable: in\nactive: 1 备用\n"));
+}
+
+TEST_F(SimulatedLineCommands, HangUpThroughTheLineCommandAndThroughRasdial)
+{
+    rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+    EXPECT_EQ(line({QStringLiteral("drop"), QStringLiteral("9")}).exitCode, 1) << "no such handle";
+    EXPECT_EQ(line({QStringLiteral("drop"), QStringLiteral("1")}).exitCode, 0);
+    EXPECT_TRUE(state().active.isEmpty());
+
+    rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+    EXPECT_EQ(rasdial({}).output, QStringLiteral("已连接\n宽带连接\n命令已完成。\n"));
+    const ProgramRun hungUp = rasdial({kBroadband, QStringLiteral("/DISCONNECT")});
+    EXPECT_EQ(hungUp.exitCode, 0);
+    EXPECT_TRUE(state().active.isEmpty());
+    EXPECT_EQ(rasdial({}).output, QStringLiteral("没有连接\n命令已完成。\n"));
+
+    rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+    EXPECT_EQ(line({QStringLiteral("drop")}).exitCode, 0);
+    EXPECT_TRUE(state().active.isEmpty());
+}
+
+TEST_F(SimulatedLineCommands, BadChoicesAndArgumentsAreReported)
+{
+    const ProgramRun unknownBackend = runProgram(
+        QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("demo")},
+        QStringLiteral("bogus"));
+    EXPECT_NE(unknownBackend.exitCode, 0);
+    EXPECT_TRUE(unknownBackend.errors.contains(QStringLiteral("networkmanager or sim:FILE")));
+    EXPECT_TRUE(unknownBackend.output.contains(QStringLiteral("错误 711")));
+
+    const ProgramRun tooMany = rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("de"), QStringLiteral("mo")});
+    EXPECT_NE(tooMany.exitCode, 0);
+    EXPECT_TRUE(tooMany.output.contains(QStringLiteral("错误 87"))) << "a password with a blank cannot pass";
+
+    EXPECT_NE(runProgram(QStringLiteral("tallyon-line"), {QStringLiteral("show")}, QString()).exitCode, 0);
+    EXPECT_EQ(line({QStringLiteral("frobnicate")}).exitCode, 2);
+    EXPECT_TRUE(line({QStringLiteral("--help")}).output.contains(QStringLiteral("add-account USER PASSWORD")));
+}
+
+// ---- On NetworkManager (the fake nmcli) ---------------------------------------------------------
+
+TEST(RasdialOnNetworkManager, ConnectsAndReportsRefusal)
+{
+    FakeNetworkManager nm;
+    nm.set(QStringLiteral("profiles"), QStringLiteral("宽带连接:pppoe\n"));
+
+    const ProgramRun connected = runProgram(
+        QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("demo")},
+        QStringLiteral("networkmanager"));
+    EXPECT_EQ(connected.exitCode, 0) << connected.errors.toStdString();
+    EXPECT_TRUE(connected.output.contains(QStringLiteral("已连接 宽带连接。")));
+
+    nm.set(QStringLiteral("active"), QString());
+    nm.set(QStringLiteral("up-exit"), QStringLiteral("4"));
+    nm.set(QStringLiteral("parent"), QStringLiteral("eth9\n"));
+    nm.set(QStringLiteral("discovery"), QStringLiteral("Access-Concentrator: bras-7\n"));
+    const ProgramRun refused = runProgram(
+        QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("bad")},
+        QStringLiteral("networkmanager"));
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_TRUE(refused.output.contains(QStringLiteral("错误 691"))) << refused.output.toStdString();
+
+    nm.set(QStringLiteral("not-running"), QString());
+    EXPECT_TRUE(runProgram(QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("x")},
+                           QString())
+                    .output.contains(QStringLiteral("错误 711")))
+        << "networkmanager is the default";
+}
+
+} // namespace

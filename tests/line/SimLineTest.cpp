@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "LocaleCharset.h"
+#include "MakeLineService.h"
+#include "NetworkManagerLine.h"
+#include "SimLine.h"
+#include "ToolProcess.h"
+
+namespace {
+
+using platform::DialStage;
+using platform::SimLineFile;
+using platform::SimLineService;
+using platform::SimLineState;
+namespace lineerror = platform::lineerror;
+
+const QString kBroadband = QStringLiteral("宽带连接");
+
+// ---- The state and its file ---------------------------------------------------------------
+
+TEST(SimLineState, ReadsTheDocumentedFormat)
+{
+    const SimLineState state = SimLineState::fromJson(
+        R"({"entries": ["宽带连接", "备用"], "accounts": {"demo": "demo", "x": "y"},
+            "cable": true, "active": [{"handle": 4, "entry": "宽带连接"}]})");
+    EXPECT_EQ(state.entries, (QStringList{kBroadband, QStringLiteral("备用")}));
+    EXPECT_EQ(state.accounts.value(QStringLiteral("x")), QStringLiteral("y"));
+    ASSERT_EQ(state.active.size(), 1);
+    EXPECT_EQ(state.active[0].handle, 4);
+    EXPECT_EQ(state.active[0].entry, kBroadband);
+
+    const SimLineState again = SimLineState::fromJson(state.toJson());
+    EXPECT_EQ(again.entries, state.entries);
+    EXPECT_EQ(again.accounts, state.accounts);
+    EXPECT_EQ(again.active.size(), 1);
+}
+
+TEST(SimLineState, CableOutMeansNothingConnected)
+{
+    const SimLineState read = SimLineState::fromJson(
+        R"({"entries": ["宽带连接"], "cable": false, "active": [{"handle": 1, "entry": "宽带连接"}]})");
+    EXPECT_FALSE(read.cable);
+    EXPECT_TRUE(read.active.isEmpty());
+
+    SimLineState state = SimLineState::demo();
+    state.connect(kBroadband);
+    state.connect(kBroadband);
+    state.unplug();
+    EXPECT_TRUE(state.active.isEmpty());
+}
+
+TEST(SimLineState, HandlesAreNewAndDropsFindThem)
+{
+    SimLineState state = SimLineState::demo();
+    const int first = state.connect(kBroadband);
+    const int second = state.connect(QStringLiteral("B"));
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(state.drop(99));
+    EXPECT_TRUE(state.drop(first));
+    ASSERT_EQ(state.active.size(), 1);
+    EXPECT_EQ(state.active[0].handle, second);
+}
+
+TEST(SimLineState, MissingKeysTakeDefaultsAndGarbageIsRefused)
+{
+    const SimLineState empty = SimLineState::fromJson("{}");
+    EXPECT_TRUE(empty.entries.isEmpty());
+    EXPECT_TRUE(empty.cable);
+    EXPECT_THROW(SimLineState::fromJson("[1, 2]"), platform::SimLineError);
+    EXPECT_THROW(SimLineState::fromJson("{\"entries\": "), platform::SimLineError);
+}
+
+TEST(SimLineFile, ConcurrentChangesAreNotLost)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("line.json"));
+    SimLineFile(path).write(SimLineState{});
+
+    constexpr int kWriters = 4;
+    constexpr int kEach = 10;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([path, w] {
+            const SimLineFile file(path);
+            for (int i = 0; i < kEach; ++i)
+                file.modify([&](SimLineState& state) {
+                    state.accounts.insert(QStringLiteral("u%1-%2").arg(w).arg(i), QStringLiteral("p"));
+                });
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(SimLineFile(path).read().accounts.size(), kWriters * kEach);
+}
+
+// ---- The line service on it ----------------------------------------------------------------
+
+class SimLineServiceTest : public ::testing::Test {
+protected:
+    SimLineServiceTest() { file.write(SimLineState::demo()); }
+
+    platform::DialResult dial(const QString& entry, const QString& user, const QString& password)
+    {
+        stages.clear();
+        return line.dial(entry, user, password, [this](DialStage stage) { stages.push_back(stage); });
+    }
+
+    QTemporaryDir folder;
+    SimLineFile file{folder.filePath(QStringLiteral("line.json"))};
+    SimLineService line{file.path()};
+    std::vector<DialStage> stages;
+};
+
+TEST_F(SimLineServiceTest, DialConnectsAndAddsTheConnection)
+{
+    const platform::DialResult result = dial(kBroadband, QStringLiteral("demo"), QStringLiteral("demo"));
+    EXPECT_TRUE(result.connected());
+    EXPECT_EQ(stages, (std::vector<DialStage>{DialStage::Connecting, DialStage::Authenticating,
+                                              DialStage::Registering}));
+    const QList<platform::ActiveConnection> active = line.activeConnections();
+    ASSERT_EQ(active.size(), 1);
+    EXPECT_EQ(active[0].entryName, kBroadband);
+
+    EXPECT_TRUE(dial(kBroadband, QStringLiteral("demo"), QStringLiteral("demo")).alreadyConnected);
+    EXPECT_EQ(line.activeConnections().size(), 1);
+
+    line.hangUp(active[0].handle);
+    EXPECT_TRUE(line.activeConnections().isEmpty());
+}
+
+TEST_F(SimLineServiceTest, RefusalsCarryTheirNumbers)
+{
+    EXPECT_EQ(dial(kBroadband, QStringLiteral("demo"), QStringLiteral("wrong")).error,
+              lineerror::kAuthenticationRefused);
+    EXPECT_EQ(dial(kBroadband, QStringLiteral("nobody"), QStringLiteral("demo")).error,
+              lineerror::kAuthenticationRefused);
+    EXPECT_EQ(dial(QStringLiteral("别的"), QStringLiteral("demo"), QStringLiteral("demo")).error,
+              lineerror::kNoSuchEntry);
+    file.modify([](SimLineState& state) { state.unplug(); });
+    EXPECT_EQ(dial(kBroadband, QStringLiteral("demo"), QStringLiteral("demo")).error, lineerror::kNoAnswer);
+    EXPECT_EQ(stages, std::vector<DialStage>{DialStage::Connecting});
+    EXPECT_TRUE(line.activeConnections().isEmpty());
+}
+
+TEST_F(SimLineServiceTest, UnreadableLineActsLikeAStoppedService)
+{
+    QFile::remove(file.path());
+    EXPECT_TRUE(line.phonebookEntries().isEmpty());
+    EXPECT_TRUE(line.activeConnections().isEmpty());
+    EXPECT_EQ(dial(kBroadband, QStringLiteral("demo"), QStringLiteral("demo")).error,
+              lineerror::kServiceUnavailable);
+}
+
+// ---- Choosing the backend ------------------------------------------------------------------
+
+TEST(LineChoice, VariableChoosesTheBackend)
+{
+    EXPECT_NE(dynamic_cast<platform::NetworkManagerLine*>(platform::makeLineService(QString()).get()), nullptr);
+    EXPECT_NE(dynamic_cast<platform::NetworkManagerLine*>(
+                  platform::makeLineService(QStringLiteral("networkmanager")).get()),
+              nullptr);
+    EXPECT_NE(dynamic_cast<SimLineService*>(platform::makeLineService(QStringLiteral("sim:/tmp/x.json")).get()),
+              nullptr);
+    EXPECT_THROW(platform::makeLineService(QStringLiteral("sim:")), platform::LineChoiceError);
+    try {
+        platform::makeLineService(QStringLiteral("ras"));
+        ADD_FAILURE() << "an unknown backend is refused";
+    } catch (const platform::LineChoiceError& error) {
+        EXPECT_TRUE(error.message().contains(QStringLiteral("sim:FILE")));
+    }
+    EXPECT_EQ(platform::simulatedLineFile(QStringLiteral("sim:/a b/c.json")), QStringLiteral("/a b/c.json"));
+    EXPECT_TRUE(platform::simulatedLineFile(QStringLiteral("networkmanager")).isEmpty());
+}
+
+// ---- Small parts --------------------------------------------------------------------------
+
+TEST(TerseLine, EscapedColonsAndBackslashesStayInTheirField)
+{
+    EXPECT_EQ(platform::splitTerseLine(QStringLiteral("DSL\\: home:pppoe:/a\\\\b:")),
+              (QStringList{QStringLiteral("DSL: home"), QStringLiteral("pppoe"), QStringLiteral("/a\\b"),
+                           QString()}));
+}
+
+TEST(LocaleCharset, Gb18030TextSplitBetweenChunksDecodesWhole)
+{
+    const QString text = QStringLiteral("远程访问错误 678");
+    QStringEncoder encoder = platform::encoderFor("GB18030");
+    const QByteArray bytes = encoder.encode(text);
+    ASSERT_EQ(bytes.size(), 16) << "two bytes per Chinese character";
+    QStringDecoder decoder = platform::decoderFor("GB18030");
+    QString decoded;
+    for (qsizetype i = 0; i < bytes.size(); i += 3)
+        decoded += decoder.decode(bytes.mid(i, 3));
+    EXPECT_EQ(decoded, text);
+}
+
+TEST(LocaleCharset, PlainAsciiLocaleAndUnknownNamesMeanUtf8)
+{
+    EXPECT_EQ(platform::localeCharsetName(), QByteArrayLiteral("UTF-8")) << "tests run in the C or a UTF-8 locale";
+    QStringDecoder decoder = platform::decoderFor("no-such-charset");
+    EXPECT_EQ(decoder.decode(QStringLiteral("错误").toUtf8()), QStringLiteral("错误"));
+}
+
+} // namespace
