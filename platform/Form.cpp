@@ -35,7 +35,7 @@ void Form::load()
 void Form::showModeless()
 {
     load();
-    if (!loaded_)
+    if (!loaded_ || forms_.ended())
         return;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
@@ -61,10 +61,13 @@ bool Form::unload()
 
 void Form::handle(const std::function<void()>& handler)
 {
+    if (forms_.ended())
+        return;
     try {
         handler();
     } catch (const ProgramEnded&) {
         // The program ended at once inside the handler; nothing more runs.
+        forms_.endedAtOnce();
     } catch (const std::exception& error) {
         // Store and launch failures carry their text in UTF-8.
         boxes_.show(QString::fromUtf8(error.what()));

@@ -31,6 +31,11 @@ public:
 
     Program& program() { return program_; }
 
+    // The program ended at once: no window runs another handler or shows itself. (The
+    // real program is gone by then; this keeps test doubles of the ending faithful.)
+    void endedAtOnce() { ended_ = true; }
+    bool ended() const { return ended_; }
+
     // Called by Form
     void loadedNow(Form* form);
     void unloadedNow(Form* form);
@@ -41,6 +46,7 @@ private:
     std::map<QString, QPointer<Form>> windows_;
     int loadedCount_ = 0;
     bool closing_ = false;
+    bool ended_ = false;
 };
 
 } // namespace platform

@@ -164,7 +164,12 @@ TEST_F(LoginWindow, CodeFourIsRefusedAndEndsTheProgramButMayStillQuery)
     EXPECT_EQ(boxes.last().title, QStringLiteral("Pomerix"));
     EXPECT_EQ(program.endedAtOnce, 1);
     EXPECT_TRUE(opened.isEmpty());
+}
 
+TEST_F(LoginWindow, CodeFourMayStillQueryItsHistory)
+{
+    auto* form = showLogin();
+    type(form, QStringLiteral("barred"), QStringLiteral("b4"));
     form->Command3->click();
     EXPECT_EQ(opened, (QStringList{QStringLiteral("load form2"), QStringLiteral("show form2")}));
 }
@@ -268,7 +273,7 @@ TEST_F(LoginWindow, ASecondCopyEndsAtOnceWithoutShowingTheWindow)
     EXPECT_EQ(boxes.last().prompt, QStringLiteral("程序已经运行！！！"));
     EXPECT_EQ(boxes.last().title, QStringLiteral("Pomerix"));
     EXPECT_EQ(program.endedAtOnce, 1);
-    Q_UNUSED(form);
+    EXPECT_FALSE(form.isVisible()) << "the login window is never shown";
 }
 
 TEST_F(LoginWindow, CancelEndsAtOnceAndRegisterStartsSignovaEachTime)
@@ -329,6 +334,7 @@ TEST_F(LoginWindow, TypedAtTheKeyboard)
     form->Text2->setFocus();
     QTest::keyClick(form->Text2, Qt::Key_Return);
     EXPECT_EQ(opened, QStringList{QStringLiteral("load Form3")});
+    form = showLogin();
     QTest::keyClick(form->Text1, Qt::Key_Escape);
     EXPECT_EQ(program.endedAtOnce, 1);
 }

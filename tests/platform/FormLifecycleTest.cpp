@@ -160,6 +160,10 @@ TEST_F(FormLifecycle, EndingAtOnceInsideAHandlerStopsItSilently)
     EXPECT_FALSE(after);
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(program.endedAtOnce, 1);
+
+    bool another = false;
+    a()->fail([&] { another = true; });
+    EXPECT_FALSE(another) << "no handler runs after the program ended";
 }
 
 TEST_F(FormLifecycle, EnterClicksTheDefaultButtonAndEscTheCancelButton)
