@@ -1,0 +1,144 @@
+#include "DataGrid.h"
+
+#include <algorithm>
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "MessageBoxes.h"
+#include "RecordSetModel.h"
+
+namespace platform {
+
+namespace {
+
+// Columns are sized from their header and the first rows only, so that opening a grid
+// over many rows reads no more than a screenful.
+constexpr int kRowsSampledForWidth = 40;
+constexpr int kMaximumColumnWidth = 320;
+
+} // namespace
+
+void GridView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete && state() != EditingState) {
+        emit deletePressed();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+DataGrid::DataGrid(MessageBoxes& boxes, QWidget* parent)
+    : QWidget(parent), boxes_(boxes), caption_(new QLabel(this)), view_(new GridView(this)),
+      model_(new RecordSetModel(this))
+{
+    caption_->setAlignment(Qt::AlignCenter);
+    caption_->setFrameShape(QFrame::Panel);
+    caption_->setFrameShadow(QFrame::Raised);
+    caption_->setMargin(2);
+    caption_->setAutoFillBackground(true);
+    caption_->setBackgroundRole(QPalette::Button);
+
+    view_->setModel(model_);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                           QAbstractItemView::AnyKeyPressed);
+    view_->setWordWrap(false);
+    view_->setAlternatingRowColors(false);
+
+    // Every row has the same height and nothing is measured per row.
+    QHeaderView* rows = view_->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(view_->fontMetrics().height() + 8);
+    rows->setMinimumWidth(view_->fontMetrics().horizontalAdvance(QLatin1Char('*')) + 16);
+    rows->setDefaultAlignment(Qt::AlignCenter);
+    view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    view_->horizontalHeader()->setStretchLastSection(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(caption_);
+    layout->addWidget(view_, 1);
+
+    connect(view_, &GridView::deletePressed, this, &DataGrid::deleteCurrentRow);
+    connect(model_, &RecordSetModel::refused, this, [this](const QString& reason) { boxes_.show(reason); });
+}
+
+void DataGrid::setCaption(const QString& caption)
+{
+    caption_->setText(caption);
+}
+
+QString DataGrid::caption() const
+{
+    return caption_->text();
+}
+
+void DataGrid::setRecordSet(store::RecordSet* set)
+{
+    model_->setRecordSet(set);
+    sizeColumns();
+}
+
+store::RecordSet* DataGrid::recordSet() const
+{
+    return model_->recordSet();
+}
+
+void DataGrid::refresh()
+{
+    model_->reload();
+    view_->viewport()->update();
+}
+
+void DataGrid::setEditable(bool editable)
+{
+    setAllowEdit(editable);
+    setAllowAdd(editable);
+    setAllowDelete(editable);
+}
+
+void DataGrid::setAllowEdit(bool allow)
+{
+    model_->setAllowEdit(allow);
+}
+
+void DataGrid::setAllowAdd(bool allow)
+{
+    model_->setAllowAdd(allow);
+}
+
+void DataGrid::setAllowDelete(bool allow)
+{
+    model_->setAllowDelete(allow);
+}
+
+void DataGrid::deleteCurrentRow()
+{
+    const QModelIndex current = view_->currentIndex();
+    if (!current.isValid())
+        return;
+    model_->deleteRow(current.row());
+}
+
+void DataGrid::sizeColumns()
+{
+    const QFontMetrics cells = view_->fontMetrics();
+    const QFontMetrics headers = view_->horizontalHeader()->fontMetrics();
+    const int sampled = std::min(model_->storedRowCount(), kRowsSampledForWidth);
+    for (int column = 0; column < model_->columnCount(); ++column) {
+        const QString header = model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        int width = headers.horizontalAdvance(header) + 24;
+        for (int row = 0; row < sampled; ++row) {
+            const QString text = model_->data(model_->index(row, column), Qt::DisplayRole).toString();
+            width = std::max(width, cells.horizontalAdvance(text) + 16);
+        }
+        view_->setColumnWidth(column, std::min(width, kMaximumColumnWidth));
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QTableView>
+#include <QWidget>
+
+class QLabel;
+
+namespace store {
+class RecordSet;
+}
+
+namespace platform {
+
+class MessageBoxes;
+class RecordSetModel;
+
+// The table view of a data grid: the Delete key asks for the current row's deletion.
+class GridView final : public QTableView {
+    Q_OBJECT
+public:
+    using QTableView::QTableView;
+
+signals:
+    void deletePressed();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A data grid bound to a record set that the window keeps: the grid caption above a
+// table of the set's rows. Read-only until edits, additions (through the empty row at
+// the end) or deletions (Delete key, without asking) are allowed; each is written to the
+// database at once, and a value the database refuses is reported in a message box and
+// not kept.
+class DataGrid final : public QWidget {
+    Q_OBJECT
+public:
+    explicit DataGrid(MessageBoxes& boxes, QWidget* parent = nullptr);
+
+    void setCaption(const QString& caption);
+    QString caption() const;
+
+    void setRecordSet(store::RecordSet* set);   // not owned; nullptr empties the grid
+    store::RecordSet* recordSet() const;
+    void refresh();                             // redraw after the set changed
+
+    void setEditable(bool editable);            // edit, add and delete together
+    void setAllowEdit(bool allow);
+    void setAllowAdd(bool allow);
+    void setAllowDelete(bool allow);
+
+    GridView* view() const { return view_; }
+    RecordSetModel* model() const { return model_; }
+    QLabel* captionLabel() const { return caption_; }
+
+private:
+    void deleteCurrentRow();
+    void sizeColumns();
+
+    MessageBoxes& boxes_;
+    QLabel* caption_;
+    GridView* view_;
+    RecordSetModel* model_;
+};
+
+} // namespace platform

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <limits>
+
+#include <QLocale>
+
+#include "Minutes.h"
+#include "NumberFormat.h"
+
+using tallyon::formatDouble;
+using tallyon::formatSingle;
+
+namespace {
+
+// The amounts as the windows work them out: single precision in the history window
+// while its total is 16-bit, double precision in the records window.
+QString historyAmount(short minutes, float price)
+{
+    const float product = static_cast<float>(minutes) * price;
+    return formatSingle(product / 60.0f);
+}
+
+QString recordsAmount(int minutes, float price)
+{
+    return formatDouble(static_cast<double>(price) * minutes / 60.0);
+}
+
+} // namespace
+
+TEST(NumberFormat, AmountsAtTheFallbackPrice)
+{
+    const float price = 0.3f;
+    EXPECT_EQ(historyAmount(60, price), QStringLiteral("0.3"));
+    EXPECT_EQ(historyAmount(100, price), QStringLiteral("0.5000001"));
+    EXPECT_EQ(historyAmount(7, price), QStringLiteral("0.035"));
+    EXPECT_EQ(recordsAmount(100, price), QStringLiteral("0.500000019868215"));
+    EXPECT_EQ(recordsAmount(0, price), QStringLiteral("0"));
+}
+
+TEST(NumberFormat, AmountsAtAPriceSinglePrecisionHoldsExactly)
+{
+    EXPECT_EQ(recordsAmount(90, 2.0f), QStringLiteral("3"));
+    EXPECT_EQ(recordsAmount(100, 2.0f), QStringLiteral("3.33333333333333"));
+    EXPECT_EQ(recordsAmount(135, 1.0f), QStringLiteral("2.25"));
+    EXPECT_EQ(formatDouble(30001 / 60.0), QStringLiteral("500.016666666667"));
+}
+
+TEST(NumberFormat, GeneralFormWithoutSeparatorsOrTrailingZeros)
+{
+    EXPECT_EQ(formatDouble(3.0), QStringLiteral("3"));
+    EXPECT_EQ(formatDouble(1234567.0), QStringLiteral("1234567"));
+    EXPECT_EQ(formatDouble(0.5), QStringLiteral("0.5"));
+    EXPECT_EQ(formatDouble(-2.5), QStringLiteral("-2.5"));
+    EXPECT_EQ(formatDouble(-0.25), QStringLiteral("-0.25"));
+    EXPECT_EQ(formatDouble(0.1 + 0.2), QStringLiteral("0.3"));
+    EXPECT_EQ(formatSingle(1.0f / 3.0f), QStringLiteral("0.3333333"));
+    EXPECT_EQ(formatDouble(1.0 / 3.0), QStringLiteral("0.333333333333333"));
+    EXPECT_EQ(formatDouble(2.0 / 3.0), QStringLiteral("0.666666666666667"));
+    EXPECT_EQ(formatSingle(2.5f), QStringLiteral("2.5"));
+}
+
+TEST(NumberFormat, ZeroHasNoSign)
+{
+    EXPECT_EQ(formatDouble(0.0), QStringLiteral("0"));
+    EXPECT_EQ(formatDouble(-0.0), QStringLiteral("0"));
+    EXPECT_EQ(formatSingle(-0.0f), QStringLiteral("0"));
+}
+
+TEST(NumberFormat, ExponentFormBeyondTheDigitsTheFormatHolds)
+{
+    EXPECT_EQ(formatDouble(999999999999999.0), QStringLiteral("999999999999999"));
+    EXPECT_EQ(formatDouble(123456789012345.6), QStringLiteral("123456789012346"));
+    EXPECT_EQ(formatDouble(1e15), QStringLiteral("1E+15"));
+    EXPECT_EQ(formatDouble(1e16), QStringLiteral("1E+16"));
+    EXPECT_EQ(formatDouble(1.5e20), QStringLiteral("1.5E+20"));
+    EXPECT_EQ(formatSingle(9999999.0f), QStringLiteral("9999999"));
+    EXPECT_EQ(formatSingle(1e7f), QStringLiteral("1E+07"));
+    EXPECT_EQ(formatDouble(0.0001), QStringLiteral("0.0001"));
+    EXPECT_EQ(formatDouble(0.00001), QStringLiteral("1E-05"));
+    EXPECT_EQ(formatDouble(-1.25e-7), QStringLiteral("-1.25E-07"));
+}
+
+TEST(NumberFormat, NotANumberAndInfinities)
+{
+    EXPECT_EQ(formatDouble(std::numeric_limits<double>::quiet_NaN()), QStringLiteral("NaN"));
+    EXPECT_EQ(formatDouble(std::numeric_limits<double>::infinity()), QStringLiteral("Infinity"));
+    EXPECT_EQ(formatSingle(-std::numeric_limits<float>::infinity()), QStringLiteral("-Infinity"));
+}
+
+TEST(NumberFormat, DecimalPointWhateverTheLocale)
+{
+    // Qt's default locale, and the C locale where a comma-decimal one is installed.
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
+        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+    const QLocale previousDefault;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+
+    EXPECT_EQ(formatDouble(1234.5), QStringLiteral("1234.5"));
+    EXPECT_EQ(formatDouble(1234567.25), QStringLiteral("1234567.25"));
+    EXPECT_EQ(formatSingle(0.035f), QStringLiteral("0.035"));
+
+    QLocale::setDefault(previousDefault);
+    std::setlocale(LC_NUMERIC, previous.c_str());
+}
+
+TEST(Minutes, EmptyValuesCountZero)
+{
+    EXPECT_EQ(tallyon::minutesOf(QVariant()), 0);
+    EXPECT_EQ(tallyon::minutesOf(QVariant(QMetaType(QMetaType::LongLong))), 0);
+    EXPECT_EQ(tallyon::minutesOf(QString()), 0);
+    EXPECT_EQ(tallyon::minutesOf(QStringLiteral("  ")), 0);
+    EXPECT_EQ(tallyon::minutesOf(QStringLiteral("abc")), 0);
+}
+
+TEST(Minutes, NumbersAndNumberTexts)
+{
+    EXPECT_EQ(tallyon::minutesOf(qlonglong(40000)), 40000);
+    EXPECT_EQ(tallyon::minutesOf(qlonglong(-5)), -5);
+    EXPECT_EQ(tallyon::minutesOf(qlonglong(5000000000LL)), 5000000000LL);
+    EXPECT_EQ(tallyon::minutesOf(QStringLiteral(" 12 ")), 12);
+    EXPECT_EQ(tallyon::minutesOf(QStringLiteral("7.5")), 8);
+    // Half-way fractions go to the even neighbour.
+    EXPECT_EQ(tallyon::minutesOf(2.5), 2);
+    EXPECT_EQ(tallyon::minutesOf(3.5), 4);
+    EXPECT_EQ(tallyon::minutesOf(-2.5), -2);
+    EXPECT_EQ(tallyon::minutesOf(2.6), 3);
+}
