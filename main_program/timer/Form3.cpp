@@ -1,0 +1,294 @@
+#include "Form3.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "Clock.h"
+#include "Esql.h"
+#include "Fonts.h"
+#include "Forms.h"
+#include "MessageBoxes.h"
+#include "MinuteTimer.h"
+#include "Program.h"
+#include "ProgramIcon.h"
+#include "RecordSet.h"
+#include "Services.h"
+#include "Session.h"
+#include "TrayIcon.h"
+#include "WindowNames.h"
+
+namespace tallyon {
+
+namespace {
+
+constexpr int kMinute = 60000;
+
+} // namespace
+
+Form3::Form3(Services& services, QWidget* parent)
+    : platform::Form(services.forms, services.boxes, parent),
+      services_(services),
+      dialer_(services.line, services.runner, services.boxes, services.session, *this),
+      usage_(services.boxes),
+      gate_([this] { guard([this] { tick(); }); }, [this] { return dialer_.dialing(); })
+{
+    setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("计时查看器"));
+    setWindowIcon(programIcon());
+
+    Label2 = new QLabel(QStringLiteral("宽带连接"), this);
+    Label2->setFont(platform::song(12));
+    Label2->setAlignment(Qt::AlignCenter);
+    Label1 = new QLabel(QStringLiteral("本次用时为："), this);
+    Label1->setFont(platform::song(10.5));
+    Text1 = new QLineEdit(QStringLiteral("时间"), this);
+    Text1->setAlignment(Qt::AlignRight);
+    Text1->setMinimumWidth(80);
+    Label3 = new QLabel(QStringLiteral("单位/分"), this);
+    Command1 = new QPushButton(QStringLiteral("断开网路"), this);
+    Command2 = new QPushButton(QStringLiteral("查看时间"), this);
+    Command3 = new QPushButton(QStringLiteral("取    消"), this);
+    for (QPushButton* button : {Command1, Command2, Command3})
+        button->setAutoDefault(false);
+
+    auto* minutesRow = new QHBoxLayout;
+    minutesRow->addStretch();
+    minutesRow->addWidget(Label1);
+    minutesRow->addWidget(Text1);
+    minutesRow->addWidget(Label3);
+    minutesRow->addStretch();
+    auto* buttonsRow = new QHBoxLayout;
+    buttonsRow->addWidget(Command1);
+    buttonsRow->addWidget(Command2);
+    buttonsRow->addWidget(Command3);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(18, 14, 18, 14);
+    layout->setSpacing(14);
+    layout->addWidget(Label2);
+    layout->addLayout(minutesRow);
+    layout->addLayout(buttonsRow);
+
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Text1);
+
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+
+    Timer1 = services_.makeTimer();
+    Timer1->onTimeout([this] { Timer1_Timer(); });
+    tray_ = services_.makeTrayIcon();
+    tray_->onLeftButtonRelease([this] { restore(); });
+}
+
+Form3::~Form3()
+{
+    // No tick may reach a window that is going.
+    gate_.close();
+    if (Timer1)
+        Timer1->stop();
+}
+
+QString Form3::trayTip(const QString& applicationTitle)
+{
+    return applicationTitle + QStringLiteral("(版本 ") + QString::number(HORAVO_VERSION_MAJOR) + u'.'
+           + QString::number(HORAVO_VERSION_MINOR) + u'.' + QString::number(HORAVO_VERSION_PATCH) + u')';
+}
+
+void Form3::guard(const std::function<void()>& handler)
+{
+    handle([&] {
+        try {
+            handler();
+        } catch (const platform::ProgramEnded&) {
+            gate_.close();
+            throw;
+        }
+    });
+}
+
+void Form3::runEvent(const std::function<void()>& handler)
+{
+    gate_.runHandler([&] { guard(handler); });
+}
+
+void Form3::endProgram()
+{
+    gate_.close();
+    Timer1->stop();
+    services_.program.endAtOnce();
+}
+
+void Form3::Form_Load()
+{
+    runEvent([this] {
+        guard([this] { loadSteps(); });
+        if (!rsinternet) {
+            // Without its record set the window can time nothing: it lets itself go,
+            // and the login window, still open, is where the user goes on.
+            unload();
+            return;
+        }
+        setUpTrayIcon();
+    });
+}
+
+void Form3::loadSteps()
+{
+    rsinternet = store::Esql(QStringLiteral("select * from internet"));
+    usage_.attach(*rsinternet);
+    Timer1->setInterval(kMinute);
+    Timer1->start();
+
+    forms().unload(windows::login);
+    started_ = false;
+    dialer_.discoverEntryName();
+    if (dialer_.testc() && !started_) {
+        addtime();
+        Text1->setText(QStringLiteral("1"));
+        started_ = true;
+        return;
+    }
+    Text1->setText(QStringLiteral("0"));
+    if (!services_.session.guser.isEmpty()) {
+        dialer_.conutionadd();
+        Text1->setText(QStringLiteral("1"));
+    } else {
+        boxes().show(QStringLiteral("你还没有登录"));
+        forms().show(windows::login);
+        hide();
+    }
+    hidey();
+}
+
+void Form3::setUpTrayIcon()
+{
+    if (tray_->available()) {
+        tray_->add(windowIcon(), trayTip(boxes().applicationTitle()));
+        return;
+    }
+    // No notification area: the window waits minimized on the task bar instead, where
+    // the user can still reach "断开网路".
+    if (!isMinimized())
+        showMinimized();
+}
+
+void Form3::Timer1_Timer()
+{
+    if (!rsinternet)
+        return;
+    gate_.tickDue();
+}
+
+void Form3::tick()
+{
+    if (dialer_.testc()) {
+        if (!started_) {
+            addtime();
+            started_ = true;
+        }
+    } else {
+        boxes().show(QStringLiteral("网络连接失败，请检查你的用户名和密码是否正确，或者你的网络设备是否连接好！"),
+                     QStringLiteral("连接失败"));
+        if (boxes().ask(QStringLiteral("是否重新连接？"), QStringLiteral("询问")) == platform::Answer::Ok)
+            dialer_.conutionadd();
+        else
+            endProgram();
+    }
+    if (started_ && dialer_.testc()) {
+        gtime();
+        Text1->setText(QString::number(usage_.minutes()));
+    } else if (boxes().ask(QStringLiteral("网络已经断开了，是否关闭计时程序？"), QStringLiteral("询问"))
+               == platform::Answer::Ok) {
+        endProgram();
+    }
+}
+
+void Form3::addtime()
+{
+    usage_.start(services_.session.guser, services_.clock.now());
+}
+
+void Form3::gtime()
+{
+    usage_.advance(services_.clock.now());
+}
+
+void Form3::setTimerInterval(int milliseconds)
+{
+    Timer1->setInterval(milliseconds);
+}
+
+void Form3::showLoginWindow()
+{
+    forms().show(windows::login);
+}
+
+void Form3::requestUnload()
+{
+    unload();
+}
+
+void Form3::Command1_Click()
+{
+    runEvent([this] {
+        if (boxes().ask(QStringLiteral("你确定要断开网络连接吗？"), QStringLiteral("断开连接"))
+            != platform::Answer::Ok)
+            return;
+        dialer_.hangUpAll();
+        usage_.finish(services_.clock.now());
+        endProgram();
+    });
+}
+
+void Form3::Command2_Click()
+{
+    runEvent([this] {
+        forms().show(windows::history);
+        hide();
+        hidey();
+    });
+}
+
+void Form3::Command3_Click()
+{
+    runEvent([this] {
+        hide();
+        hidey();
+    });
+}
+
+bool Form3::Form_QueryUnload()
+{
+    if (!rsinternet)
+        return true;
+    hide();
+    hidey();
+    return false;
+}
+
+void Form3::hidey()
+{
+    if (!tray_->available()) {
+        showMinimized();
+        return;
+    }
+    setVisible(false);
+    if (QWidget* owner = parentWidget())
+        owner->window()->hide();
+}
+
+void Form3::restore()
+{
+    runEvent([this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
+}
+
+} // namespace tallyon

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <memory>
+
+#include "Dialer.h"
+#include "Form.h"
+#include "TickGate.h"
+#include "UsageRow.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace platform {
+class Timer;
+class TrayIcon;
+} // namespace platform
+namespace store {
+class RecordSet;
+}
+
+namespace tallyon {
+
+struct Services;
+
+// The timer window "计时查看器": loaded hidden after an ordinary user's log-in, it closes
+// the login window, finds the broadband line up or dials it, and then counts the
+// connection's minutes into one `internet` row per connection while it sits behind its
+// icon in the notification area. It never unloads: closing it hides it.
+class Form3 final : public platform::Form, public DialerHost {
+    Q_OBJECT
+public:
+    explicit Form3(Services& services, QWidget* parent = nullptr);
+    ~Form3() override;
+
+    QLabel* Label2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    std::unique_ptr<platform::Timer> Timer1;
+
+    void Timer1_Timer();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+    // Hides the window and its owner; on a desktop without a notification area, where
+    // nothing could bring it back, it is minimized instead.
+    void hidey();
+    // The release of the left button over the icon.
+    void restore();
+
+    bool started() const { return started_; }
+    const UsageRow& usageRow() const { return usage_; }
+    Dialer& dialer() { return dialer_; }
+
+    // DialerHost
+    void addtime() override;
+    void setStarted(bool started) override { started_ = started; }
+    void setTimerInterval(int milliseconds) override;
+    void showLoginWindow() override;
+    void requestUnload() override;
+
+    // "Pomerix(版本 1.0.27)"
+    static QString trayTip(const QString& applicationTitle);
+
+protected:
+    void Form_Load() override;
+    bool Form_QueryUnload() override;
+
+private:
+    void loadSteps();
+    void tick();
+    void gtime();
+    void setUpTrayIcon();
+    // Runs one event handler through the tick gate and the window's error guard.
+    void runEvent(const std::function<void()>& handler);
+    void guard(const std::function<void()>& handler);
+    void endProgram();   // at once
+
+    Services& services_;
+    std::unique_ptr<store::RecordSet> rsinternet;
+    bool started_ = false;
+    Dialer dialer_;
+    UsageRow usage_;
+    TickGate gate_;
+    std::unique_ptr<platform::TrayIcon> tray_;
+};
+
+} // namespace tallyon

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QSystemTrayIcon>
+
+#include "TrayIcon.h"
+
+namespace platform {
+
+// The notification-area icon on QSystemTrayIcon; nothing else in the program touches
+// QSystemTrayIcon. Only a click (the release of the left button, Trigger) reaches the
+// handler; the context menu request, a double or middle click and unknown reasons do not.
+class QtTrayIcon final : public TrayIcon {
+public:
+    QtTrayIcon();
+    ~QtTrayIcon() override;
+
+    bool available() const override;
+    void add(const QIcon& icon, const QString& tip) override;
+    void onLeftButtonRelease(std::function<void()> handler) override;
+
+    // The icon itself, for tests that emit its activated() signal by hand.
+    QSystemTrayIcon& systemTrayIcon() { return icon_; }
+
+private:
+    void activated(QSystemTrayIcon::ActivationReason reason);
+
+    QSystemTrayIcon icon_;
+    std::function<void()> handler_;
+};
+
+} // namespace platform

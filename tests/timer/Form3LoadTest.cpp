@@ -1,0 +1,160 @@
+// The timer window's controls and what its load does in each case.
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "TimerFixture.h"
+
+using platform::Buttons;
+using tallyon::Form3;
+namespace windows = tallyon::windows;
+
+namespace timertest {
+namespace {
+
+TEST_F(TimerWindowTest, ControlsCarryTheirCaptionsFontsAndOrder)
+{
+    Form3& form = load();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("计时查看器"));
+    EXPECT_EQ(form.Label2->text(), QStringLiteral("宽带连接"));
+    EXPECT_DOUBLE_EQ(form.Label2->font().pointSizeF(), 12.0);
+    EXPECT_EQ(form.Label2->font().family(), QStringLiteral("宋体"));
+    EXPECT_EQ(form.Label1->text(), QStringLiteral("本次用时为："));
+    EXPECT_DOUBLE_EQ(form.Label1->font().pointSizeF(), 10.5);
+    EXPECT_EQ(form.Label1->font().family(), QStringLiteral("宋体"));
+    EXPECT_EQ(form.Label3->text(), QStringLiteral("单位/分"));
+    EXPECT_EQ(form.Command1->text(), QStringLiteral("断开网路"));
+    EXPECT_EQ(form.Command2->text(), QStringLiteral("查看时间"));
+    EXPECT_EQ(form.Command3->text(), QStringLiteral("取    消"));
+    EXPECT_FALSE(form.windowIcon().isNull());
+
+    // The next control that the Tab key reaches.
+    const auto nextTab = [](QWidget* w) {
+        do
+            w = w->nextInFocusChain();
+        while ((w->focusPolicy() & Qt::TabFocus) == 0);
+        return w;
+    };
+    EXPECT_EQ(nextTab(form.Command1), form.Command2);
+    EXPECT_EQ(nextTab(form.Command2), form.Command3);
+    EXPECT_EQ(nextTab(form.Command3), form.Text1);
+    EXPECT_EQ(nextTab(form.Text1), form.Command1);
+
+    // Title on top, then Label1 Text1 Label3 in one row, then the three buttons.
+    form.showNormal();
+    form.adjustSize();
+    QCoreApplication::processEvents();
+    const auto top = [&](QWidget* w) { return w->mapTo(&form, QPoint(0, 0)).y(); };
+    const auto left = [&](QWidget* w) { return w->mapTo(&form, QPoint(0, 0)).x(); };
+    EXPECT_LT(top(form.Label2) + form.Label2->height(), top(form.Text1) + 1);
+    EXPECT_LT(top(form.Text1) + form.Text1->height(), top(form.Command1) + 1);
+    EXPECT_LT(left(form.Label1), left(form.Text1));
+    EXPECT_LT(left(form.Text1), left(form.Label3));
+    EXPECT_LT(left(form.Command1), left(form.Command2));
+    EXPECT_LT(left(form.Command2), left(form.Command3));
+    for (QWidget* w : {static_cast<QWidget*>(form.Label1), static_cast<QWidget*>(form.Label2),
+                       static_cast<QWidget*>(form.Label3), static_cast<QWidget*>(form.Command1),
+                       static_cast<QWidget*>(form.Command2), static_cast<QWidget*>(form.Command3)})
+        EXPECT_GE(w->width(), w->sizeHint().width()) << "clipped";
+}
+
+TEST_F(TimerWindowTest, LineUpAtLoadStartsARowWithoutDialing)
+{
+    line.connect();
+    Form3& form = load();
+
+    EXPECT_TRUE(runner.runs.empty());
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|1|09:30:00|09:30:00")});
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("1"));
+    EXPECT_TRUE(form.started());
+    EXPECT_EQ(forms.find(windows::login), nullptr) << "the load closes the login window";
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(timer->interval(), 60000);
+    EXPECT_TRUE(timer->running());
+    EXPECT_EQ(tray->adds, 1);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    tick();
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00")});
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("2"));
+}
+
+TEST_F(TimerWindowTest, DialAtLoadStartsARowAndHides)
+{
+    Form3& form = load();
+
+    EXPECT_EQ(dialed(), QStringList{QStringLiteral("rasdial 宽带连接 acct pw")});
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|1|09:30:00|09:30:00")});
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("1"));
+    EXPECT_TRUE(form.started());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(tray->adds, 1);
+    EXPECT_FLOAT_EQ(session.gprice, 2.0f);
+}
+
+TEST_F(TimerWindowTest, DialRefusedAtLoadShowsOneAndWritesNoRow)
+{
+    refuseWith691();
+    Form3& form = load();
+
+    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("你的用户名和密码有问题，请你查证后再试！")});
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("1"));
+    EXPECT_TRUE(usageRows().isEmpty());
+    EXPECT_FALSE(form.started());
+    EXPECT_EQ(tray->adds, 1);
+
+    // The first tick finds the line down.
+    const auto before = boxes.shown.size();
+    tick();
+    EXPECT_EQ(promptsSince(before), (QStringList{kDropped, kRedial}));
+    EXPECT_EQ(program.endedAtOnce, 1) << "Cancel at the redial question ends the program";
+}
+
+TEST_F(TimerWindowTest, NobodyLoggedInSendsTheUserBackToTheLoginWindow)
+{
+    session.guser.clear();
+    Form3& form = load();
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.last().prompt, QStringLiteral("你还没有登录"));
+    EXPECT_EQ(boxes.last().title, QStringLiteral("Pomerix"));
+    EXPECT_EQ(boxes.last().buttons, Buttons::Ok);
+    EXPECT_NE(forms.find(windows::login), nullptr);
+    EXPECT_EQ(windowLog.count(QStringLiteral("show Form1")), 2) << "a fresh login window is shown";
+    EXPECT_TRUE(runner.runs.empty());
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("0"));
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_NE(forms.find(windows::timer), nullptr);
+    EXPECT_EQ(tray->adds, 1);
+    EXPECT_TRUE(timer->running());
+}
+
+TEST_F(TimerWindowTest, AMissingDatabaseIsReportedAndTheWindowLetsItselfGo)
+{
+    QFile::remove(db.path());
+    load();
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(forms.find(windows::timer), nullptr);
+    EXPECT_NE(forms.find(windows::login), nullptr) << "the user goes on in the login window";
+    EXPECT_TRUE(runner.runs.empty());
+    EXPECT_EQ(tray->adds, 0);
+}
+
+TEST_F(TimerWindowTest, TenTicksAfterARowStartedAtLoadMakeEleven)
+{
+    line.connect();
+    Form3& form = load();
+    for (int i = 0; i < 10; ++i)
+        tick();
+
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|11|09:30:00|09:40:00")});
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("11"));
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+} // namespace
+} // namespace timertest
