@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "Esql.h"
+#include "TempDatabase.h"
+
+namespace {
+
+QString setupProgram()
+{
+    return QDir(qEnvironmentVariable("HORAVO_BIN_DIR")).filePath(QStringLiteral("horavo-setup"));
+}
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Outcome runSetup(const QStringList& arguments, const QString& folder)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setStandardInputFile(QProcess::nullDevice()); // not a terminal
+    process.start(setupProgram(), arguments);
+    Outcome outcome;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return outcome;
+    outcome.exitCode = process.exitCode();
+    outcome.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    outcome.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return outcome;
+}
+
+QStringList rowsOf(const QString& path, const QString& sql)
+{
+    QStringList rows;
+    auto rs = store::Esql(sql, path);
+    for (; !rs->atEnd(); rs->next()) {
+        QStringList cells;
+        for (int f = 0; f < rs->fieldCount(); ++f)
+            cells << rs->value(f).toString();
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+class SetupTool : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(QFileInfo(setupProgram()).isExecutable()) << setupProgram().toStdString(); }
+    QTemporaryDir folder;
+    QString defaultFile() const { return folder.filePath(QStringLiteral("horavo.mdb")); }
+};
+
+TEST_F(SetupTool, CreateMakesTheFileWithAdministratorAndAccountInUse)
+{
+    const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"),
+                                QStringLiteral("--password"), QStringLiteral("p w'1"), QStringLiteral("--isp-account"),
+                                QStringLiteral("0571123"), QStringLiteral("--isp-password"), QStringLiteral("kp"),
+                                QStringLiteral("--price=0.5")},
+                               folder.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(defaultFile())) << r.out.toStdString();
+    EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from users")), QStringList{QStringLiteral("老板|p w'1|1")});
+    EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from knumber")), QStringList{QStringLiteral("0571123|kp|true|0.5")});
+    EXPECT_TRUE(rowsOf(defaultFile(), QStringLiteral("select * from internet")).isEmpty());
+}
+
+TEST_F(SetupTool, CreateAtAGivenPathWithoutAccount)
+{
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("data")));
+    const QString file = folder.filePath(QStringLiteral("data/office.mdb"));
+    const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--file"), QStringLiteral("data/office.mdb"),
+                                QStringLiteral("--admin"), QStringLiteral("admin"), QStringLiteral("--password"), QStringLiteral("pw")},
+                               folder.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(rowsOf(file, QStringLiteral("select * from users")), QStringList{QStringLiteral("admin|pw|1")});
+    EXPECT_TRUE(rowsOf(file, QStringLiteral("select * from knumber")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(defaultFile()));
+}
+
+TEST_F(SetupTool, CreateLeavesAnExistingFileAlone)
+{
+    doubles::TempDatabase db;
+    db.exec(QStringLiteral("insert into users values ('keep', 'me', 3)"));
+    const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--file"), db.path(), QStringLiteral("--admin"),
+                                QStringLiteral("boss"), QStringLiteral("--password"), QStringLiteral("pw")},
+                               folder.path());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(db.path())) << r.err.toStdString();
+    EXPECT_EQ(db.rows(QStringLiteral("select * from users")), QStringList{QStringLiteral("keep|me|3")});
+
+    // Not even a file that is no database is touched.
+    QFile other(defaultFile());
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("notes");
+    other.close();
+    EXPECT_EQ(runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss"), QStringLiteral("--password"),
+                        QStringLiteral("pw")},
+                       folder.path())
+                  .exitCode,
+              2);
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), QByteArray("notes"));
+}
+
+TEST_F(SetupTool, AddAdminAddsAnAdministratorToAnExistingFile)
+{
+    doubles::TempDatabase db; // the current folder is now the database's
+    db.exec(QStringLiteral("insert into users values ('u', 'p', 3)"));
+    const Outcome r = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"),
+                                QStringLiteral("--password"), QStringLiteral("back in")},
+                               db.folder());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(db.rows(QStringLiteral("select * from users order by rowid")),
+              (QStringList{QStringLiteral("u|p|3"), QStringLiteral("O'Neil|back in|1")}));
+
+    const Outcome again = runSetup({QStringLiteral("add-admin"), QStringLiteral("--file"), db.path(), QStringLiteral("--admin"),
+                                    QStringLiteral("O'Neil"), QStringLiteral("--password"), QStringLiteral("x")},
+                                   folder.path());
+    EXPECT_EQ(again.exitCode, 5);
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 2);
+}
+
+TEST_F(SetupTool, AddAdminReportsMissingFileAndForeignDatabase)
+{
+    const Outcome missing = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"),
+                                      QStringLiteral("--password"), QStringLiteral("pw")},
+                                     folder.path());
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_TRUE(missing.err.contains(QFileInfo(folder.path()).absoluteFilePath())) << missing.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(defaultFile()));
+
+    {
+        // A database of something else: no users table.
+        QFile empty(defaultFile());
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    }
+    const Outcome foreign = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"),
+                                      QStringLiteral("--password"), QStringLiteral("pw")},
+                                     folder.path());
+    EXPECT_EQ(foreign.exitCode, 6);
+    EXPECT_TRUE(foreign.err.contains(QStringLiteral("no such table: users"))) << foreign.err.toStdString();
+}
+
+TEST_F(SetupTool, CommandLineMistakesExitWithOneAndCreateNothing)
+{
+    const QStringList mistakes[] = {
+        {},
+        {QStringLiteral("frob")},
+        {QStringLiteral("create")},
+        {QStringLiteral("create"), QStringLiteral("--password"), QStringLiteral("x")},
+        {QStringLiteral("create"), QStringLiteral("--admin")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--bogus"), QStringLiteral("1")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--admin"), QStringLiteral("b")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("extra")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--isp-password"), QStringLiteral("p")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password"), QStringLiteral("p"),
+         QStringLiteral("--isp-account"), QStringLiteral("k"), QStringLiteral("--isp-password"), QStringLiteral("p"),
+         QStringLiteral("--price"), QStringLiteral("-1")},
+        {QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--isp-account"), QStringLiteral("k")},
+    };
+    for (const QStringList& arguments : mistakes) {
+        const Outcome r = runSetup(arguments, folder.path());
+        EXPECT_EQ(r.exitCode, 1) << arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_FALSE(r.err.isEmpty()) << arguments.join(QLatin1Char(' ')).toStdString();
+    }
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+}
+
+TEST_F(SetupTool, HelpListsEveryExitCode)
+{
+    const Outcome r = runSetup({QStringLiteral("--help")}, folder.path());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("horavo-setup create [--file PATH] --admin NAME")));
+    for (int code = 0; code <= 6; ++code)
+        EXPECT_TRUE(r.out.contains(QStringLiteral("  %1  ").arg(code))) << code;
+}
+
+TEST_F(SetupTool, PasswordLeftOutWithoutTerminalIsRefused)
+{
+    const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss")}, folder.path());
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("--password"))) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(defaultFile()));
+
+    const Outcome empty = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss"),
+                                    QStringLiteral("--password"), QStringLiteral("")},
+                                   folder.path());
+    EXPECT_EQ(empty.exitCode, 4);
+    EXPECT_FALSE(QFileInfo::exists(defaultFile()));
+}
+
+// A pseudo-terminal for standard input, so the tool asks for the password.
+class PseudoTerminal {
+public:
+    PseudoTerminal()
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
+            slave_ = QString::fromLocal8Bit(ptsname(master_));
+        if (master_ >= 0)
+            fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~PseudoTerminal()
+    {
+        if (master_ >= 0)
+            close(master_);
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    bool valid() const { return !slave_.isEmpty(); }
+    const QString& slave() const { return slave_; }
+    void type(const QByteArray& text) const { (void)!write(master_, text.constData(), std::size_t(text.size())); }
+    // What the terminal showed (its echo).
+    QByteArray shown() const
+    {
+        QByteArray all;
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(master_, buffer, sizeof buffer)) > 0)
+            all.append(buffer, n);
+        return all;
+    }
+
+private:
+    int master_ = -1;
+    QString slave_;
+};
+
+bool waitForPrompts(QProcess& process, QString& err, int prompts)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (err.count(QStringLiteral("密码：")) < prompts && timer.elapsed() < 10000) {
+        process.waitForReadyRead(200);
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+    }
+    return err.count(QStringLiteral("密码：")) >= prompts;
+}
+
+TEST_F(SetupTool, PasswordTypedOnTheTerminalIsNotEchoedAndMustMatch)
+{
+    PseudoTerminal terminal;
+    if (!terminal.valid())
+        GTEST_SKIP() << "no pseudo-terminal on this machine";
+
+    QProcess process;
+    process.setWorkingDirectory(folder.path());
+    process.setStandardInputFile(terminal.slave());
+    process.start(setupProgram(), {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss")});
+    QString err;
+    ASSERT_TRUE(waitForPrompts(process, err, 1)) << err.toStdString();
+    terminal.type("s3cret\n");
+    ASSERT_TRUE(waitForPrompts(process, err, 2)) << err.toStdString();
+    terminal.type("s3cret\n");
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 0) << (err + QString::fromLocal8Bit(process.readAllStandardError())).toStdString();
+    EXPECT_FALSE(terminal.shown().contains("s3cret"));
+    EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from users")), QStringList{QStringLiteral("boss|s3cret|1")});
+
+    // Two different entries: nothing is made.
+    QTemporaryDir other;
+    QProcess mismatch;
+    mismatch.setWorkingDirectory(other.path());
+    mismatch.setStandardInputFile(terminal.slave());
+    mismatch.start(setupProgram(), {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss")});
+    err.clear();
+    ASSERT_TRUE(waitForPrompts(mismatch, err, 1));
+    terminal.type("one\n");
+    ASSERT_TRUE(waitForPrompts(mismatch, err, 2));
+    terminal.type("two\n");
+    ASSERT_TRUE(mismatch.waitForFinished(10000));
+    EXPECT_EQ(mismatch.exitCode(), 4);
+    EXPECT_TRUE(QDir(other.path()).isEmpty());
+}
+
+} // namespace

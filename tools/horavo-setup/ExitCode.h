@@ -1,0 +1,16 @@
+#pragma once
+
+namespace setup {
+
+// The exit codes of horavo-setup, as its --help lists them.
+enum ExitCode : int {
+    Done = 0,
+    BadCommandLine = 1,  // unknown command or option, missing or malformed value
+    FileExists = 2,      // create: the file is there already and is left alone
+    FileMissing = 3,     // add-admin: there is no such file
+    PasswordProblem = 4, // not given and no terminal to ask on, empty, or the two entries differ
+    UserExists = 5,      // add-admin: a user of that name exists already
+    DatabaseFailure = 6, // the database refused: cannot create or write, not a horavo database
+};
+
+} // namespace setup

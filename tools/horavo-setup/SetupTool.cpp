@@ -1,0 +1,171 @@
+#include "SetupTool.h"
+
+#include <cstdio>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "DatabaseFile.h"
+#include "Esql.h"
+#include "PasswordPrompt.h"
+#include "SqlText.h"
+#include "StoreError.h"
+
+namespace setup {
+
+namespace {
+
+void say(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = (text + QLatin1Char('\n')).toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// A failure already told to the user, with the exit code that goes with it.
+struct Refusal {
+    ExitCode code;
+};
+
+[[noreturn]] void refuse(ExitCode code, const QString& message)
+{
+    say(stderr, QStringLiteral("horavo-setup：") + message);
+    throw Refusal{code};
+}
+
+QString shownPath(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+// The password from the command line, or typed twice on the terminal.
+QString password(const std::optional<QString>& given, const QString& whose, const char* option)
+{
+    if (given) {
+        if (given->isEmpty())
+            refuse(PasswordProblem, QStringLiteral("%1的密码不能是空的").arg(whose));
+        return *given;
+    }
+    if (!PasswordPrompt::available())
+        refuse(PasswordProblem,
+               QStringLiteral("没有给出%1的密码，标准输入又不是终端，无法询问：请用 %2 给出密码").arg(whose, QString::fromLatin1(option)));
+    const std::optional<QString> first = PasswordPrompt::ask(QStringLiteral("%1的密码：").arg(whose));
+    if (!first)
+        refuse(PasswordProblem, QStringLiteral("没有读到%1的密码").arg(whose));
+    if (first->isEmpty())
+        refuse(PasswordProblem, QStringLiteral("%1的密码不能是空的").arg(whose));
+    const std::optional<QString> second = PasswordPrompt::ask(QStringLiteral("再输入一次%1的密码：").arg(whose));
+    if (!second || *second != *first)
+        refuse(PasswordProblem, QStringLiteral("两次输入的%1的密码不一样，什么也没有写入").arg(whose));
+    return *first;
+}
+
+void addAdministrator(const QString& path, const QString& name, const QString& pw)
+{
+    auto users = store::Esql(QStringLiteral("select * from users where 1=0"), path);
+    users->addNew();
+    users->setValue(QStringLiteral("iuser"), name);
+    users->setValue(QStringLiteral("passw"), pw);
+    users->setValue(QStringLiteral("quanxian"), 1);
+    users->update();
+}
+
+void addIspAccount(const QString& path, const QString& account, const QString& pw, double price)
+{
+    auto accounts = store::Esql(QStringLiteral("select * from knumber where 1=0"), path);
+    accounts->addNew();
+    accounts->setValue(QStringLiteral("kuser"), account);
+    accounts->setValue(QStringLiteral("kpassw"), pw);
+    accounts->setValue(QStringLiteral("useyn"), true);
+    accounts->setValue(QStringLiteral("price"), price);
+    accounts->update();
+}
+
+void removeDatabase(const QString& path)
+{
+    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(path + suffix);
+}
+
+ExitCode create(const SetupRequest& r, const QString& path)
+{
+    // Refused before any password is asked for.
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+        refuse(FileExists, QStringLiteral("数据库文件“%1”已经存在，没有改动它").arg(shownPath(path)));
+    const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
+    QString ispPassword;
+    if (r.ispAccount)
+        ispPassword = password(r.ispPassword, QStringLiteral("宽带帐号“%1”").arg(*r.ispAccount), "--isp-password");
+    const double price = r.price.value_or(0.3);
+
+    try {
+        store::createDatabase(path);
+    } catch (const store::StoreError& error) {
+        refuse(QFileInfo::exists(path) ? FileExists : DatabaseFailure, error.message());
+    }
+    try {
+        addAdministrator(path, r.admin, adminPassword);
+        if (r.ispAccount)
+            addIspAccount(path, *r.ispAccount, ispPassword, price);
+    } catch (const store::StoreError& error) {
+        removeDatabase(path); // a file without its administrator would only be in the way
+        refuse(DatabaseFailure, error.message());
+    }
+
+    QString done = QStringLiteral("已创建数据库文件“%1”，管理员“%2”（权限 1）").arg(shownPath(path), r.admin);
+    if (r.ispAccount)
+        done += QStringLiteral("，宽带帐号“%1”（使用中，单价 %2 元/小时）").arg(*r.ispAccount, QString::number(price, 'g', 15));
+    say(stdout, done);
+    return Done;
+}
+
+ExitCode addAdmin(const SetupRequest& r, const QString& path)
+{
+    if (!QFileInfo::exists(path)) {
+        const QFileInfo info(path);
+        refuse(FileMissing, QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）；新建请用 create")
+                                .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
+    }
+    try {
+        auto same = store::Esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(r.admin)
+                                    + QStringLiteral("'"),
+                                path);
+        if (same->rowCount() > 0)
+            refuse(UserExists, QStringLiteral("已有用户“%1”（权限 %2），没有写入：请换一个用户名")
+                                   .arg(r.admin, same->value(QStringLiteral("quanxian")).toString()));
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, error.message());
+    }
+    const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
+    try {
+        addAdministrator(path, r.admin, adminPassword);
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, error.message());
+    }
+    say(stdout, QStringLiteral("已在“%1”中添加管理员“%2”（权限 1）").arg(shownPath(path), r.admin));
+    return Done;
+}
+
+} // namespace
+
+ExitCode runSetup(const SetupRequest& request)
+{
+    const QString path = request.file.isEmpty() ? store::defaultDatabasePath() : QFileInfo(request.file).absoluteFilePath();
+    try {
+        switch (request.command) {
+        case SetupRequest::Command::Help:
+            say(stdout, helpText());
+            return Done;
+        case SetupRequest::Command::Create:
+            return create(request, path);
+        case SetupRequest::Command::AddAdmin:
+            return addAdmin(request, path);
+        }
+    } catch (const Refusal& refusal) {
+        return refusal.code;
+    }
+    return Done;
+}
+
+} // namespace setup
