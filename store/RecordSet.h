@@ -21,11 +21,24 @@ class Connection;
 // lives as long as the record set. Rows are kept packed (one byte buffer for the whole
 // set) so that a set of a million rows costs little more than its values.
 //
-// Cursor: first(), next(), atEnd(); a field read without a current row throws.
+// Cursor: first(), next(), atEnd(); a field read without a current row throws. next() at
+// the end stays at the end. Moving (first, next, moveTo) or addNew() with changes pending
+// writes them first, as update() would.
 // Values: QVariant: null for no value, qlonglong, double, bool (yes/no columns) or QString.
+// Fields are found by exact name first, then by name with ASCII letter case ignored.
 // Writes: addNew()/setValue()/update(), setValue()/update() on the current row, and
 // deleteCurrent(), each written to the file at once, located by the row's rowid and
-// checked against the values that were read (optimistic locking).
+// checked against the values that were read (optimistic locking): an update needs every
+// changed column to still hold the value read, a delete every column read; otherwise
+// ConflictError and nothing is written. A failed update() leaves the changes pending
+// (editing() stays true) for the caller to change or cancel.
+// setValue() checks the value against the column's kind at once (StoreError, nothing
+// kept): whole numbers (-32768..32767 for the permission code), numbers, yes/no as a bool,
+// 0, 1 or -1 or the text true/false, dates "YYYY-MM-DD", times "HH:MM:SS"; QDate, QTime
+// and QDateTime are accepted for dates and times. Empty text or a null QVariant stores
+// NULL, except in text columns, which keep text exactly as given.
+// Only a select that reads rows of one table can be written back (updatable()); any other
+// statement gives a set whose writes throw StoreError.
 class RecordSet {
 public:
     RecordSet(std::unique_ptr<Connection> connection, const QString& sql);
