@@ -1,0 +1,44 @@
+#include "HistoryTotal.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "NumberFormat.h"
+
+namespace tallyon {
+
+namespace {
+
+bool fits16(qint64 value)
+{
+    return value >= std::numeric_limits<std::int16_t>::min() && value <= std::numeric_limits<std::int16_t>::max();
+}
+
+} // namespace
+
+void HistoryTotal::add(qint64 minutes)
+{
+    // A single row beyond 16 bits widens the total like a sum beyond it does; the count
+    // stays exact either way.
+    if (!fits16(minutes))
+        wide_ = true;
+    sum_ += minutes;
+    if (!fits16(sum_))
+        wide_ = true;
+}
+
+QString HistoryTotal::minutesText() const
+{
+    return QString::number(sum_);
+}
+
+QString HistoryTotal::amountText(float gprice) const
+{
+    if (wide_)
+        return formatDouble(static_cast<double>(sum_) * static_cast<double>(gprice) / 60.0);
+    const float product = static_cast<float>(static_cast<std::int16_t>(sum_)) * gprice;
+    const float amount = product / 60.0f;
+    return formatSingle(amount);
+}
+
+} // namespace tallyon

@@ -1,0 +1,134 @@
+#include "form2.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "DataGrid.h"
+#include "Esql.h"
+#include "Fonts.h"
+#include "Forms.h"
+#include "HistoryTotal.h"
+#include "LinkLabel.h"
+#include "Minutes.h"
+#include "ProgramLauncher.h"
+#include "RecordSet.h"
+#include "Services.h"
+#include "Session.h"
+#include "SqlText.h"
+#include "WindowNames.h"
+
+namespace tallyon {
+
+namespace {
+
+QString browserCommand(const char* address)
+{
+    return QString::fromLatin1(platform::kBrowserPath) + u' ' + QString::fromLatin1(address);
+}
+
+} // namespace
+
+form2::form2(Services& services, QWidget* parent)
+    : Form(services.forms, services.boxes, parent), services_(services)
+{
+    setWindowTitle(QStringLiteral("时间查看 by Zendrik"));
+
+    DataGrid1 = new platform::DataGrid(services.boxes, this);
+    DataGrid1->setCaption(QStringLiteral("上网时间列表"));
+    DataGrid1->setEditable(false);
+
+    Label1 = new QLabel(QStringLiteral("总  计："), this);
+    Text1 = new QLineEdit(this);
+    Text1->setReadOnly(true);
+    Label3 = new QLabel(QStringLiteral("单位/分"), this);
+    Label4 = new QLabel(QStringLiteral("价  格："), this);
+    Text2 = new QLineEdit(this);
+    Text2->setReadOnly(true);
+    Label2 = new QLabel(QStringLiteral("单位/元"), this);
+
+    Command1 = new QPushButton(QStringLiteral("退  出"), this);
+    setDefaultButton(Command1);
+    Label5 = new QLabel(QStringLiteral("Zendrik 工作室出品，使用中有问题欢迎到论坛交流"), this);
+    Label5->setAlignment(Qt::AlignCenter);
+    Label6 = new platform::LinkLabel(QStringLiteral("Horavo 主页"), this);
+    Label7 = new platform::LinkLabel(QStringLiteral("Horavo 论坛"), this);
+
+    auto* totals = new QHBoxLayout;
+    totals->addWidget(Label1);
+    totals->addWidget(Text1, 1);
+    totals->addWidget(Label3);
+    totals->addSpacing(24);
+    totals->addWidget(Label4);
+    totals->addWidget(Text2, 1);
+    totals->addWidget(Label2);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(Label6);
+    bottom->addStretch(1);
+    bottom->addWidget(Command1);
+    bottom->addStretch(1);
+    bottom->addWidget(Label7);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(DataGrid1, 1);
+    layout->addLayout(totals);
+    layout->addWidget(Label5);
+    layout->addLayout(bottom);
+
+    connect(Command1, &QPushButton::clicked, this, [this] { handle([this] { Command1_Click(); }); });
+    connect(Label6, &platform::LinkLabel::clicked, this, [this] { handle([this] { Label6_Click(); }); });
+    connect(Label7, &platform::LinkLabel::clicked, this, [this] { handle([this] { Label7_Click(); }); });
+
+    resize(640, 440);
+}
+
+form2::~form2()
+{
+    // The grid goes with the window; it must not outlive the set it shows.
+    DataGrid1->setRecordSet(nullptr);
+}
+
+void form2::Form_Load()
+{
+    forms().unload(windows::login);
+
+    auto records = store::Esql(
+        QStringLiteral("select iuser as 用户,idate as 日期,itime as 使用时间,stime as 上机时间,"
+                       "xtime as 下机时间 from internet where iuser='")
+        + store::escapeQuotes(services_.session.guser) + u'\'');
+    DataGrid1->setRecordSet(records.get());
+    records_ = std::move(records);
+    if (records_->atEnd())
+        return;
+
+    HistoryTotal total;
+    const std::size_t rows = records_->rowCount();
+    records_->first();
+    for (std::size_t i = 0; i < rows; ++i) {
+        total.add(minutesOf(records_->value(QStringLiteral("使用时间"))));
+        records_->next();
+    }
+    Text1->setText(total.minutesText());
+    Text2->setText(total.amountText(services_.session.gprice));
+}
+
+void form2::Command1_Click()
+{
+    unload();
+}
+
+void form2::Label6_Click()
+{
+    services_.launcher.start(browserCommand(kHomePage));
+}
+
+void form2::Label7_Click()
+{
+    services_.launcher.start(browserCommand(kForumPage));
+}
+
+} // namespace tallyon
