@@ -177,16 +177,4 @@ TEST_F(NetworkManagerTest, FailureThatCannotBeProbedIs691WhileTheCableIsIn)
     EXPECT_EQ(dial().error, lineerror::kAuthenticationRefused);
 }
 
-TEST(NetworkManagerFailure, NumberFollowsTheProbeThenTheCarrier)
-{
-    using Probe = NetworkManagerLine::Probe;
-    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Answered, true), 691);
-    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Answered, std::nullopt), 691);
-    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Silent, true), 678);
-    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Silent, std::nullopt), 678);
-    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Unknown, false), 678);
-    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Unknown, true), 691);
-    EXPECT_EQ(NetworkManagerLine::failureNumber(Probe::Unknown, std::nullopt), 691);
-}
-
 } // namespace
