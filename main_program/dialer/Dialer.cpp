@@ -99,9 +99,9 @@ void Dialer::conutionadd()
 
     session_.gprice = priceOf(accounts->value(QStringLiteral("price")));
 
-    // The entry dialed is the one that testc watches.
-    const QString entry = entryname_.isEmpty() ? kBroadbandEntry : entryname_;
-    const QString commandLine = QStringLiteral("rasdial ") + entry + QLatin1Char(' ')
+    // The broadband entry is dialed by its name; a phonebook without it makes rasdial
+    // answer 623, a failed dial.
+    const QString commandLine = QStringLiteral("rasdial ") + kBroadbandEntry + QLatin1Char(' ')
         + accounts->value(QStringLiteral("kuser")).toString() + QLatin1Char(' ')
         + accounts->value(QStringLiteral("kpassw")).toString();
     const QString output = runner_.runcmd(commandLine, 256, 2);

@@ -235,7 +235,7 @@ TEST_F(DialerTest, EntryNameIsTheBroadbandEntryWhenListed)
     EXPECT_EQ(dialer.entryname(), kBroadband);
 }
 
-TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseAndThatEntryIsDialed)
+TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseButTheBroadbandEntryIsDialed)
 {
     line.entries = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
     dialer.discoverEntryName();
@@ -244,7 +244,7 @@ TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseAndThatEntryIsDialed)
     addAccount(QStringLiteral("u"), QStringLiteral("p"), QStringLiteral("1"), QStringLiteral("1"));
     dialer.conutionadd();
     ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial C u p"));
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 u p"));
 }
 
 TEST_F(DialerTest, EmptyPhonebookKeepsTheEntryName)
