@@ -74,6 +74,7 @@ Form3::Form3(Services& services, QWidget* parent)
     setTabOrder(Command1, Command2);
     setTabOrder(Command2, Command3);
     setTabOrder(Command3, Text1);
+    Command1->setFocus();
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });

@@ -1,0 +1,233 @@
+#!/usr/bin/env bash
+# End to end: the real tallyon under its own Xvfb, on a simulated broadband line with a
+# short minute (TALLYON_TICK_MS), against a fresh horavo.mdb.
+#
+#   1. An ordinary user logs in: the line is dialed, the timer window goes behind its
+#      icon (or waits minimized when the desktop has no notification area), one
+#      `internet` row appears and grows; a click on the icon brings the window back.
+#      The cable is pulled: "网络连接失败..." is answered OK, "是否重新连接？" Cancel,
+#      and the program ends with the row keeping its minutes.
+#   2. Without a notification area from here on (the window waits minimized): kill -9
+#      while it records; the file passes integrity_check, the row holds every minute
+#      written before the kill, and the next log-in works; "断开网路" ends it.
+#
+# Usage: timer_e2e.sh BIN_DIR   (the folder holding tallyon, rasdial, horavo-setup and
+# tallyon-line). Exit 77 (skipped) when Xvfb, xdotool or sqlite3 is missing.
+set -euo pipefail
+
+bin=$(cd "${1:?usage: timer_e2e.sh BIN_DIR}" && pwd)
+tick_ms=1500
+
+for tool in Xvfb xdotool sqlite3 xwininfo; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIPPED: $tool is not installed (tools/install-packages.sh installs it)"
+        exit 77
+    fi
+done
+for program in tallyon rasdial horavo-setup tallyon-line; do
+    [ -x "$bin/$program" ] || { echo "FAILED: $bin/$program has not been built"; exit 1; }
+done
+
+work=$(mktemp -d /tmp/tallyon-e2e.XXXXXX)
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAILED: $*"
+    echo "--- tallyon output"
+    cat "$work"/tallyon-*.log 2>/dev/null || true
+    echo "--- internet rows"
+    sqlite3 "$work/horavo.mdb" "select rowid, * from internet" 2>/dev/null || true
+    exit 1
+}
+step() { echo "[$(date +%T)] $*"; }
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.2
+    done
+}
+
+# --- a display of our own -------------------------------------------------------------
+exec 5>"$work/display"
+Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 5>&-
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+wait_for 10 xwininfo -root >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+step "display $DISPLAY"
+
+# A notification area when one can be had (trayer); without it the timer window waits
+# minimized, which this test checks instead.
+tray=no
+tray_pid=
+if command -v trayer >/dev/null; then
+    trayer --edge bottom --align right --widthtype pixel --width 64 --heighttype pixel --height 32 \
+        --transparent false --tint 0x808080 >"$work/trayer.log" 2>&1 &
+    tray_pid=$!
+    pids+=("$tray_pid")
+    tray_up() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
+    wait_for 10 tray_up && tray=yes
+fi
+step "notification area: $tray"
+
+# --- the database and the line -------------------------------------------------------
+cd "$work"
+"$bin/horavo-setup" create --file horavo.mdb --admin admin --password admin \
+    --isp-account demo --isp-password demo --price 2 >/dev/null
+sqlite3 horavo.mdb "insert into users (iuser, passw, quanxian) values ('alice', 'secret', 2)"
+"$bin/tallyon-line" --file line.json init >/dev/null
+"$bin/tallyon-line" --file line.json add-account demo demo >/dev/null
+
+mkdir -m 700 runtime
+export XDG_RUNTIME_DIR=$work/runtime   # the single-copy lock of this run only
+export TALLYON_LINE="sim:$work/line.json"
+export TALLYON_TICK_MS=$tick_ms
+export QT_QPA_PLATFORM=xcb
+unset SESSION_MANAGER
+
+sql() { sqlite3 -cmd ".timeout 5000" horavo.mdb "$1"; }
+rows() { sql "select count(*) from internet"; }
+rows_are() { [ "$(rows)" = "$1" ]; }
+itime_of() { sql "select itime from internet where rowid = $1"; }
+last_rowid() { sql "select coalesce(max(rowid), 0) from internet"; }
+visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
+running() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" | cut -c1)" != Z ]; }
+
+run=0
+tallyon_pid=
+start_tallyon() {
+    run=$((run + 1))
+    "$bin/tallyon" >"$work/tallyon-$run.log" 2>&1 &
+    tallyon_pid=$!
+    pids+=("$tallyon_pid")
+    wait_for 20 visible '^登录界面' || fail "the login window did not appear"
+}
+
+log_in() {
+    local login
+    login=$(window_of '^登录界面')
+    xdotool windowfocus --sync "$login"
+    sleep 0.3
+    xdotool type --delay 20 "$1"
+    xdotool key Tab
+    xdotool type --delay 20 "$2"
+    xdotool key Return
+}
+
+# Answers the box titled $1 with the key $2.
+answer() {
+    local box
+    wait_for 15 visible "^$1\$" || fail "no box \"$1\""
+    box=$(window_of "^$1\$")
+    xdotool windowfocus --sync "$box"
+    sleep 0.2
+    xdotool key "$2"
+}
+
+# Clicks the notification-area icon of tallyon (a child window of trayer's panel).
+click_icon() {
+    local icon
+    icon=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {p = 1; next}
+                                       p && /"tallyon": \("tallyon" "tallyon"\)/ {print $1; exit}')
+    [ -n "$icon" ] || fail "tallyon has no icon in the notification area"
+    xdotool mousemove --window "$icon" 8 12 click 1
+}
+
+timer_window_waits() {
+    if [ $tray = yes ]; then
+        ! visible '^计时查看器$'
+    else
+        visible '^计时查看器$'
+    fi
+}
+
+# --- 1. log in, record, pull the cable ------------------------------------------------
+step "run 1: log in as an ordinary user"
+start_tallyon
+log_in alice secret
+wait_for 20 rows_are 1 || fail "no usage row after the log-in"
+row=$(last_rowid)
+[ "$(sql "select iuser from internet where rowid = $row")" = alice ] || fail "the row is not alice's"
+[ "$(sql "select idate from internet where rowid = $row")" = "$(date +%F)" ] || fail "the row's date is not today"
+wait_for 10 timer_window_waits || fail "the timer window did not go behind its icon (notification area: $tray)"
+grew() { [ "$(itime_of "$row")" -ge 3 ]; }
+wait_for 20 grew || fail "the row did not grow (itime $(itime_of "$row"))"
+step "row $row grows: itime $(itime_of "$row")"
+
+if [ $tray = yes ]; then
+    click_icon
+    wait_for 10 visible '^计时查看器$' || fail "a click on the icon did not bring the timer window back"
+    step "the icon brought the timer window back"
+fi
+
+"$bin/tallyon-line" --file line.json unplug
+answer '连接失败' Return
+kept=$(itime_of "$row")
+answer '询问' Escape
+wait_for 10 eval '! running $tallyon_pid' || fail "the program did not end after Cancel at 是否重新连接？"
+sleep $((tick_ms * 2 / 1000 + 1))
+[ "$(itime_of "$row")" = "$kept" ] || fail "the row changed after the end"
+[ "$kept" -ge 3 ] || fail "the row lost minutes: itime $kept"
+[ "$(rows)" = 1 ] || fail "more than one usage row"
+step "run 1 ended; the row kept $kept minutes"
+
+# --- 2. kill -9 while recording, then log in again ------------------------------------
+# From here on the desktop has no notification area: the timer window waits minimized.
+if [ -n "$tray_pid" ]; then
+    kill "$tray_pid"
+    tray_gone() { ! xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
+    wait_for 10 tray_gone || fail "trayer did not go"
+    tray=no
+fi
+"$bin/tallyon-line" --file line.json plug
+step "run 2: kill -9 while recording"
+start_tallyon
+log_in alice secret
+wait_for 20 rows_are 2 || fail "no second usage row"
+row=$(last_rowid)
+wait_for 10 timer_window_waits || fail "without a notification area the timer window is not on the desktop"
+grew() { [ "$(itime_of "$row")" -ge 3 ]; }
+wait_for 20 grew || fail "the second row did not grow"
+written=$(itime_of "$row")
+kill -9 "$tallyon_pid"
+wait "$tallyon_pid" 2>/dev/null || true
+[ "$(sql "pragma integrity_check")" = ok ] || fail "the database is damaged after kill -9"
+after=$(itime_of "$row")
+[ "$after" -ge "$written" ] || fail "minutes written before the kill were lost ($written, now $after)"
+[ "$(itime_of 1)" = "$kept" ] || fail "run 1's row changed"
+step "after kill -9: integrity ok, row $row holds $after minutes (read $written before the kill)"
+
+step "run 3: the next log-in works; 断开网路 ends it"
+start_tallyon
+log_in alice secret
+wait_for 20 rows_are 3 || fail "no usage row after the log-in that followed the crash"
+row=$(last_rowid)
+grew() { [ "$(itime_of "$row")" -ge 2 ]; }
+wait_for 20 grew || fail "the row after the crash did not grow"
+wait_for 10 visible '^计时查看器$' || fail "the timer window cannot be reached"
+xdotool windowfocus --sync "$(window_of '^计时查看器$')"
+sleep 0.2
+xdotool key space          # 断开网路 has the focus
+answer '断开连接' Return
+wait_for 10 eval '! running $tallyon_pid' || fail "断开网路 did not end the program"
+"$bin/tallyon-line" --file line.json show | grep -q '^active:' && fail "the line is still connected"
+[ "$(sql "pragma integrity_check")" = ok ] || fail "the database is damaged"
+step "run 3 ended by 断开网路 with row $row at $(itime_of "$row") minutes"
+
+echo "timer end-to-end: all checks passed"
