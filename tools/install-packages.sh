@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fontconfig
-  xvfb xauth xdotool x11-utils imagemagick xdg-utils
+  xvfb xauth xdotool x11-utils imagemagick xdg-utils trayer
   qt6-qpa-plugins libxcb-cursor0 dbus-x11
 )
 
