@@ -41,6 +41,7 @@ DataGrid::DataGrid(MessageBoxes& boxes, QWidget* parent)
     caption_->setMargin(2);
     caption_->setAutoFillBackground(true);
     caption_->setBackgroundRole(QPalette::Button);
+    caption_->setVisible(false);   // a grid without a caption shows no caption bar
 
     view_->setModel(model_);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -71,6 +72,7 @@ DataGrid::DataGrid(MessageBoxes& boxes, QWidget* parent)
 void DataGrid::setCaption(const QString& caption)
 {
     caption_->setText(caption);
+    caption_->setVisible(!caption.isEmpty());
 }
 
 QString DataGrid::caption() const

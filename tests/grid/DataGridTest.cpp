@@ -58,6 +58,8 @@ protected:
 
 TEST_F(DataGridTest, ShowsTheSetsFieldsAndRowsInItsOrder)
 {
+    bind(usersSql, false);
+    EXPECT_FALSE(grid.captionLabel()->isVisible()) << "no caption, no caption bar";
     grid.setCaption(QStringLiteral("用 户 管 理"));
     bind(usersSql, false);
 
