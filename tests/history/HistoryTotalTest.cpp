@@ -35,28 +35,9 @@ TEST(HistoryTotal, WidensOnceTheSumLeavesSixteenBitsAndStaysWide)
     EXPECT_EQ(total.amountText(0.3f), QStringLiteral("163.340006490548"));
 }
 
-TEST(HistoryTotal, ARowBeyondSixteenBitsIsCountedExactly)
-{
-    const auto total = totalOf({40000, 5});
-    EXPECT_TRUE(total.wide());
-    EXPECT_EQ(total.minutes(), 40005);
-    EXPECT_EQ(total.amountText(2.0f), QStringLiteral("1333.5"));
-
-    const auto back = totalOf({-40000, 40000});
-    EXPECT_TRUE(back.wide());
-    EXPECT_EQ(back.minutesText(), QStringLiteral("0"));
-    EXPECT_EQ(back.amountText(0.3f), QStringLiteral("0"));
-}
-
 TEST(HistoryTotal, LargeTotalsStayExact)
 {
     const auto total = totalOf({3000000000LL, 3000000000LL, 1});
     EXPECT_EQ(total.minutesText(), QStringLiteral("6000000001"));
     EXPECT_EQ(total.amountText(1.0f), QStringLiteral("100000000.016667"));
-}
-
-TEST(HistoryTotal, NoPriceYetGivesZero)
-{
-    EXPECT_EQ(totalOf({100}).amountText(0.0f), QStringLiteral("0"));
-    EXPECT_EQ(totalOf({40000}).amountText(0.0f), QStringLiteral("0"));
 }
