@@ -49,29 +49,6 @@ TEST_F(TimerWindowTest, NoUserAndUpStartsARowAtTwo)
 
 // From Dropped with a row started, line back up without a dial: the same row goes on,
 // the minutes while it was down are not counted.
-TEST_F(TimerWindowTest, DroppedAndBackUpContinuesTheSameRow)
-{
-    Form3& form = load();
-    tick(); // 2
-    line.drop();
-    boxes.answerNext(Answer::Ok);     // redial...
-    dialConnects = false;          // ...which does not bring the line up
-    runner.output.clear();            // and reports no error: a row is started and kept at 1
-    boxes.answerNext(Answer::Cancel); // do not close the timer
-    tick();
-    ASSERT_EQ(program.endedAtOnce, 0);
-    const QStringList afterDrop = usageRows();
-    ASSERT_EQ(afterDrop.size(), 2);
-    EXPECT_EQ(afterDrop.at(0), QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00"));
-    EXPECT_EQ(afterDrop.at(1), QStringLiteral("alice|2026-12-07|1|09:32:00|09:32:00"));
-
-    line.connect();
-    tick();
-    EXPECT_EQ(usageRows().size(), 2) << "no new row";
-    EXPECT_EQ(usageRows().at(1), QStringLiteral("alice|2026-12-07|2|09:32:00|09:33:00"));
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("2"));
-}
-
 TEST_F(TimerWindowTest, DroppedWithARowAndBackUpAdvancesIt)
 {
     load();
