@@ -10,6 +10,7 @@
 #include "Fonts.h"
 #include "Forms.h"
 #include "MessageBoxes.h"
+#include "Minutes.h"
 #include "NumberFormat.h"
 #include "OtherCopy.h"
 #include "Program.h"
@@ -120,25 +121,26 @@ bool Form1::loginyz(const QString& name, const QString& password)
     return true;
 }
 
-bool Form1::bothEmpty()
+bool Form1::credentialsAccepted(const QString& refusal)
 {
-    if (!Text1->text().isEmpty() || !Text2->text().isEmpty())
+    if (Text1->text().isEmpty() && Text2->text().isEmpty()) {
+        boxes().show(QStringLiteral("用户名和密码不能为空!"), QStringLiteral("警告"));
         return false;
-    boxes().show(QStringLiteral("用户名和密码不能为空!"), QStringLiteral("警告"));
+    }
+    if (!loginyz(Text1->text(), Text2->text())) {
+        boxes().show(refusal, QStringLiteral("登录错误"));
+        Text1->setFocus();
+        return false;
+    }
+    services_.session.guser = Text1->text();
     return true;
 }
 
 void Form1::Command1_Click()
 {
     handle([this] {
-        if (bothEmpty())
+        if (!credentialsAccepted(QStringLiteral("登录失败,用户名和密码不正确！")))
             return;
-        if (!loginyz(Text1->text(), Text2->text())) {
-            boxes().show(QStringLiteral("登录失败,用户名和密码不正确！"), QStringLiteral("登录错误"));
-            Text1->setFocus();
-            return;
-        }
-        services_.session.guser = Text1->text();
         switch (permission_) {
         case 1:
             forms().show(windows::administration);
@@ -166,7 +168,7 @@ void Form1::usageReminder()
     // Summed wide: no realistic total can overflow it.
     qint64 minutes = 0;
     for (rows->first(); !rows->atEnd(); rows->next())
-        minutes += rows->value(QStringLiteral("itime")).toLongLong();
+        minutes += minutesOf(rows->value(QStringLiteral("itime")));
     const double hours = static_cast<double>(minutes) / 60.0;
     if (hours > 500.0) {
         boxes().show(QStringLiteral("请注意，你现在已经使用") + formatDouble(hours) + QStringLiteral("小时！！"),
@@ -182,15 +184,8 @@ void Form1::Command2_Click()
 void Form1::Command3_Click()
 {
     handle([this] {
-        if (bothEmpty())
-            return;
-        if (!loginyz(Text1->text(), Text2->text())) {
-            boxes().show(QStringLiteral("登录查询失败,用户名和密码不正确！"), QStringLiteral("登录错误"));
-            Text1->setFocus();
-            return;
-        }
-        services_.session.guser = Text1->text();
-        forms().show(windows::history);
+        if (credentialsAccepted(QStringLiteral("登录查询失败,用户名和密码不正确！")))
+            forms().show(windows::history);
     });
 }
 

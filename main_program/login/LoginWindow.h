@@ -42,7 +42,9 @@ private:
     void Command4_Click();
     void Label4_Click();
 
-    bool bothEmpty();
+    // The boxes' name and password pass the credential test (guser is then set);
+    // otherwise the user has been told why.
+    bool credentialsAccepted(const QString& refusal);
     void usageReminder();
 
     Services& services_;
