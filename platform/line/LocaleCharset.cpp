@@ -37,4 +37,14 @@ void writeLine(std::FILE* stream, const QString& line)
     std::fflush(stream);
 }
 
+QStringList localeArguments(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder decoder = localeDecoder();
+        arguments << decoder.decode(QByteArrayView(argv[i]));
+    }
+    return arguments;
+}
+
 } // namespace platform

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -23,6 +24,9 @@ QStringDecoder decoderFor(const QByteArray& charsetName);
 QStringEncoder encoderFor(const QByteArray& charsetName);
 inline QStringDecoder localeDecoder() { return decoderFor(localeCharsetName()); }
 inline QStringEncoder localeEncoder() { return encoderFor(localeCharsetName()); }
+
+// A command's arguments (after the program name), decoded from the locale's charset.
+QStringList localeArguments(int argc, char** argv);
 
 // Writes one line to a console stream in the locale's charset and flushes it.
 void writeLine(std::FILE* stream, const QString& line);

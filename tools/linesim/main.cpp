@@ -124,11 +124,7 @@ int run(const SimLineFile& file, const QString& command, const QStringList& argu
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        QStringDecoder decoder = platform::localeDecoder();
-        arguments << decoder.decode(QByteArrayView(argv[i]));
-    }
+    QStringList arguments = platform::localeArguments(argc, argv);
 
     if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
         printUsage(stdout);

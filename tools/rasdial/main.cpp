@@ -135,11 +135,7 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
 
     // The arguments come in the locale's charset, which Qt would take for UTF-8.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        QStringDecoder decoder = platform::localeDecoder();
-        arguments << decoder.decode(QByteArrayView(argv[i]));
-    }
+    const QStringList arguments = platform::localeArguments(argc, argv);
 
     if (!arguments.isEmpty()
         && (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("/?"))) {
