@@ -138,6 +138,10 @@ struct RecordSet::Impl {
     // that reads it.
     std::vector<std::pair<QByteArray, int>> columns(bool onlyPending) const;
     std::vector<OwnedCell> reread(std::int64_t rowid) const;
+    // Binds the pending values of these columns from parameter 1 on; the next free one.
+    int bindPending(sqlite3_stmt* stmt, const std::vector<std::pair<QByteArray, int>>& changed) const;
+    // Starts a row in the buffer holding these cells; the caller appends or replaces it.
+    void packRow(const std::vector<OwnedCell>& cells);
     void insertPending();
     void updatePending();
 };
@@ -296,6 +300,22 @@ std::vector<OwnedCell> RecordSet::Impl::reread(std::int64_t rowid) const
     return cells;
 }
 
+int RecordSet::Impl::bindPending(sqlite3_stmt* stmt,
+                                  const std::vector<std::pair<QByteArray, int>>& changed) const
+{
+    int parameter = 1;
+    for (const auto& [column, field] : changed)
+        detail::bindCell(stmt, parameter++, pending[std::size_t(field)]->view());
+    return parameter;
+}
+
+void RecordSet::Impl::packRow(const std::vector<OwnedCell>& cells)
+{
+    rows.beginRow();
+    for (const OwnedCell& cell : cells)
+        rows.put(cell.view());
+}
+
 void RecordSet::Impl::insertPending()
 {
     const auto changed = columns(true);
@@ -315,16 +335,12 @@ void RecordSet::Impl::insertPending()
     std::vector<OwnedCell> written;
     connection->writeTransaction([&] {
         Statement stmt = connection->prepare(sql);
-        int parameter = 1;
-        for (const auto& [column, field] : changed)
-            detail::bindCell(stmt.get(), parameter++, pending[std::size_t(field)]->view());
+        bindPending(stmt.get(), changed);
         connection->step(stmt.get());
         written = reread(sqlite3_last_insert_rowid(connection->handle()));
     });
 
-    rows.beginRow();
-    for (const OwnedCell& cell : written)
-        rows.put(cell.view());
+    packRow(written);
     rows.appendRow();
     leavePending();
     position = rows.rowCount() - 1;
@@ -354,9 +370,7 @@ void RecordSet::Impl::updatePending()
     std::vector<OwnedCell> written;
     connection->writeTransaction([&] {
         Statement stmt = connection->prepare(sql);
-        int parameter = 1;
-        for (const auto& [column, field] : changed)
-            detail::bindCell(stmt.get(), parameter++, pending[std::size_t(field)]->view());
+        int parameter = bindPending(stmt.get(), changed);
         sqlite3_bind_int64(stmt.get(), parameter++, rowid);
         for (const OwnedCell& original : originals)
             detail::bindCell(stmt.get(), parameter++, original.view());
@@ -366,9 +380,7 @@ void RecordSet::Impl::updatePending()
         written = reread(rowid);
     });
 
-    rows.beginRow();
-    for (const OwnedCell& cell : written)
-        rows.put(cell.view());
+    packRow(written);
     rows.replaceRow(position);
     leavePending();
 }
