@@ -16,3 +16,8 @@ if(HORAVO_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(horavo_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# One include root for the whole tree: every include names its folder from the top
+# ("store/Esql.h", "platform/widgets/Form.h"), so the layer of every name shows where
+# it is included.
+target_include_directories(horavo_options INTERFACE ${PROJECT_SOURCE_DIR})

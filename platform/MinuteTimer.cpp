@@ -1,4 +1,4 @@
-#include "MinuteTimer.h"
+#include "platform/MinuteTimer.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "OtherCopy.h"
+#include "platform/OtherCopy.h"
 
 #include <unistd.h>
 

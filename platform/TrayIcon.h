@@ -2,8 +2,9 @@
 
 #include <functional>
 
-#include <QIcon>
 #include <QString>
+
+class QIcon;
 
 namespace platform {
 

@@ -1,15 +1,15 @@
-#include "RegistrationWindow.h"
+#include "registration_program/RegistrationWindow.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "Esql.h"
-#include "Fonts.h"
-#include "MessageBoxes.h"
-#include "Program.h"
-#include "RecordSet.h"
-#include "SqlText.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Program.h"
+#include "platform/widgets/Fonts.h"
+#include "store/Esql.h"
+#include "store/RecordSet.h"
+#include "store/SqlText.h"
 
 namespace signova {
 
@@ -62,8 +62,8 @@ Form1::Form1(platform::Forms& forms, platform::MessageBoxes& boxes, platform::Pr
     setTabOrder(Command1, Command2);
     Text1->setFocus();
 
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    onEvent(Command1, &QPushButton::clicked, &Form1::Command1_Click);
+    onEvent(Command2, &QPushButton::clicked, &Form1::Command2_Click);
 }
 
 Form1::~Form1() = default;
@@ -87,29 +87,27 @@ void Form1::inputsj(const QString& zusername, const QString& zpassw)
 
 void Form1::Command1_Click()
 {
-    handle([this] {
-        if (Text1->text().isEmpty() || Text2->text().isEmpty() || Text3->text().isEmpty()) {
-            boxes().show(QStringLiteral("对不起用户名和密码都不能为空！"), QStringLiteral("提示"));
-            return;
-        }
-        if (Text2->text() != Text3->text()) {
-            boxes().show(QStringLiteral("你两次输入的密码不一样请重新输入！"));
-            return;
-        }
-        if (yzuser(Text1->text())) {
-            boxes().show(QStringLiteral("该用户已经存在，请重新输入！"));
-            Text1->setFocus();
-            return;
-        }
-        inputsj(Text1->text(), Text2->text());
-        boxes().show(QStringLiteral("注册成功！"), QStringLiteral("注册成功"));
-        program_.endAtOnce();
-    });
+    if (Text1->text().isEmpty() || Text2->text().isEmpty() || Text3->text().isEmpty()) {
+        boxes().show(QStringLiteral("对不起用户名和密码都不能为空！"), QStringLiteral("提示"));
+        return;
+    }
+    if (Text2->text() != Text3->text()) {
+        boxes().show(QStringLiteral("你两次输入的密码不一样请重新输入！"));
+        return;
+    }
+    if (yzuser(Text1->text())) {
+        boxes().show(QStringLiteral("该用户已经存在，请重新输入！"));
+        Text1->setFocus();
+        return;
+    }
+    inputsj(Text1->text(), Text2->text());
+    boxes().show(QStringLiteral("注册成功！"), QStringLiteral("注册成功"));
+    program_.endAtOnce();
 }
 
 void Form1::Command2_Click()
 {
-    handle([this] { program_.endAtOnce(); });
+    program_.endAtOnce();
 }
 
 } // namespace signova

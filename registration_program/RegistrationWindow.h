@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "Form.h"
+#include "platform/widgets/Form.h"
 
 namespace platform {
 class Program;

@@ -1,10 +1,11 @@
 #include <QApplication>
 
-#include "Forms.h"
-#include "MessageBoxes.h"
-#include "Program.h"
-#include "Fonts.h"
-#include "RegistrationWindow.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Program.h"
+#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Forms.h"
+#include "platform/widgets/QtMessageBoxes.h"
+#include "registration_program/RegistrationWindow.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "Connection.h"
+#include "store/Connection.h"
 
 #include <atomic>
 #include <random>

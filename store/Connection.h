@@ -7,7 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "StoreError.h"
+#include "store/StoreError.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -1,12 +1,12 @@
-#include "DatabaseFile.h"
+#include "store/DatabaseFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include "Connection.h"
-#include "Schema.h"
-#include "StoreError.h"
+#include "store/Connection.h"
+#include "store/Schema.h"
+#include "store/StoreError.h"
 
 namespace store {
 

@@ -1,7 +1,7 @@
-#include "Esql.h"
+#include "store/Esql.h"
 
-#include "Connection.h"
-#include "DatabaseFile.h"
+#include "store/Connection.h"
+#include "store/DatabaseFile.h"
 
 namespace store {
 

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "RecordSet.h"
+#include "store/RecordSet.h"
 
 namespace store {
 

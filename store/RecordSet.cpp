@@ -1,15 +1,15 @@
-#include "RecordSet.h"
+#include "store/RecordSet.h"
 
 #include <optional>
 
 #include <sqlite3.h>
 
-#include "AsciiCase.h"
-#include "Connection.h"
-#include "RowBuffer.h"
-#include "StatementShape.h"
-#include "StoreError.h"
-#include "Values.h"
+#include "store/AsciiCase.h"
+#include "store/Connection.h"
+#include "store/RowBuffer.h"
+#include "store/StatementShape.h"
+#include "store/StoreError.h"
+#include "store/Values.h"
 
 namespace store {
 

@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QVariant>
 
-#include "Schema.h"
+#include "store/Schema.h"
 
 struct sqlite3;
 

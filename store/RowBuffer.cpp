@@ -1,4 +1,4 @@
-#include "RowBuffer.h"
+#include "store/RowBuffer.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -76,29 +76,27 @@ const unsigned char* decode(const unsigned char* p, Cell& cell)
     std::abort(); // a corrupted arena: nothing sensible can be read from it
 }
 
+// Resizes a block in place where the allocator can (realloc), keeping its ownership.
 template <typename T>
-T* grow(T* block, std::size_t count)
+void grow(MallocBlock<T>& block, std::size_t count)
 {
-    void* grown = std::realloc(block, count * sizeof(T));
+    void* grown = std::realloc(block.get(), count * sizeof(T));
     if (!grown)
         throw std::bad_alloc();
-    return static_cast<T*>(grown);
+    (void)block.release();
+    block.reset(static_cast<T*>(grown));
 }
 
 } // namespace
 
-RowBuffer::~RowBuffer()
-{
-    std::free(arena_);
-    std::free(index_);
-}
+RowBuffer::~RowBuffer() = default;
 
 void RowBuffer::reserveArena(std::size_t extra)
 {
     if (arenaSize_ + extra <= arenaCapacity_)
         return;
     const std::size_t wanted = std::max({arenaCapacity_ * 2, arenaSize_ + extra, kMinArena});
-    arena_ = grow(arena_, wanted);
+    grow(arena_, wanted);
     arenaCapacity_ = wanted;
 }
 
@@ -107,7 +105,7 @@ void RowBuffer::reserveIndex(std::size_t rows)
     if (rows <= indexCapacity_)
         return;
     const std::size_t wanted = std::max({indexCapacity_ * 2, rows, std::size_t(1024)});
-    index_ = grow(index_, wanted);
+    grow(index_, wanted);
     indexCapacity_ = wanted;
 }
 
@@ -127,10 +125,10 @@ void RowBuffer::putNull()
 void RowBuffer::putInteger(std::int64_t value)
 {
     reserveArena(1 + kMaxVarint);
-    unsigned char* p = arena_ + arenaSize_;
+    unsigned char* p = arena_.get() + arenaSize_;
     *p++ = TagInteger;
     p = writeVarint(p, zigzag(value));
-    arenaSize_ = std::size_t(p - arena_);
+    arenaSize_ = std::size_t(p - arena_.get());
     ++rowCells_;
 }
 
@@ -138,7 +136,7 @@ void RowBuffer::putReal(double value)
 {
     reserveArena(1 + sizeof value);
     arena_[arenaSize_] = TagReal;
-    std::memcpy(arena_ + arenaSize_ + 1, &value, sizeof value);
+    std::memcpy(arena_.get() + arenaSize_ + 1, &value, sizeof value);
     arenaSize_ += 1 + sizeof value;
     ++rowCells_;
 }
@@ -146,12 +144,12 @@ void RowBuffer::putReal(double value)
 void RowBuffer::putBytes(unsigned char tag, const void* data, std::size_t size)
 {
     reserveArena(1 + kMaxVarint + size);
-    unsigned char* p = arena_ + arenaSize_;
+    unsigned char* p = arena_.get() + arenaSize_;
     *p++ = tag;
     p = writeVarint(p, size);
     if (size)
         std::memcpy(p, data, size);
-    arenaSize_ = std::size_t(p + size - arena_);
+    arenaSize_ = std::size_t(p + size - arena_.get());
     ++rowCells_;
 }
 
@@ -209,7 +207,7 @@ void RowBuffer::replaceRow(std::size_t row)
 
 Cell RowBuffer::cell(std::size_t row, std::size_t column) const
 {
-    const unsigned char* p = arena_ + index_[row];
+    const unsigned char* p = arena_.get() + index_[row];
     Cell cell;
     for (std::size_t i = 0; i < column; ++i)
         p = decode(p, cell);
@@ -220,14 +218,14 @@ Cell RowBuffer::cell(std::size_t row, std::size_t column) const
 void RowBuffer::removeRow(std::size_t row)
 {
     wasted_ += rowSize(std::size_t(index_[row]), cellsPerRow_);
-    std::memmove(index_ + row, index_ + row + 1, (rowCount_ - row - 1) * sizeof(std::uint64_t));
+    std::memmove(index_.get() + row, index_.get() + row + 1, (rowCount_ - row - 1) * sizeof(std::uint64_t));
     --rowCount_;
     compactIfWasteful();
 }
 
 std::size_t RowBuffer::rowSize(std::size_t offset, std::size_t cells) const
 {
-    const unsigned char* start = arena_ + offset;
+    const unsigned char* start = arena_.get() + offset;
     const unsigned char* p = start;
     Cell cell;
     for (std::size_t i = 0; i < cells; ++i)
@@ -242,18 +240,17 @@ void RowBuffer::compactIfWasteful()
     std::size_t live = 0;
     for (std::size_t row = 0; row < rowCount_; ++row)
         live += rowSize(std::size_t(index_[row]), cellsPerRow_);
-    auto* packed = static_cast<unsigned char*>(std::malloc(std::max(live, std::size_t(1))));
+    MallocBlock<unsigned char> packed(static_cast<unsigned char*>(std::malloc(std::max(live, std::size_t(1)))));
     if (!packed)
         return; // keep the wasteful arena rather than fail a write that has succeeded
     std::size_t size = 0;
     for (std::size_t row = 0; row < rowCount_; ++row) {
         const std::size_t length = rowSize(std::size_t(index_[row]), cellsPerRow_);
-        std::memcpy(packed + size, arena_ + index_[row], length);
+        std::memcpy(packed.get() + size, arena_.get() + index_[row], length);
         index_[row] = size;
         size += length;
     }
-    std::free(arena_);
-    arena_ = packed;
+    arena_ = std::move(packed);
     arenaSize_ = size;
     arenaCapacity_ = live;
     wasted_ = 0;
@@ -262,11 +259,11 @@ void RowBuffer::compactIfWasteful()
 void RowBuffer::shrinkToFit()
 {
     if (arenaSize_ && arenaSize_ < arenaCapacity_) {
-        arena_ = grow(arena_, arenaSize_);
+        grow(arena_, arenaSize_);
         arenaCapacity_ = arenaSize_;
     }
     if (rowCount_ && rowCount_ < indexCapacity_) {
-        index_ = grow(index_, rowCount_);
+        grow(index_, rowCount_);
         indexCapacity_ = rowCount_;
     }
 }

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace store::detail {
@@ -21,6 +23,14 @@ struct Cell {
     static Cell ofText(std::string_view v) { Cell c; c.type = Type::Text; c.bytes = v; return c; }
     static Cell ofBlob(std::string_view v) { Cell c; c.type = Type::Blob; c.bytes = v; return c; }
 };
+
+// A block from malloc, given back with free: the arena grows with realloc, which can
+// extend a block in place where new/copy could not.
+struct FreeDeleter {
+    void operator()(void* block) const noexcept { std::free(block); }
+};
+template <typename T>
+using MallocBlock = std::unique_ptr<T[], FreeDeleter>;
 
 // The rows of a record set packed into one growing byte arena, plus the offset of each
 // row. A row is its cells one after another, each a tag byte followed by a zigzag varint
@@ -62,10 +72,10 @@ private:
     void compactIfWasteful();
     std::size_t rowSize(std::size_t offset, std::size_t cells) const;
 
-    unsigned char* arena_ = nullptr;
+    MallocBlock<unsigned char> arena_;
     std::size_t arenaSize_ = 0;
     std::size_t arenaCapacity_ = 0;
-    std::uint64_t* index_ = nullptr;
+    MallocBlock<std::uint64_t> index_;
     std::size_t rowCount_ = 0;
     std::size_t indexCapacity_ = 0;
     std::size_t rowStart_ = 0;   // offset of the row being built

@@ -1,8 +1,8 @@
-#include "Schema.h"
+#include "store/Schema.h"
 
 #include <array>
 
-#include "AsciiCase.h"
+#include "store/AsciiCase.h"
 
 namespace store {
 

@@ -1,4 +1,4 @@
-#include "StatementShape.h"
+#include "store/StatementShape.h"
 
 #include <array>
 #include <cctype>

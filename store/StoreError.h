@@ -1,23 +1,15 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
-
-#include <QString>
+#include "store/Failure.h"
 
 namespace store {
 
 // A failure of the database: the file missing, a statement rejected, a value refused,
 // the file locked for too long. The text is the engine's message (and the file's path
 // where that helps), ready to be shown to the user.
-class StoreError : public std::runtime_error {
+class StoreError : public horavo::Failure {
 public:
-    explicit StoreError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-
-private:
-    QString message_;
+    using Failure::Failure;
 };
 
 // Another writer changed or deleted the row since it was read; nothing was written.

@@ -1,4 +1,4 @@
-#include "Values.h"
+#include "store/Values.h"
 
 #include <cmath>
 #include <limits>
@@ -10,7 +10,7 @@
 
 #include <sqlite3.h>
 
-#include "StoreError.h"
+#include "store/StoreError.h"
 
 namespace store::detail {
 

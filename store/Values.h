@@ -6,8 +6,8 @@
 #include <QString>
 #include <QVariant>
 
-#include "RowBuffer.h"
-#include "Schema.h"
+#include "store/RowBuffer.h"
+#include "store/Schema.h"
 
 struct sqlite3_stmt;
 

@@ -18,11 +18,12 @@
 
 #include <sqlite3.h>
 
-#include "DataGrid.h"
-#include "DatabaseFile.h"
-#include "Esql.h"
-#include "MessageBoxes.h"
-#include "RecordSet.h"
+#include "platform/MessageBoxes.h"
+#include "platform/grid/DataGrid.h"
+#include "platform/widgets/QtMessageBoxes.h"
+#include "store/DatabaseFile.h"
+#include "store/Esql.h"
+#include "store/RecordSet.h"
 
 namespace {
 

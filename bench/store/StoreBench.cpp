@@ -12,8 +12,8 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
-#include "DatabaseFile.h"
-#include "Esql.h"
+#include "store/DatabaseFile.h"
+#include "store/Esql.h"
 
 namespace {
 

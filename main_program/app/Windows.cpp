@@ -1,13 +1,13 @@
-#include "Windows.h"
+#include "main_program/app/Windows.h"
 
-#include "Form3.h"
-#include "Form4.h"
-#include "Form5.h"
-#include "Forms.h"
-#include "LoginWindow.h"
-#include "Services.h"
-#include "WindowNames.h"
-#include "form2.h"
+#include "main_program/admin/AdministrationWindow.h"
+#include "main_program/admin/RecordsWindow.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/WindowNames.h"
+#include "main_program/history/HistoryWindow.h"
+#include "main_program/login/LoginWindow.h"
+#include "main_program/timer/TimerWindow.h"
+#include "platform/widgets/Forms.h"
 
 namespace tallyon {
 

@@ -1,4 +1,4 @@
-#include "Minutes.h"
+#include "main_program/common/Minutes.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "NumberFormat.h"
+#include "main_program/common/NumberFormat.h"
 
 #include <algorithm>
 #include <array>

@@ -36,8 +36,4 @@ struct Services {
     std::function<std::unique_ptr<platform::TrayIcon>()> makeTrayIcon;
 };
 
-// The publisher's pages that the link labels open.
-inline constexpr const char* kHomePage = "https://horavo.example.org/";
-inline constexpr const char* kForumPage = "https://horavo.example.org/forum/";
-
 } // namespace tallyon

@@ -11,7 +11,4 @@ struct Session {
     float gprice = 0.0f;
 };
 
-// A price not greater than 0, or with no value, counts as 0.3 yuan per hour.
-inline constexpr float kFallbackPrice = 0.3f;
-
 } // namespace tallyon

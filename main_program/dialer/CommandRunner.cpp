@@ -1,4 +1,4 @@
-#include "CommandRunner.h"
+#include "main_program/dialer/CommandRunner.h"
 
 #include <QRegularExpression>
 

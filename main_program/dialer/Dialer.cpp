@@ -1,19 +1,20 @@
-#include "Dialer.h"
+#include "main_program/dialer/Dialer.h"
 
 #include <QRegularExpression>
 
-#include "CommandRunner.h"
-#include "Esql.h"
-#include "LineService.h"
-#include "MessageBoxes.h"
-#include "Session.h"
+#include "main_program/common/Minutes.h"
+#include "main_program/common/Session.h"
+#include "main_program/common/UnitPrice.h"
+#include "main_program/dialer/CommandRunner.h"
+#include "platform/MessageBoxes.h"
+#include "platform/line/LineService.h"
+#include "store/Esql.h"
 
 namespace tallyon {
 
 namespace {
 
 const QString kBroadbandEntry = QStringLiteral("宽带连接");
-constexpr int kTickMilliseconds = 60000;
 
 // Marks the dial in progress for as long as conutionadd runs, however it leaves.
 class DialingMark {
@@ -30,13 +31,6 @@ private:
 bool isInUse(const QVariant& useyn)
 {
     return !useyn.isNull() && useyn.toBool();
-}
-
-float priceOf(const QVariant& price)
-{
-    bool ok = false;
-    const double value = price.toDouble(&ok);
-    return !price.isNull() && ok && value > 0 ? float(value) : kFallbackPrice;
 }
 
 } // namespace
@@ -97,7 +91,7 @@ void Dialer::conutionadd()
     if (!chosen)
         return;
 
-    session_.gprice = priceOf(accounts->value(QStringLiteral("price")));
+    session_.gprice = unitPrice(accounts->value(QStringLiteral("price")));
 
     // The broadband entry is dialed by its name; a phonebook without it makes rasdial
     // answer 623, a failed dial.
@@ -127,7 +121,7 @@ void Dialer::conutionadd()
 
     host_.addtime();
     host_.setStarted(true);
-    host_.setTimerInterval(kTickMilliseconds);
+    host_.setTimerInterval(kMinuteMs);
 }
 
 } // namespace tallyon

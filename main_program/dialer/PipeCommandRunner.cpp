@@ -1,4 +1,4 @@
-#include "PipeCommandRunner.h"
+#include "main_program/dialer/PipeCommandRunner.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,7 +17,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "LocaleCharset.h"
+#include "platform/line/LocaleCharset.h"
 
 extern char** environ;
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "CommandRunner.h"
+#include "main_program/dialer/CommandRunner.h"
 
 namespace tallyon {
 

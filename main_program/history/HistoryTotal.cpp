@@ -1,9 +1,9 @@
-#include "HistoryTotal.h"
+#include "main_program/history/HistoryTotal.h"
 
 #include <cstdint>
 #include <limits>
 
-#include "NumberFormat.h"
+#include "main_program/common/NumberFormat.h"
 
 namespace tallyon {
 

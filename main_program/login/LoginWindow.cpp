@@ -1,4 +1,4 @@
-#include "LoginWindow.h"
+#include "main_program/login/LoginWindow.h"
 
 #include <limits>
 
@@ -6,19 +6,20 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "Esql.h"
-#include "Fonts.h"
-#include "Forms.h"
-#include "MessageBoxes.h"
-#include "Minutes.h"
-#include "NumberFormat.h"
-#include "OtherCopy.h"
-#include "Program.h"
-#include "ProgramLauncher.h"
-#include "Services.h"
-#include "Session.h"
-#include "SqlText.h"
-#include "WindowNames.h"
+#include "main_program/common/Minutes.h"
+#include "main_program/common/NumberFormat.h"
+#include "main_program/common/PublisherPages.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/Session.h"
+#include "main_program/common/WindowNames.h"
+#include "platform/MessageBoxes.h"
+#include "platform/OtherCopy.h"
+#include "platform/Program.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Forms.h"
+#include "store/Esql.h"
+#include "store/SqlText.h"
 
 namespace tallyon {
 
@@ -92,11 +93,11 @@ Form1::Form1(Services& services, QWidget* parent)
     setTabOrder(Command3, Command4);
     Text1->setFocus();
 
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(Label4, &platform::LinkLabel::clicked, this, &Form1::Label4_Click);
+    onEvent(Command1, &QPushButton::clicked, &Form1::Command1_Click);
+    onEvent(Command2, &QPushButton::clicked, &Form1::Command2_Click);
+    onEvent(Command3, &QPushButton::clicked, &Form1::Command3_Click);
+    onEvent(Command4, &QPushButton::clicked, &Form1::Command4_Click);
+    onEvent(Label4, &platform::LinkLabel::clicked, &Form1::Label4_Click);
 }
 
 void Form1::Form_Load()
@@ -138,27 +139,26 @@ bool Form1::credentialsAccepted(const QString& refusal)
 
 void Form1::Command1_Click()
 {
-    handle([this] {
-        if (!credentialsAccepted(QStringLiteral("登录失败,用户名和密码不正确！")))
-            return;
-        switch (permission_) {
-        case 1:
-            forms().show(windows::administration);
-            break;
-        case 3:
-            usageReminder();
-            [[fallthrough]];
-        case 2:
-            forms().load(windows::timer);
-            break;
-        case 4:
-            boxes().show(QStringLiteral("对不起，你的权限不够，或者你的用户名没有通过管理员审核！"),
-                         windows::applicationTitle);
-            services_.program.endAtOnce();
-        default:
-            break;
-        }
-    });
+    if (!credentialsAccepted(QStringLiteral("登录失败,用户名和密码不正确！")))
+        return;
+    switch (permission_) {
+    case 1:
+        forms().show(windows::administration);
+        break;
+    case 3:
+        usageReminder();
+        [[fallthrough]];
+    case 2:
+        forms().load(windows::timer);
+        break;
+    case 4:
+        boxes().show(QStringLiteral("对不起，你的权限不够，或者你的用户名没有通过管理员审核！"),
+                     windows::applicationTitle);
+        services_.program.endAtOnce();
+        break;
+    default:
+        break;
+    }
 }
 
 void Form1::usageReminder()
@@ -178,28 +178,23 @@ void Form1::usageReminder()
 
 void Form1::Command2_Click()
 {
-    handle([this] { services_.program.endAtOnce(); });
+    services_.program.endAtOnce();
 }
 
 void Form1::Command3_Click()
 {
-    handle([this] {
-        if (credentialsAccepted(QStringLiteral("登录查询失败,用户名和密码不正确！")))
-            forms().show(windows::history);
-    });
+    if (credentialsAccepted(QStringLiteral("登录查询失败,用户名和密码不正确！")))
+        forms().show(windows::history);
 }
 
 void Form1::Command4_Click()
 {
-    handle([this] { services_.launcher.start(QString::fromLatin1(platform::kSignovaCommand)); });
+    services_.launcher.startSignova();
 }
 
 void Form1::Label4_Click()
 {
-    handle([this] {
-        services_.launcher.start(QString::fromLatin1(platform::kBrowserPath) + QLatin1Char(' ')
-                                 + QString::fromLatin1(kHomePage));
-    });
+    services_.launcher.openPage(publisher::homePage());
 }
 
 } // namespace tallyon

@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "Form.h"
-#include "LinkLabel.h"
+#include "platform/widgets/Form.h"
+#include "platform/widgets/LinkLabel.h"
 
 namespace tallyon {
 

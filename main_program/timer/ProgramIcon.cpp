@@ -1,4 +1,4 @@
-#include "ProgramIcon.h"
+#include "main_program/timer/ProgramIcon.h"
 
 #include <QString>
 

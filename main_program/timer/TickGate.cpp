@@ -1,4 +1,4 @@
-#include "TickGate.h"
+#include "main_program/timer/TickGate.h"
 
 namespace tallyon {
 

@@ -1,11 +1,11 @@
-#include "UsageRow.h"
+#include "main_program/timer/UsageRow.h"
 
 #include <QDateTime>
 #include <QVariant>
 
-#include "MessageBoxes.h"
-#include "RecordSet.h"
-#include "StoreError.h"
+#include "platform/MessageBoxes.h"
+#include "store/RecordSet.h"
+#include "store/StoreError.h"
 
 namespace tallyon {
 

@@ -1,4 +1,4 @@
-#include "DataGrid.h"
+#include "platform/grid/DataGrid.h"
 
 #include <algorithm>
 
@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "MessageBoxes.h"
-#include "RecordSetModel.h"
+#include "platform/MessageBoxes.h"
+#include "platform/grid/RecordSetModel.h"
 
 namespace platform {
 

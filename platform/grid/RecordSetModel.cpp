@@ -1,11 +1,11 @@
-#include "RecordSetModel.h"
+#include "platform/grid/RecordSetModel.h"
 
 #include <algorithm>
 #include <climits>
 #include <exception>
 
-#include "RecordSet.h"
-#include "StoreError.h"
+#include "store/RecordSet.h"
+#include "store/StoreError.h"
 
 namespace platform {
 
@@ -177,12 +177,11 @@ bool RecordSetModel::writeCell(int row, int field, const QVariant& value)
         }
         set_->setValue(field, value);
         set_->update();
-    } catch (const std::exception& error) {
+    } catch (const horavo::Failure& failure) {
         if (set_->editing())
             set_->cancelUpdate();
         emit dataChanged(index(row, 0), index(row, fields_ - 1));
-        const auto* storeError = dynamic_cast<const store::StoreError*>(&error);
-        emit refused(storeError ? storeError->message() : QString::fromUtf8(error.what()));
+        emit refused(failure.message());
         return false;
     }
     if (adding) {
@@ -203,11 +202,10 @@ bool RecordSetModel::deleteRow(int row)
     try {
         set_->moveTo(static_cast<std::size_t>(row));
         set_->deleteCurrent();
-    } catch (const std::exception& error) {
+    } catch (const horavo::Failure& failure) {
         if (set_->editing())
             set_->cancelUpdate();
-        const auto* storeError = dynamic_cast<const store::StoreError*>(&error);
-        emit refused(storeError ? storeError->message() : QString::fromUtf8(error.what()));
+        emit refused(failure.message());
         return false;
     }
     beginRemoveRows({}, row, row);

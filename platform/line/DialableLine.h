@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "LineService.h"
+#include "platform/line/LineService.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "LocaleCharset.h"
+#include "platform/line/LocaleCharset.h"
 
 #include <langinfo.h>
 

@@ -1,7 +1,7 @@
-#include "MakeLineService.h"
+#include "platform/line/MakeLineService.h"
 
-#include "NetworkManagerLine.h"
-#include "SimLine.h"
+#include "platform/line/NetworkManagerLine.h"
+#include "platform/line/SimLine.h"
 
 namespace platform {
 

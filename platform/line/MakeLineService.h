@@ -1,23 +1,18 @@
 #pragma once
 
 #include <memory>
-#include <stdexcept>
 
 #include <QString>
 
-#include "DialableLine.h"
+#include "platform/line/DialableLine.h"
+#include "store/Failure.h"
 
 namespace platform {
 
 // A TALLYON_LINE value that names no backend; the text says what is accepted.
-class LineChoiceError : public std::runtime_error {
+class LineChoiceError : public horavo::Failure {
 public:
-    explicit LineChoiceError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-
-private:
-    QString message_;
+    using Failure::Failure;
 };
 
 inline constexpr const char* kLineVariable = "TALLYON_LINE";

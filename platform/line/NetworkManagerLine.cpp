@@ -1,9 +1,9 @@
-#include "NetworkManagerLine.h"
+#include "platform/line/NetworkManagerLine.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "ToolProcess.h"
+#include "platform/line/ToolProcess.h"
 
 namespace platform {
 

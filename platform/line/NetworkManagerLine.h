@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "DialableLine.h"
+#include "platform/line/DialableLine.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "SimLine.h"
+#include "platform/line/SimLine.h"
 
 #include <algorithm>
 

@@ -1,26 +1,21 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-#include "DialableLine.h"
+#include "platform/line/DialableLine.h"
+#include "store/Failure.h"
 
 namespace platform {
 
 // The simulated line cannot be read or written (no file, bad JSON, lock not had).
-class SimLineError : public std::runtime_error {
+class SimLineError : public horavo::Failure {
 public:
-    explicit SimLineError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-
-private:
-    QString message_;
+    using Failure::Failure;
 };
 
 struct SimConnection {

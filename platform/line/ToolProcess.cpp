@@ -1,4 +1,4 @@
-#include "ToolProcess.h"
+#include "platform/line/ToolProcess.h"
 
 #include <QProcess>
 #include <QStandardPaths>

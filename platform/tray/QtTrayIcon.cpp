@@ -1,4 +1,4 @@
-#include "QtTrayIcon.h"
+#include "platform/tray/QtTrayIcon.h"
 
 namespace platform {
 

@@ -2,7 +2,7 @@
 
 #include <QSystemTrayIcon>
 
-#include "TrayIcon.h"
+#include "platform/TrayIcon.h"
 
 namespace platform {
 

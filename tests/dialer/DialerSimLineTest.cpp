@@ -7,12 +7,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "Dialer.h"
-#include "PipeCommandRunner.h"
-#include "ScriptedMessageBoxes.h"
-#include "Session.h"
-#include "SimLine.h"
-#include "TempDatabase.h"
+#include "main_program/common/Session.h"
+#include "main_program/dialer/Dialer.h"
+#include "main_program/dialer/PipeCommandRunner.h"
+#include "platform/line/SimLine.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
+#include "tests/doubles/TempDatabase.h"
 
 namespace {
 

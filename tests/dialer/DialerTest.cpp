@@ -3,13 +3,13 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "Dialer.h"
-#include "FakeCommandRunner.h"
-#include "FakeLineService.h"
-#include "ScriptedMessageBoxes.h"
-#include "Session.h"
-#include "StoreError.h"
-#include "TempDatabase.h"
+#include "main_program/common/Session.h"
+#include "main_program/dialer/Dialer.h"
+#include "store/StoreError.h"
+#include "tests/doubles/FakeCommandRunner.h"
+#include "tests/doubles/FakeLineService.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
+#include "tests/doubles/TempDatabase.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "PipeCommandRunner.h"
+#include "main_program/dialer/PipeCommandRunner.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "CommandRunner.h"
+#include "main_program/dialer/CommandRunner.h"
 
 namespace doubles {
 

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QStringList>
 
-#include "LineService.h"
+#include "platform/line/LineService.h"
 
 namespace doubles {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OtherCopy.h"
+#include "platform/OtherCopy.h"
 
 namespace doubles {
 

@@ -5,7 +5,7 @@
 #include <QIcon>
 #include <QString>
 
-#include "TrayIcon.h"
+#include "platform/TrayIcon.h"
 
 namespace doubles {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MinuteTimer.h"
+#include "platform/MinuteTimer.h"
 
 namespace doubles {
 

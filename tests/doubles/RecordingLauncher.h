@@ -2,24 +2,29 @@
 
 #include <QSet>
 #include <QStringList>
+#include <QUrl>
 
-#include "ProgramLauncher.h"
+#include "platform/ProgramLauncher.h"
 
 namespace doubles {
 
-// Records the command lines it was asked to start; the ones listed in failing throw
-// as a program that cannot be started would.
+// Records what it was asked to start: "signova", or a page's address. The ones listed
+// in failing throw as a program or page that cannot be started would.
 class RecordingLauncher final : public platform::ProgramLauncher {
 public:
-    void start(const QString& commandLine) override
-    {
-        if (failing.contains(commandLine))
-            throw platform::LaunchError(QStringLiteral("无法启动程序：") + commandLine);
-        started << commandLine;
-    }
+    void startSignova() override { record(QStringLiteral("signova")); }
+    void openPage(const QUrl& address) override { record(address.toString()); }
 
     QStringList started;
     QSet<QString> failing;
+
+private:
+    void record(const QString& what)
+    {
+        if (failing.contains(what))
+            throw platform::LaunchError(QStringLiteral("无法启动程序：") + what);
+        started << what;
+    }
 };
 
 } // namespace doubles

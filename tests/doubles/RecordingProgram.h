@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Program.h"
+#include "platform/Program.h"
 
 namespace doubles {
 

@@ -1,4 +1,4 @@
-#include "ScriptedMessageBoxes.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
 
 namespace doubles {
 

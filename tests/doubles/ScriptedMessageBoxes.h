@@ -6,7 +6,7 @@
 
 #include <QStringList>
 
-#include "MessageBoxes.h"
+#include "platform/MessageBoxes.h"
 
 namespace doubles {
 

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "Form.h"
-#include "Forms.h"
+#include "platform/widgets/Form.h"
+#include "platform/widgets/Forms.h"
 
 namespace doubles {
 

@@ -1,4 +1,4 @@
-#include "TempDatabase.h"
+#include "tests/doubles/TempDatabase.h"
 
 #include <stdexcept>
 
@@ -7,7 +7,7 @@
 
 #include <sqlite3.h>
 
-#include "DatabaseFile.h"
+#include "store/DatabaseFile.h"
 
 namespace doubles {
 

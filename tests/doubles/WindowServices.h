@@ -5,17 +5,17 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include "FakeClock.h"
-#include "FakeCommandRunner.h"
-#include "FakeLineService.h"
-#include "FakeOtherCopy.h"
-#include "Forms.h"
-#include "ManualTimer.h"
-#include "RecordingLauncher.h"
-#include "RecordingProgram.h"
-#include "ScriptedMessageBoxes.h"
-#include "Services.h"
-#include "Session.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/Session.h"
+#include "platform/widgets/Forms.h"
+#include "tests/doubles/FakeClock.h"
+#include "tests/doubles/FakeCommandRunner.h"
+#include "tests/doubles/FakeLineService.h"
+#include "tests/doubles/FakeOtherCopy.h"
+#include "tests/doubles/ManualTimer.h"
+#include "tests/doubles/RecordingLauncher.h"
+#include "tests/doubles/RecordingProgram.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
 
 namespace doubles {
 

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "Fonts.h"
+#include "platform/widgets/Fonts.h"
 
 int main(int argc, char** argv)
 {

@@ -5,8 +5,8 @@
 
 #include <QLocale>
 
-#include "Minutes.h"
-#include "NumberFormat.h"
+#include "main_program/common/Minutes.h"
+#include "main_program/common/NumberFormat.h"
 
 using tallyon::formatDouble;
 using tallyon::formatSingle;

@@ -6,13 +6,13 @@
 #include <QStyleOptionViewItem>
 #include <QTest>
 
-#include "DataGrid.h"
-#include "Esql.h"
-#include "GridDriver.h"
-#include "RecordSet.h"
-#include "RecordSetModel.h"
-#include "ScriptedMessageBoxes.h"
-#include "TempDatabase.h"
+#include "platform/grid/DataGrid.h"
+#include "platform/grid/RecordSetModel.h"
+#include "store/Esql.h"
+#include "store/RecordSet.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
+#include "tests/doubles/TempDatabase.h"
+#include "tests/grid/GridDriver.h"
 
 using gridtest::shown;
 using gridtest::typeInto;

@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "DataGrid.h"
-#include "RecordSetModel.h"
+#include "platform/grid/DataGrid.h"
+#include "platform/grid/RecordSetModel.h"
 
 namespace gridtest {
 

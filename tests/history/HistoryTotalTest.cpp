@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "HistoryTotal.h"
+#include "main_program/history/HistoryTotal.h"
 
 using tallyon::HistoryTotal;
 

@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "FakeNetworkManager.h"
-#include "NetworkManagerLine.h"
+#include "platform/line/NetworkManagerLine.h"
+#include "tests/line/FakeNetworkManager.h"
 
 namespace {
 

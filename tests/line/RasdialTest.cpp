@@ -7,8 +7,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "FakeNetworkManager.h"
-#include "SimLine.h"
+#include "platform/line/SimLine.h"
+#include "tests/line/FakeNetworkManager.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "LocaleCharset.h"
-#include "MakeLineService.h"
-#include "NetworkManagerLine.h"
-#include "SimLine.h"
-#include "ToolProcess.h"
+#include "platform/line/LocaleCharset.h"
+#include "platform/line/MakeLineService.h"
+#include "platform/line/NetworkManagerLine.h"
+#include "platform/line/SimLine.h"
+#include "platform/line/ToolProcess.h"
 
 namespace {
 

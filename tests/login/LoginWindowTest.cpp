@@ -4,19 +4,19 @@
 #include <QFile>
 #include <QTest>
 
-#include "CommandRunner.h"
-#include "FakeClock.h"
-#include "FakeOtherCopy.h"
-#include "LineService.h"
-#include "LoginWindow.h"
-#include "RecordingLauncher.h"
-#include "RecordingProgram.h"
-#include "ScriptedMessageBoxes.h"
-#include "Services.h"
-#include "Session.h"
-#include "StandInForm.h"
-#include "TempDatabase.h"
-#include "WindowNames.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/Session.h"
+#include "main_program/common/WindowNames.h"
+#include "main_program/dialer/CommandRunner.h"
+#include "main_program/login/LoginWindow.h"
+#include "platform/line/LineService.h"
+#include "tests/doubles/FakeClock.h"
+#include "tests/doubles/FakeOtherCopy.h"
+#include "tests/doubles/RecordingLauncher.h"
+#include "tests/doubles/RecordingProgram.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
+#include "tests/doubles/StandInForm.h"
+#include "tests/doubles/TempDatabase.h"
 
 using platform::Buttons;
 
@@ -281,11 +281,10 @@ TEST_F(LoginWindow, CancelEndsAtOnceAndRegisterStartsSignovaEachTime)
     auto* form = showLogin();
     form->Command4->click();
     form->Command4->click();
-    EXPECT_EQ(launcher.started, (QStringList{QStringLiteral("Signova.exe"), QStringLiteral("Signova.exe")}));
+    EXPECT_EQ(launcher.started, (QStringList{QStringLiteral("signova"), QStringLiteral("signova")}));
     QTest::mouseClick(form->Label4, Qt::LeftButton);
     ASSERT_EQ(launcher.started.size(), 3);
-    EXPECT_TRUE(launcher.started.last().startsWith(
-        QStringLiteral("C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE http")));
+    EXPECT_EQ(launcher.started.last(), QStringLiteral("https://horavo.example.org/"));
     EXPECT_FALSE(program.ended());
     form->Command2->click();
     EXPECT_EQ(program.endedAtOnce, 1);
@@ -293,11 +292,11 @@ TEST_F(LoginWindow, CancelEndsAtOnceAndRegisterStartsSignovaEachTime)
 
 TEST_F(LoginWindow, AProgramThatCannotStartIsReported)
 {
-    launcher.failing.insert(QStringLiteral("Signova.exe"));
+    launcher.failing.insert(QStringLiteral("signova"));
     auto* form = showLogin();
     form->Command4->click();
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("Signova.exe")));
+    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("signova")));
     EXPECT_TRUE(form->isVisible());
 }
 

@@ -4,10 +4,11 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "Form.h"
-#include "Forms.h"
-#include "RecordingProgram.h"
-#include "ScriptedMessageBoxes.h"
+#include "platform/widgets/Form.h"
+#include "platform/widgets/Forms.h"
+#include "store/Failure.h"
+#include "tests/doubles/RecordingProgram.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
 
 namespace {
 
@@ -142,9 +143,12 @@ TEST_F(FormLifecycle, ClosingFromTheTitleBarUnloads)
 TEST_F(FormLifecycle, AFailureInAHandlerBecomesOneMessageBoxWithItsText)
 {
     forms.show(QStringLiteral("A"));
-    a()->fail([] { throw std::runtime_error("磁盘已满"); });
+    a()->fail([] { throw horavo::Failure(QStringLiteral("磁盘已满")); });
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.last().prompt, QStringLiteral("磁盘已满"));
+    a()->fail([] { throw std::bad_alloc(); });
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.last().prompt, QStringLiteral("std::bad_alloc"));
     EXPECT_EQ(boxes.last().title, QStringLiteral("Pomerix"));
     EXPECT_EQ(boxes.last().buttons, platform::Buttons::Ok);
 }

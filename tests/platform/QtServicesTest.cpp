@@ -14,10 +14,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "Fonts.h"
-#include "MessageBoxes.h"
-#include "OtherCopy.h"
-#include "ProgramLauncher.h"
+#include "platform/MessageBoxes.h"
+#include "platform/OtherCopy.h"
+#include "platform/widgets/Fonts.h"
+#include "platform/widgets/LinuxProgramLauncher.h"
+#include "platform/widgets/QtMessageBoxes.h"
 
 namespace {
 
@@ -118,9 +119,9 @@ TEST(LockFileOtherCopy, ACopyThatCrashedDoesNotBlockTheNextStart)
 
 TEST(LinuxProgramLauncher, AProgramThatCannotBeFoundIsReported)
 {
-    platform::LinuxProgramLauncher launcher;
+    platform::LinuxProgramLauncher launcher(QStringLiteral("no-such-program-horavo"));
     try {
-        launcher.start(QStringLiteral("no-such-program-horavo --flag"));
+        launcher.startSignova();
         FAIL() << "expected a launch error";
     } catch (const platform::LaunchError& error) {
         EXPECT_TRUE(error.message().contains(QStringLiteral("no-such-program-horavo")));

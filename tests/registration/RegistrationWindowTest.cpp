@@ -4,11 +4,11 @@
 #include <QFile>
 #include <QTest>
 
-#include "Forms.h"
-#include "RecordingProgram.h"
-#include "RegistrationWindow.h"
-#include "ScriptedMessageBoxes.h"
-#include "TempDatabase.h"
+#include "platform/widgets/Forms.h"
+#include "registration_program/RegistrationWindow.h"
+#include "tests/doubles/RecordingProgram.h"
+#include "tests/doubles/ScriptedMessageBoxes.h"
+#include "tests/doubles/TempDatabase.h"
 
 namespace {
 

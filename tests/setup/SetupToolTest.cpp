@@ -11,8 +11,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "Esql.h"
-#include "TempDatabase.h"
+#include "store/Esql.h"
+#include "tests/doubles/TempDatabase.h"
 
 namespace {
 

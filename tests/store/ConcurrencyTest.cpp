@@ -5,10 +5,10 @@
 
 #include <QProcess>
 
-#include "Connection.h"
-#include "Esql.h"
-#include "StoreTestSupport.h"
-#include "TempDatabase.h"
+#include "store/Connection.h"
+#include "store/Esql.h"
+#include "tests/doubles/TempDatabase.h"
+#include "tests/store/StoreTestSupport.h"
 
 using namespace std::chrono_literals;
 using store::Esql;

@@ -3,10 +3,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "DatabaseFile.h"
-#include "Esql.h"
-#include "StoreTestSupport.h"
-#include "TempDatabase.h"
+#include "store/DatabaseFile.h"
+#include "store/Esql.h"
+#include "tests/doubles/TempDatabase.h"
+#include "tests/store/StoreTestSupport.h"
 
 using store::Esql;
 

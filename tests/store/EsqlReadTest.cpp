@@ -2,9 +2,9 @@
 
 #include <QTemporaryDir>
 
-#include "Esql.h"
-#include "StoreTestSupport.h"
-#include "TempDatabase.h"
+#include "store/Esql.h"
+#include "tests/doubles/TempDatabase.h"
+#include "tests/store/StoreTestSupport.h"
 
 using store::Esql;
 using store::StoreError;

@@ -3,10 +3,10 @@
 #include <QDate>
 #include <QTime>
 
-#include "Esql.h"
-#include "SqlText.h"
-#include "StoreTestSupport.h"
-#include "TempDatabase.h"
+#include "store/Esql.h"
+#include "store/SqlText.h"
+#include "tests/doubles/TempDatabase.h"
+#include "tests/store/StoreTestSupport.h"
 
 using store::ConflictError;
 using store::Esql;

@@ -3,7 +3,7 @@
 #include <limits>
 #include <string>
 
-#include "RowBuffer.h"
+#include "store/RowBuffer.h"
 
 using store::detail::Cell;
 using store::detail::RowBuffer;

@@ -8,8 +8,8 @@
 
 #include <sqlite3.h>
 
-#include "Esql.h"
-#include "StoreError.h"
+#include "store/Esql.h"
+#include "store/StoreError.h"
 
 // Runs a statement and expects StoreError; gives its message (empty when none came).
 template <typename Fn>

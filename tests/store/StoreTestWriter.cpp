@@ -8,8 +8,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include "Esql.h"
-#include "StoreError.h"
+#include "store/Esql.h"
+#include "store/StoreError.h"
 
 int main(int argc, char** argv)
 {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TickGate.h"
+#include "main_program/timer/TickGate.h"
 
 namespace {
 

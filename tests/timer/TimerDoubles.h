@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-#include "LineService.h"
+#include "platform/line/LineService.h"
 
 namespace timertest {
 

@@ -1,4 +1,4 @@
-#include "PasswordPrompt.h"
+#include "tools/horavo-setup/PasswordPrompt.h"
 
 #include <csignal>
 #include <cstdio>

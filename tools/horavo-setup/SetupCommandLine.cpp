@@ -1,4 +1,4 @@
-#include "SetupCommandLine.h"
+#include "tools/horavo-setup/SetupCommandLine.h"
 
 #include <cmath>
 

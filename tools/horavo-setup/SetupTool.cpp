@@ -1,4 +1,4 @@
-#include "SetupTool.h"
+#include "tools/horavo-setup/SetupTool.h"
 
 #include <cstdio>
 
@@ -6,11 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "DatabaseFile.h"
-#include "Esql.h"
-#include "PasswordPrompt.h"
-#include "SqlText.h"
-#include "StoreError.h"
+#include "store/DatabaseFile.h"
+#include "store/Esql.h"
+#include "store/SqlText.h"
+#include "store/StoreError.h"
+#include "tools/horavo-setup/PasswordPrompt.h"
 
 namespace setup {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ExitCode.h"
-#include "SetupCommandLine.h"
+#include "tools/horavo-setup/ExitCode.h"
+#include "tools/horavo-setup/SetupCommandLine.h"
 
 namespace setup {
 

@@ -2,8 +2,8 @@
 
 #include <QCoreApplication>
 
-#include "SetupCommandLine.h"
-#include "SetupTool.h"
+#include "tools/horavo-setup/SetupCommandLine.h"
+#include "tools/horavo-setup/SetupTool.h"
 
 int main(int argc, char** argv)
 {

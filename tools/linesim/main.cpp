@@ -6,9 +6,9 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include "LocaleCharset.h"
-#include "MakeLineService.h"
-#include "SimLine.h"
+#include "platform/line/LocaleCharset.h"
+#include "platform/line/MakeLineService.h"
+#include "platform/line/SimLine.h"
 
 namespace {
 

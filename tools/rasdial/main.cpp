@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include "LocaleCharset.h"
-#include "MakeLineService.h"
+#include "platform/line/LocaleCharset.h"
+#include "platform/line/MakeLineService.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "Form.h"
+#include "platform/widgets/Form.h"
 
 class QLabel;
 class QPushButton;

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "TimerFixture.h"
+#include "tests/timer/TimerFixture.h"
 
 using platform::Buttons;
 using tallyon::Form3;

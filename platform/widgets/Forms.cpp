@@ -1,9 +1,9 @@
-#include "Forms.h"
+#include "platform/widgets/Forms.h"
 
 #include <stdexcept>
 
-#include "Form.h"
-#include "Program.h"
+#include "platform/Program.h"
+#include "platform/widgets/Form.h"
 
 namespace platform {
 

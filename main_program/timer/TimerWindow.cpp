@@ -1,39 +1,35 @@
-#include "Form3.h"
+#include "main_program/timer/TimerWindow.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QVBoxLayout>
 
-#include "Clock.h"
-#include "Esql.h"
-#include "Fonts.h"
-#include "Forms.h"
-#include "MessageBoxes.h"
-#include "MinuteTimer.h"
-#include "Program.h"
-#include "ProgramIcon.h"
-#include "RecordSet.h"
-#include "Services.h"
-#include "Session.h"
-#include "TrayIcon.h"
-#include "WindowNames.h"
+#include "main_program/common/Minutes.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/Session.h"
+#include "main_program/common/WindowNames.h"
+#include "main_program/timer/ProgramIcon.h"
+#include "platform/Clock.h"
+#include "platform/MessageBoxes.h"
+#include "platform/MinuteTimer.h"
+#include "platform/Program.h"
+#include "platform/TrayIcon.h"
+#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Forms.h"
+#include "store/Esql.h"
+#include "store/RecordSet.h"
 
 namespace tallyon {
-
-namespace {
-
-constexpr int kMinute = 60000;
-
-} // namespace
 
 Form3::Form3(Services& services, QWidget* parent)
     : platform::Form(services.forms, services.boxes, parent),
       services_(services),
       dialer_(services.line, services.runner, services.boxes, services.session, *this),
       usage_(services.boxes),
-      gate_([this] { guard([this] { tick(); }); }, [this] { return dialer_.dialing(); })
+      gate_([this] { handle([this] { tick(); }); }, [this] { return dialer_.dialing(); })
 {
     setWindowFlag(Qt::Window);
     setWindowTitle(QStringLiteral("计时查看器"));
@@ -76,14 +72,14 @@ Form3::Form3(Services& services, QWidget* parent)
     setTabOrder(Command3, Text1);
     Command1->setFocus();
 
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
-    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    onEvent(Command1, &QPushButton::clicked, &Form3::Command1_Click);
+    onEvent(Command2, &QPushButton::clicked, &Form3::Command2_Click);
+    onEvent(Command3, &QPushButton::clicked, &Form3::Command3_Click);
 
     Timer1 = services_.makeTimer();
     Timer1->onTimeout([this] { Timer1_Timer(); });
     tray_ = services_.makeTrayIcon();
-    tray_->onLeftButtonRelease([this] { restore(); });
+    tray_->onLeftButtonRelease([this] { runEvent([this] { restore(); }); });
 }
 
 Form3::~Form3()
@@ -100,21 +96,9 @@ QString Form3::trayTip(const QString& applicationTitle)
            + QString::number(HORAVO_VERSION_MINOR) + u'.' + QString::number(HORAVO_VERSION_PATCH) + u')';
 }
 
-void Form3::guard(const std::function<void()>& handler)
-{
-    handle([&] {
-        try {
-            handler();
-        } catch (const platform::ProgramEnded&) {
-            gate_.close();
-            throw;
-        }
-    });
-}
-
 void Form3::runEvent(const std::function<void()>& handler)
 {
-    gate_.runHandler([&] { guard(handler); });
+    gate_.runHandler([&] { handle(handler); });
 }
 
 void Form3::endProgram()
@@ -126,23 +110,25 @@ void Form3::endProgram()
 
 void Form3::Form_Load()
 {
-    runEvent([this] {
-        guard([this] { loadSteps(); });
-        if (!rsinternet) {
-            // Without its record set the window can time nothing: it lets itself go,
-            // and the login window, still open, is where the user goes on.
-            unload();
+    // However the load steps end (a failure among them goes on to its box), the window
+    // is left where the user can reach it: behind its icon, or, without the records it
+    // writes to, gone, so that the login window still open is where the user goes on.
+    const auto settle = qScopeGuard([this] {
+        if (forms().ended())
             return;
-        }
-        setUpTrayIcon();
+        if (rsinternet)
+            setUpTrayIcon();
+        else
+            unload();
     });
+    loadSteps();
 }
 
 void Form3::loadSteps()
 {
     rsinternet = store::Esql(QStringLiteral("select * from internet"));
     usage_.attach(*rsinternet);
-    Timer1->setInterval(kMinute);
+    Timer1->setInterval(kMinuteMs);
     Timer1->start();
 
     forms().unload(windows::login);
@@ -236,31 +222,25 @@ void Form3::requestUnload()
 
 void Form3::Command1_Click()
 {
-    runEvent([this] {
-        if (boxes().ask(QStringLiteral("你确定要断开网络连接吗？"), QStringLiteral("断开连接"))
-            != platform::Answer::Ok)
-            return;
-        dialer_.hangUpAll();
-        usage_.finish(services_.clock.now());
-        endProgram();
-    });
+    if (boxes().ask(QStringLiteral("你确定要断开网络连接吗？"), QStringLiteral("断开连接"))
+        != platform::Answer::Ok)
+        return;
+    dialer_.hangUpAll();
+    usage_.finish(services_.clock.now());
+    endProgram();
 }
 
 void Form3::Command2_Click()
 {
-    runEvent([this] {
-        forms().show(windows::history);
-        hide();
-        hidey();
-    });
+    forms().show(windows::history);
+    hide();
+    hidey();
 }
 
 void Form3::Command3_Click()
 {
-    runEvent([this] {
-        hide();
-        hidey();
-    });
+    hide();
+    hidey();
 }
 
 bool Form3::Form_QueryUnload()
@@ -285,11 +265,9 @@ void Form3::hidey()
 
 void Form3::restore()
 {
-    runEvent([this] {
-        showNormal();
-        raise();
-        activateWindow();
-    });
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 } // namespace tallyon

@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "main_program/history/HistoryWindow.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -7,30 +7,22 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "DataGrid.h"
-#include "Esql.h"
-#include "Fonts.h"
-#include "Forms.h"
-#include "HistoryTotal.h"
-#include "LinkLabel.h"
-#include "Minutes.h"
-#include "ProgramLauncher.h"
-#include "RecordSet.h"
-#include "Services.h"
-#include "Session.h"
-#include "SqlText.h"
-#include "WindowNames.h"
+#include "main_program/common/Minutes.h"
+#include "main_program/common/PublisherPages.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/Session.h"
+#include "main_program/common/WindowNames.h"
+#include "main_program/history/HistoryTotal.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/grid/DataGrid.h"
+#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Forms.h"
+#include "platform/widgets/LinkLabel.h"
+#include "store/Esql.h"
+#include "store/RecordSet.h"
+#include "store/SqlText.h"
 
 namespace tallyon {
-
-namespace {
-
-QString browserCommand(const char* address)
-{
-    return QString::fromLatin1(platform::kBrowserPath) + u' ' + QString::fromLatin1(address);
-}
-
-} // namespace
 
 form2::form2(Services& services, QWidget* parent)
     : Form(services.forms, services.boxes, parent), services_(services)
@@ -79,9 +71,9 @@ form2::form2(Services& services, QWidget* parent)
     layout->addWidget(Label5);
     layout->addLayout(bottom);
 
-    connect(Command1, &QPushButton::clicked, this, [this] { handle([this] { Command1_Click(); }); });
-    connect(Label6, &platform::LinkLabel::clicked, this, [this] { handle([this] { Label6_Click(); }); });
-    connect(Label7, &platform::LinkLabel::clicked, this, [this] { handle([this] { Label7_Click(); }); });
+    onEvent(Command1, &QPushButton::clicked, &form2::Command1_Click);
+    onEvent(Label6, &platform::LinkLabel::clicked, &form2::Label6_Click);
+    onEvent(Label7, &platform::LinkLabel::clicked, &form2::Label7_Click);
 
     resize(640, 440);
 }
@@ -123,12 +115,12 @@ void form2::Command1_Click()
 
 void form2::Label6_Click()
 {
-    services_.launcher.start(browserCommand(kHomePage));
+    services_.launcher.openPage(publisher::homePage());
 }
 
 void form2::Label7_Click()
 {
-    services_.launcher.start(browserCommand(kForumPage));
+    services_.launcher.openPage(publisher::forumPage());
 }
 
 } // namespace tallyon

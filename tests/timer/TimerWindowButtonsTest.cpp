@@ -5,8 +5,8 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include "QtTrayIcon.h"
-#include "TimerFixture.h"
+#include "platform/tray/QtTrayIcon.h"
+#include "tests/timer/TimerFixture.h"
 
 using platform::Answer;
 using platform::Buttons;

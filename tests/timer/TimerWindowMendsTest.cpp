@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "TimerFixture.h"
+#include "tests/timer/TimerFixture.h"
 
 using platform::Answer;
 using tallyon::Form3;

@@ -1,4 +1,4 @@
-#include "MessageBoxes.h"
+#include "platform/widgets/QtMessageBoxes.h"
 
 #include <QMessageBox>
 #include <QPushButton>

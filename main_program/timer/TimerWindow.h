@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "Dialer.h"
-#include "Form.h"
-#include "TickGate.h"
-#include "UsageRow.h"
+#include "main_program/dialer/Dialer.h"
+#include "main_program/timer/TickGate.h"
+#include "main_program/timer/UsageRow.h"
+#include "platform/widgets/Form.h"
 
 class QLabel;
 class QLineEdit;
@@ -69,6 +69,8 @@ public:
 
 protected:
     void Form_Load() override;
+    // Every event of the window runs through the tick gate, then the error path.
+    void runEvent(const std::function<void()>& handler) override;
     bool Form_QueryUnload() override;
 
 private:
@@ -76,9 +78,6 @@ private:
     void tick();
     void gtime();
     void setUpTrayIcon();
-    // Runs one event handler through the tick gate and the window's error guard.
-    void runEvent(const std::function<void()>& handler);
-    void guard(const std::function<void()>& handler);
     void endProgram();   // at once
 
     Services& services_;

@@ -1,4 +1,4 @@
-#include "LinkLabel.h"
+#include "platform/widgets/LinkLabel.h"
 
 #include <QMouseEvent>
 

@@ -1,4 +1,4 @@
-#include "Form.h"
+#include "platform/widgets/Form.h"
 
 #include <exception>
 
@@ -6,9 +6,10 @@
 #include <QKeyEvent>
 #include <QPushButton>
 
-#include "Forms.h"
-#include "MessageBoxes.h"
-#include "Program.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Program.h"
+#include "platform/widgets/Forms.h"
+#include "store/Failure.h"
 
 namespace platform {
 
@@ -29,7 +30,7 @@ void Form::load()
         return;
     loaded_ = true;
     forms_.loadedNow(this);
-    handle([this] { Form_Load(); });
+    runEvent([this] { Form_Load(); });
 }
 
 void Form::showModeless()
@@ -48,7 +49,7 @@ bool Form::unload()
     if (!loaded_ || unloading_)
         return true;
     bool accepted = true;
-    handle([&] { accepted = Form_QueryUnload(); });
+    runEvent([&] { accepted = Form_QueryUnload(); });
     if (!accepted)
         return false;
     unloading_ = true;
@@ -68,8 +69,11 @@ void Form::handle(const std::function<void()>& handler)
     } catch (const ProgramEnded&) {
         // The program ended at once inside the handler; nothing more runs.
         forms_.endedAtOnce();
+    } catch (const horavo::Failure& failure) {
+        boxes_.show(failure.message());
     } catch (const std::exception& error) {
-        // Store and launch failures carry their text in UTF-8.
+        // Anything else (memory exhausted, a library's own error) is still shown rather
+        // than ending the program: its text is all there is to say.
         boxes_.show(QString::fromUtf8(error.what()));
     }
 }

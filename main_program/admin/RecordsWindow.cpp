@@ -1,4 +1,4 @@
-#include "Form5.h"
+#include "main_program/admin/RecordsWindow.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -9,19 +9,20 @@
 #include <QScopeGuard>
 #include <QVBoxLayout>
 
-#include "DataGrid.h"
-#include "Esql.h"
-#include "Fonts.h"
-#include "Forms.h"
-#include "LinkLabel.h"
-#include "MessageBoxes.h"
-#include "Minutes.h"
-#include "NumberFormat.h"
-#include "ProgramLauncher.h"
-#include "RecordSet.h"
-#include "Services.h"
-#include "Session.h"
-#include "SqlText.h"
+#include "main_program/common/Minutes.h"
+#include "main_program/common/NumberFormat.h"
+#include "main_program/common/PublisherPages.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/Session.h"
+#include "platform/MessageBoxes.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/grid/DataGrid.h"
+#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Forms.h"
+#include "platform/widgets/LinkLabel.h"
+#include "store/Esql.h"
+#include "store/RecordSet.h"
+#include "store/SqlText.h"
 
 namespace tallyon {
 
@@ -120,10 +121,10 @@ Form5::Form5(Services& services, QWidget* parent)
     layout->addLayout(bottom);
     layout->addWidget(Label3, 0, Qt::AlignHCenter);
 
-    connect(Combo1, &QComboBox::activated, this, [this] { handle([this] { Combo1_Click(); }); });
-    connect(Command1, &QPushButton::clicked, this, [this] { handle([this] { Command1_Click(); }); });
-    connect(Command2, &QPushButton::clicked, this, [this] { handle([this] { Command2_Click(); }); });
-    connect(Label3, &platform::LinkLabel::clicked, this, [this] { handle([this] { Label3_Click(); }); });
+    onEvent(Combo1, &QComboBox::activated, &Form5::Combo1_Click);
+    onEvent(Command1, &QPushButton::clicked, &Form5::Command1_Click);
+    onEvent(Command2, &QPushButton::clicked, &Form5::Command2_Click);
+    onEvent(Label3, &platform::LinkLabel::clicked, &Form5::Label3_Click);
 
     resize(800, 520);
 }
@@ -198,7 +199,7 @@ void Form5::Command2_Click()
 
 void Form5::Label3_Click()
 {
-    services_.launcher.start(QString::fromLatin1(platform::kBrowserPath) + u' ' + QString::fromLatin1(kHomePage));
+    services_.launcher.openPage(publisher::homePage());
 }
 
 } // namespace tallyon

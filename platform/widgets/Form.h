@@ -33,8 +33,23 @@ protected:
     // Return false to refuse the unload (the window stays loaded).
     virtual bool Form_QueryUnload() { return true; }
 
-    // Runs one event handler: a failure that the user must see becomes one message box
-    // with its text; the program ending at once passes through silently.
+    // Connects a control's signal to one of this window's handlers through runEvent():
+    // every handler of every window meets the error path the same way.
+    template <typename Sender, typename Signal, typename Window>
+    void onEvent(Sender* sender, Signal signal, void (Window::*handler)())
+    {
+        connect(sender, signal, this, [this, handler] {
+            runEvent([this, handler] { (static_cast<Window*>(this)->*handler)(); });
+        });
+    }
+
+    // Runs one event of this window (load, unload request, a control's handler). A
+    // window that must hold something around each of its events (the timer window's
+    // tick gate) overrides it and calls handle() inside.
+    virtual void runEvent(const std::function<void()>& handler) { handle(handler); }
+
+    // The error path: a failure that the user must see becomes one message box with its
+    // text; the program ending at once passes through silently.
     void handle(const std::function<void()>& handler);
 
     // Enter clicks the default button unless another button has the focus (then that

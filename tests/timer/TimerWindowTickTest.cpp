@@ -2,7 +2,7 @@
 
 #include <QLineEdit>
 
-#include "TimerFixture.h"
+#include "tests/timer/TimerFixture.h"
 
 using platform::Answer;
 using platform::Buttons;

@@ -1,21 +1,22 @@
-#include "Form4.h"
+#include "main_program/admin/AdministrationWindow.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "DataGrid.h"
-#include "Esql.h"
-#include "Fonts.h"
-#include "Forms.h"
-#include "LinkLabel.h"
-#include "ProgramLauncher.h"
-#include "RecordSet.h"
-#include "Services.h"
-#include "Session.h"
-#include "UnitPrice.h"
-#include "WindowNames.h"
+#include "main_program/common/PublisherPages.h"
+#include "main_program/common/Services.h"
+#include "main_program/common/Session.h"
+#include "main_program/common/UnitPrice.h"
+#include "main_program/common/WindowNames.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/grid/DataGrid.h"
+#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Forms.h"
+#include "platform/widgets/LinkLabel.h"
+#include "store/Esql.h"
+#include "store/RecordSet.h"
 
 namespace tallyon {
 
@@ -63,9 +64,9 @@ Form4::Form4(Services& services, QWidget* parent)
     layout->addWidget(Label4, 0, Qt::AlignHCenter);
     layout->addWidget(Label3, 0, Qt::AlignHCenter);
 
-    connect(Command1, &QPushButton::clicked, this, [this] { handle([this] { Command1_Click(); }); });
-    connect(Command2, &QPushButton::clicked, this, [this] { handle([this] { Command2_Click(); }); });
-    connect(Label3, &platform::LinkLabel::clicked, this, [this] { handle([this] { Label3_Click(); }); });
+    onEvent(Command1, &QPushButton::clicked, &Form4::Command1_Click);
+    onEvent(Command2, &QPushButton::clicked, &Form4::Command2_Click);
+    onEvent(Label3, &platform::LinkLabel::clicked, &Form4::Label3_Click);
 
     resize(600, 640);
 }
@@ -87,7 +88,8 @@ void Form4::Form_Load()
         QStringLiteral("select kuser as 上网帐号,kpassw as 帐号密码,useyn as 使用与否 ,price as 单价元 from knumber"));
     DataGrid2->setRecordSet(accounts_.get());
 
-    services_.session.gprice = unitPriceFromFirstAccount(*prices);
+    // The row the fresh record set stands on: its first, or none at all.
+    services_.session.gprice = prices->atEnd() ? kFallbackPrice : unitPrice(prices->value(QStringLiteral("price")));
 
     forms().unload(windows::login);
 }
@@ -105,7 +107,7 @@ void Form4::Command2_Click()
 
 void Form4::Label3_Click()
 {
-    services_.launcher.start(QString::fromLatin1(platform::kBrowserPath) + u' ' + QString::fromLatin1(kHomePage));
+    services_.launcher.openPage(publisher::homePage());
 }
 
 } // namespace tallyon

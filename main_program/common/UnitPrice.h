@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QVariant>
+
+namespace tallyon {
+
+// A price not greater than 0, or with no value, counts as 0.3 yuan per hour.
+inline constexpr float kFallbackPrice = 0.3f;
+
+// The unit price in yuan per hour that a `knumber`.`price` value gives, in single
+// precision: the value itself when it is a number above 0, else the fallback.
+float unitPrice(const QVariant& price);
+
+} // namespace tallyon
