@@ -1,5 +1,7 @@
 #pragma once
 
+#include <deque>
+
 #include <QList>
 #include <QStringList>
 
@@ -8,11 +10,14 @@
 namespace doubles {
 
 // A remote-access service held in memory: the phonebook and the active connections are
-// what the test puts there; a hang-up ends the connection and is recorded.
+// what the test puts there; a hang-up ends the connection and is recorded. A test can
+// also script the line per listing: each entry of upAtNextTests is the state the next
+// listing of active connections finds (the line changing between two tests of a tick).
 class FakeLineService final : public platform::LineService {
 public:
     QStringList entries;
     QList<platform::ActiveConnection> active;
+    std::deque<bool> upAtNextTests;
     QStringList hungUp;          // handles, in the order they were hung up
     int listings = 0;            // calls of activeConnections()
 
@@ -20,11 +25,26 @@ public:
     {
         active << platform::ActiveConnection{entryName, handle};
     }
+    // A new connection of the entry, with a handle of its own.
+    void connect(const QString& entryName = QStringLiteral("宽带连接"))
+    {
+        connect(entryName, QString::number(++lastHandle_));
+    }
+    void drop() { active.clear(); }
+    bool up() const { return !active.isEmpty(); }
 
     QStringList phonebookEntries() override { return entries; }
     QList<platform::ActiveConnection> activeConnections() override
     {
         ++listings;
+        if (!upAtNextTests.empty()) {
+            const bool nowUp = upAtNextTests.front();
+            upAtNextTests.pop_front();
+            if (!nowUp)
+                drop();
+            else if (!up())
+                connect();
+        }
         return active;
     }
     void hangUp(const QString& handle) override
@@ -32,6 +52,9 @@ public:
         hungUp << handle;
         active.removeIf([&](const platform::ActiveConnection& c) { return c.handle == handle; });
     }
+
+private:
+    int lastHandle_ = 0;
 };
 
 } // namespace doubles

@@ -29,4 +29,10 @@ private:
     QString previousFolder_;
 };
 
+// A fixture's temporary database as a base class listed before the window services, so
+// that the file outlives the windows holding record sets over it.
+struct WithTempDatabase {
+    TempDatabase db;
+};
+
 } // namespace doubles

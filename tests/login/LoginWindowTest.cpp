@@ -7,9 +7,7 @@
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
 #include "main_program/common/WindowNames.h"
-#include "main_program/dialer/CommandRunner.h"
 #include "main_program/login/LoginWindow.h"
-#include "platform/line/LineService.h"
 #include "tests/doubles/FakeClock.h"
 #include "tests/doubles/FakeOtherCopy.h"
 #include "tests/doubles/RecordingLauncher.h"
@@ -17,36 +15,14 @@
 #include "tests/doubles/ScriptedMessageBoxes.h"
 #include "tests/doubles/StandInForm.h"
 #include "tests/doubles/TempDatabase.h"
+#include "tests/doubles/WindowServices.h"
 
 using platform::Buttons;
 
 namespace {
 
-class NoLine final : public platform::LineService {
-public:
-    QStringList phonebookEntries() override { return {}; }
-    QList<platform::ActiveConnection> activeConnections() override { return {}; }
-    void hangUp(const QString&) override {}
-};
-
-class NoRunner final : public tallyon::CommandRunner {
-public:
-    QString runcmd(const QString&, int, int) override { return {}; }
-};
-
-class LoginWindow : public ::testing::Test {
+class LoginWindow : public ::testing::Test, protected doubles::WithTempDatabase, protected doubles::WindowServices {
 protected:
-    doubles::TempDatabase db;
-    doubles::RecordingProgram program;
-    doubles::ScriptedMessageBoxes boxes;
-    platform::Forms forms{program};
-    doubles::RecordingLauncher launcher;
-    doubles::FakeOtherCopy otherCopy{false};
-    doubles::FakeClock clock;
-    NoLine line;
-    NoRunner runner;
-    tallyon::Session session;
-    tallyon::Services services{forms, boxes, program, launcher, otherCopy, clock, line, runner, session, {}, {}};
     QStringList opened;
 
     void SetUp() override
@@ -74,19 +50,9 @@ protected:
     }
 };
 
-TEST_F(LoginWindow, CaptionsAsTheUserSeesThem)
+TEST_F(LoginWindow, StartsEmptyAndHidesThePassword)
 {
     auto* form = showLogin();
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("登录界面 by Zendrik"));
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("用户登录"));
-    EXPECT_EQ(form->Label2->text(), QStringLiteral("用户名："));
-    EXPECT_EQ(form->Label3->text(), QStringLiteral("密  码："));
-    EXPECT_EQ(form->Command3->text(), QStringLiteral("查  询"));
-    EXPECT_EQ(form->Command1->text(), QStringLiteral("登  录"));
-    EXPECT_EQ(form->Command2->text(), QStringLiteral("取  消"));
-    EXPECT_EQ(form->Command4->text(), QStringLiteral("注册"));
-    EXPECT_TRUE(form->Label1->font().bold());
-    EXPECT_EQ(form->Label1->font().pointSizeF(), 18.0);
     EXPECT_TRUE(form->Text1->text().isEmpty());
     EXPECT_EQ(form->Text2->echoMode(), QLineEdit::Password);
 }
@@ -265,9 +231,7 @@ TEST_F(LoginWindow, TheUsageReminderAppearsAbove500HoursOnlyForCodeThree)
 
 TEST_F(LoginWindow, ASecondCopyEndsAtOnceWithoutShowingTheWindow)
 {
-    doubles::FakeOtherCopy running(true);
-    tallyon::Services second{forms, boxes, program, launcher, running, clock, line, runner, session, {}, {}};
-    forms.define(tallyon::windows::login, [&] { return new tallyon::Form1(second); });
+    otherCopy = doubles::FakeOtherCopy(true);
     auto& form = forms.show(tallyon::windows::login);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.last().prompt, QStringLiteral("程序已经运行！！！"));

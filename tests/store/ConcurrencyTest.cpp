@@ -84,6 +84,29 @@ TEST_F(Concurrency, WriteBlockedForTooLongFailsWithTheEngineMessageAndWritesNoth
     EXPECT_EQ(db.scalar(QStringLiteral("select price from knumber")).toDouble(), 9.0);
 }
 
+TEST_F(Concurrency, ABusyErrorAfterRowsWereFetchedLeavesTheFetchedRowsAsTheyWere)
+{
+    store::Connection::setBusyTimeout(50ms);
+    store::Connection::setRetryWindow(200ms);
+    db.exec(QStringLiteral("insert into knumber values ('second', 'q', 0, 1.5), ('third', 'r', 0, 2)"));
+    auto rs = Esql(QStringLiteral("select * from knumber"));
+    ASSERT_EQ(rs->rowCount(), 3u);
+    rs->next();
+    QString message;
+    {
+        WriteLockHolder holder(db.path(), 1200ms);
+        message = storeErrorOf([&] { rs->deleteCurrent(); });
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("database is locked"))) << message.toStdString();
+    EXPECT_EQ(rs->rowCount(), 3u) << "the fetched rows stay as they were";
+    EXPECT_EQ(rs->value(QStringLiteral("kuser")).toString(), QStringLiteral("second"));
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from knumber")).toInt(), 3);
+    rs->deleteCurrent();
+    EXPECT_EQ(rs->rowCount(), 2u);
+    EXPECT_EQ(db.rows(QStringLiteral("select kuser from knumber order by rowid")),
+              (QStringList{QStringLiteral("counter"), QStringLiteral("third")}));
+}
+
 TEST_F(Concurrency, RecordSetsStayReadableWhileAnotherConnectionWrites)
 {
     store::Connection::setBusyTimeout(50ms);

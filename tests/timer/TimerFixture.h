@@ -15,17 +15,9 @@
 #include "main_program/timer/TimerWindow.h"
 #include "platform/TrayIcon.h"
 #include "platform/widgets/Forms.h"
-#include "tests/doubles/FakeClock.h"
-#include "tests/doubles/FakeCommandRunner.h"
-#include "tests/doubles/FakeOtherCopy.h"
-#include "tests/doubles/FakeTrayIcon.h"
-#include "tests/doubles/ManualTimer.h"
-#include "tests/doubles/RecordingLauncher.h"
-#include "tests/doubles/RecordingProgram.h"
-#include "tests/doubles/ScriptedMessageBoxes.h"
 #include "tests/doubles/StandInForm.h"
 #include "tests/doubles/TempDatabase.h"
-#include "tests/timer/TimerDoubles.h"
+#include "tests/doubles/WindowServices.h"
 
 namespace timertest {
 
@@ -38,39 +30,16 @@ inline const QString kDisconnect = QStringLiteral("你确定要断开网络连�
 // The timer window with every service it reaches doubled: a fresh horavo.mdb with one
 // account in use, a line and rasdial scripted by the test, a timer that ticks when the
 // test says, a clock that moves a minute per tick, and stand-ins for the other windows.
-class TimerWindowTest : public ::testing::Test {
+class TimerWindowTest : public ::testing::Test, protected doubles::WithTempDatabase, protected doubles::WindowServices {
 protected:
-    doubles::TempDatabase db;
-    doubles::ScriptedMessageBoxes boxes;
-    doubles::RecordingProgram program;
-    platform::Forms forms{program};
-    doubles::RecordingLauncher launcher;
-    doubles::FakeOtherCopy otherCopy;
-    doubles::FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0))};
-    ScriptedLine line;
-    doubles::FakeCommandRunner runner;
     bool dialConnects = true;          // the dial brings the line up
     std::function<void()> whileDialing; // runs while rasdial is "waiting"
-    tallyon::Session session{QStringLiteral("alice"), 0.0f};
-    doubles::ManualTimer* timer = nullptr;
-    doubles::FakeTrayIcon* tray = nullptr;
-    bool desktopHasNotificationArea = true;
-    std::function<std::unique_ptr<platform::TrayIcon>()> makeTray = [this] {
-        auto icon = std::make_unique<doubles::FakeTrayIcon>(desktopHasNotificationArea);
-        tray = icon.get();
-        return icon;
-    };
     QStringList windowLog;
-    tallyon::Services services{forms, boxes, program, launcher, otherCopy, clock, line, runner, session,
-                               [this] {
-                                   auto made = std::make_unique<doubles::ManualTimer>();
-                                   timer = made.get();
-                                   return made;
-                               },
-                               [this] { return makeTray(); }};
 
     void SetUp() override
     {
+        session.guser = QStringLiteral("alice");
+        line.entries = {QStringLiteral("宽带连接")};
         doubles::defineStandIns(forms, boxes, {tallyon::windows::login, tallyon::windows::history}, windowLog);
         forms.define(tallyon::windows::timer, [this] { return new tallyon::Form3(services); });
         db.exec(QStringLiteral("insert into knumber (kuser, kpassw, useyn, price) values ('acct', 'pw', 1, 2)"));
@@ -82,12 +51,6 @@ protected:
             if (dialConnects)
                 line.connect();
         };
-    }
-
-    void TearDown() override
-    {
-        // Windows unloaded during the test are waiting to be deleted.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     // rasdial refuses the account.
