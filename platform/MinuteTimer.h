@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 
+#include <QElapsedTimer>
+
 class QTimer;
 
 namespace platform {
@@ -18,6 +20,10 @@ public:
     virtual void stop() = 0;
     virtual bool running() const = 0;
     virtual void onTimeout(std::function<void()> handler) = 0;
+    // Whole intervals that have elapsed since the timer was started or its interval set.
+    // Unlike timeouts, which do not pile up while the thread is busy (a write waiting
+    // for a locked file), this counts every interval that fell due meanwhile.
+    virtual qint64 intervalsElapsed() const = 0;
 };
 
 class QtTimer final : public Timer {
@@ -31,9 +37,11 @@ public:
     void stop() override;
     bool running() const override;
     void onTimeout(std::function<void()> handler) override;
+    qint64 intervalsElapsed() const override;
 
 private:
     std::unique_ptr<QTimer> timer_;
+    QElapsedTimer sinceStart_;
     int interval_ = 0;
     int tickOverrideMs_ = 0;
 };

@@ -130,6 +130,7 @@ void Form3::loadSteps()
     usage_.attach(*rsinternet);
     Timer1->setInterval(kMinuteMs);
     Timer1->start();
+    ticksCounted_ = 0;
 
     forms().unload(windows::login);
     started_ = false;
@@ -154,10 +155,10 @@ void Form3::loadSteps()
 
 void Form3::setUpTrayIcon()
 {
-    if (tray_->available()) {
-        tray_->add(windowIcon(), trayTip(boxes().applicationTitle()));
+    // Added in every case: a notification area that appears later docks it.
+    tray_->add(windowIcon(), trayTip(boxes().applicationTitle()));
+    if (tray_->available())
         return;
-    }
     // No notification area: the window waits minimized on the task bar instead, where
     // the user can still reach "断开网路".
     if (!isMinimized())
@@ -173,7 +174,15 @@ void Form3::Timer1_Timer()
 
 void Form3::tick()
 {
-    if (dialer_.testc()) {
+    // Every interval that fell due since the last tick counts, whether its timeout was
+    // held behind a box or a handler, or never came while a write waited for the file.
+    const qint64 due = Timer1->intervalsElapsed() - ticksCounted_;
+    if (due <= 0)
+        return;
+    ticksCounted_ += due;
+
+    const bool lineWasUp = dialer_.testc();
+    if (lineWasUp) {
         if (!started_) {
             addtime();
             started_ = true;
@@ -186,13 +195,19 @@ void Form3::tick()
         else
             endProgram();
     }
+    bool counted = false;
     if (started_ && dialer_.testc()) {
-        gtime();
+        counted = true;
+        // After a redial in this tick the new row gets the tick's one minute, as ever.
+        gtime(lineWasUp ? due : 1);
         Text1->setText(QString::number(usage_.minutes()));
     } else if (boxes().ask(QStringLiteral("网络已经断开了，是否关闭计时程序？"), QStringLiteral("询问"))
                == platform::Answer::Ok) {
         endProgram();
     }
+    // What fell due while the line was found down (its questions open) counts nothing.
+    if (!lineWasUp || !counted)
+        ticksCounted_ = Timer1->intervalsElapsed();
 }
 
 void Form3::addtime()
@@ -200,14 +215,17 @@ void Form3::addtime()
     usage_.start(services_.session.guser, services_.clock.now());
 }
 
-void Form3::gtime()
+void Form3::gtime(qint64 minutes)
 {
-    usage_.advance(services_.clock.now());
+    usage_.advance(services_.clock.now(), minutes);
 }
 
 void Form3::setTimerInterval(int milliseconds)
 {
+    // The timer starts its count anew, and so does the window: what fell due before, while
+    // the line was down, counts nothing.
     Timer1->setInterval(milliseconds);
+    ticksCounted_ = 0;
 }
 
 void Form3::showLoginWindow()

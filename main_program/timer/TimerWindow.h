@@ -76,13 +76,14 @@ protected:
 private:
     void loadSteps();
     void tick();
-    void gtime();
+    void gtime(qint64 minutes);   // one write, however many minutes fell due
     void setUpTrayIcon();
     void endProgram();   // at once
 
     Services& services_;
     std::unique_ptr<store::RecordSet> rsinternet;
     bool started_ = false;
+    qint64 ticksCounted_ = 0;    // timer intervals that ticks have accounted for
     Dialer dialer_;
     UsageRow usage_;
     TickGate gate_;

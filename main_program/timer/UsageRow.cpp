@@ -28,24 +28,19 @@ UsageRow::UsageRow(platform::MessageBoxes& boxes) : boxes_(boxes) {}
 void UsageRow::start(const QString& user, const QDateTime& now)
 {
     // The row before it (a connection that dropped) keeps what it had at its last good
-    // tick; minutes of it that could not be written yet get one more try.
-    if (started_ && inFile_ && itime_ != written_)
-        write();
+    // tick; what of it could not be written yet is written before the new row.
+    if (started_ && !current_.settled())
+        unfinished_.push_back(current_);
 
     started_ = true;
-    inFile_ = false;
-    iuser_ = user;
-    start_ = now;
-    last_ = now;
-    itime_ = 1;
-    written_ = 0;
+    current_ = Row{user, now, now, 1, 0, false, 0};
     write();
 }
 
-void UsageRow::advance(const QDateTime& now)
+void UsageRow::advance(const QDateTime& now, qlonglong minutes)
 {
-    last_ = now;
-    ++itime_;
+    current_.last = now;
+    current_.itime += minutes;
     write();
 }
 
@@ -53,7 +48,7 @@ void UsageRow::finish(const QDateTime& now)
 {
     if (!started_)
         return;
-    last_ = now;
+    current_.last = now;
     write();
 }
 
@@ -61,51 +56,70 @@ void UsageRow::write()
 {
     if (!rows_)
         return;
-    if (!inFile_) {
-        append();
-        return;
+    // Oldest first; one that still fails keeps the rest waiting, and is reported.
+    while (!unfinished_.empty()) {
+        Row& oldest = unfinished_.front();
+        if (!writeRow(oldest))
+            return;
+        if (oldest.settled())
+            unfinished_.erase(unfinished_.begin());
     }
+    writeRow(current_);
+}
+
+bool UsageRow::writeRow(Row& row)
+{
+    if (!row.inFile)
+        return append(row);
     try {
-        rows_->setValue(QStringLiteral("xtime"), timeText(last_));
-        rows_->setValue(QStringLiteral("itime"), itime_);
+        rows_->moveTo(row.position);
+        rows_->setValue(QStringLiteral("xtime"), timeText(row.last));
+        rows_->setValue(QStringLiteral("itime"), row.itime);
         rows_->update();
-        written_ = itime_;
+        row.written = row.itime;
         failureReported_ = false;
+        return true;
     } catch (const store::ConflictError&) {
         rows_->cancelUpdate();
         // The row was deleted or changed by someone else. Its minutes in the file are
         // theirs now; the ones not yet written go on in a new row that starts here.
-        itime_ -= written_;
-        written_ = 0;
-        inFile_ = false;
-        if (itime_ <= 0) {
-            itime_ = 0;
-            return;
+        row.itime -= row.written;
+        row.written = 0;
+        row.inFile = false;
+        if (row.itime <= 0) {
+            row.itime = 0;
+            return true;
         }
-        start_ = last_;
-        append();
+        row.start = row.last;
+        return append(row);
     } catch (const store::StoreError& error) {
-        rows_->cancelUpdate();
+        if (rows_->editing())
+            rows_->cancelUpdate();
         report(error.message());
+        return false;
     }
 }
 
-void UsageRow::append()
+bool UsageRow::append(Row& row)
 {
     try {
         rows_->addNew();
-        rows_->setValue(QStringLiteral("iuser"), iuser_);
-        rows_->setValue(QStringLiteral("idate"), dateText(start_));
-        rows_->setValue(QStringLiteral("stime"), timeText(start_));
-        rows_->setValue(QStringLiteral("xtime"), timeText(last_));
-        rows_->setValue(QStringLiteral("itime"), itime_);
+        rows_->setValue(QStringLiteral("iuser"), row.iuser);
+        rows_->setValue(QStringLiteral("idate"), dateText(row.start));
+        rows_->setValue(QStringLiteral("stime"), timeText(row.start));
+        rows_->setValue(QStringLiteral("xtime"), timeText(row.last));
+        rows_->setValue(QStringLiteral("itime"), row.itime);
         rows_->update();
-        inFile_ = true;
-        written_ = itime_;
+        row.inFile = true;
+        row.position = rows_->position();
+        row.written = row.itime;
         failureReported_ = false;
+        return true;
     } catch (const store::StoreError& error) {
-        rows_->cancelUpdate();
+        if (rows_->editing())
+            rows_->cancelUpdate();
         report(error.message());
+        return false;
     }
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 #include <QDateTime>
 #include <QString>
 
@@ -15,8 +18,10 @@ namespace tallyon {
 // The `internet` row of the connection being timed. Its values are kept here as well
 // as in the file: a write that fails (a locked file, a full disk) loses no minute, the
 // next write that succeeds carries them, and the failure is reported once until a write
-// succeeds again. When the row has gone from the file (an administrator cleared the
-// records), timing goes on in a new row that holds the minutes no write has carried yet.
+// succeeds again. A connection that ends (the line dropped and was dialed again) before
+// its row could be written in full stays here, and every later write writes it first.
+// When a row has gone from the file (an administrator cleared the records), its minutes
+// that no write has carried yet go on in a new row.
 class UsageRow {
 public:
     explicit UsageRow(platform::MessageBoxes& boxes);
@@ -24,33 +29,43 @@ public:
     // The record set over `internet` through which rows are appended and written.
     void attach(store::RecordSet& rows) { rows_ = &rows; }
 
-    bool started() const { return started_; }    // a row was started in this run
-    qlonglong minutes() const { return itime_; }  // the row's minutes as counted here
-    bool inFile() const { return inFile_; }       // the row exists in the file as counted
+    bool started() const { return started_; }            // a row was started in this run
+    qlonglong minutes() const { return current_.itime; }  // the row's minutes as counted here
+    bool inFile() const { return current_.inFile; }       // the row exists in the file as counted
+    std::size_t unfinished() const { return unfinished_.size(); } // earlier rows not yet written
 
     // A new row for user, started at now, with 1 minute (addtime).
     void start(const QString& user, const QDateTime& now);
-    // One more minute, ending at now (gtime).
-    void advance(const QDateTime& now);
+    // `minutes` more minutes (one per tick that fell due), ending at now, in one write
+    // (gtime).
+    void advance(const QDateTime& now, qlonglong minutes = 1);
     // The connection ends at now: the end time (and any minutes not yet written) go to
     // the file. Nothing is written when no row was started in this run.
     void finish(const QDateTime& now);
 
 private:
+    struct Row {
+        QString iuser;
+        QDateTime start;         // idate and stime
+        QDateTime last;          // xtime
+        qlonglong itime = 0;
+        qlonglong written = 0;   // itime that the file holds
+        bool inFile = false;     // the file holds this row, at `position` in the record set
+        std::size_t position = 0;
+        bool settled() const { return itime <= 0 || (inFile && itime == written); }
+    };
+
     void write();
-    void append();
+    bool writeRow(Row& row);     // false when the write failed (and was reported)
+    bool append(Row& row);
     void report(const QString& message);
 
     platform::MessageBoxes& boxes_;
     store::RecordSet* rows_ = nullptr;
     bool started_ = false;
-    bool inFile_ = false;          // the file holds this row (the record set's current row)
     bool failureReported_ = false;
-    QString iuser_;
-    QDateTime start_;              // idate and stime
-    QDateTime last_;               // xtime
-    qlonglong itime_ = 0;
-    qlonglong written_ = 0;        // itime that the file holds
+    Row current_;
+    std::vector<Row> unfinished_;
 };
 
 } // namespace tallyon

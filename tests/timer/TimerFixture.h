@@ -69,6 +69,8 @@ protected:
         return commands;
     }
 
+    tallyon::Form3& form() { return static_cast<tallyon::Form3&>(*forms.find(tallyon::windows::timer)); }
+
     tallyon::Form3& load()
     {
         return static_cast<tallyon::Form3&>(forms.load(tallyon::windows::timer));

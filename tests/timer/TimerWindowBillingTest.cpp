@@ -1,0 +1,188 @@
+// Every minute the line was up is billed: ticks held behind a box, ticks whose timeouts
+// never came while a write waited for a locked file, and the minutes of a row that could
+// not be written before the line dropped and was dialed again.
+#include <chrono>
+#include <thread>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include "platform/MinuteTimer.h"
+#include "store/Connection.h"
+#include "tests/timer/TimerFixture.h"
+
+using namespace std::chrono_literals;
+using platform::Answer;
+using tallyon::Form3;
+
+namespace timertest {
+namespace {
+
+// Another process's write transaction on the file, from its own connection: holds the
+// write lock until released (or for a while, on a thread of its own).
+class WriteLock {
+public:
+    explicit WriteLock(const QString& path)
+    {
+        sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~WriteLock()
+    {
+        if (releaser_.joinable())
+            releaser_.join();
+        release();
+        sqlite3_close(db_);
+    }
+    void release()
+    {
+        if (held_)
+            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        held_ = false;
+    }
+    void releaseAfter(std::chrono::milliseconds hold)
+    {
+        releaser_ = std::thread([this, hold] {
+            std::this_thread::sleep_for(hold);
+            release();
+        });
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    bool held_ = true;
+    std::thread releaser_;
+};
+
+class Billing : public TimerWindowTest {
+protected:
+    void SetUp() override
+    {
+        TimerWindowTest::SetUp();
+        savedTimeout = store::Connection::busyTimeout();
+        savedWindow = store::Connection::retryWindow();
+    }
+    void TearDown() override
+    {
+        store::Connection::setBusyTimeout(savedTimeout);
+        store::Connection::setRetryWindow(savedWindow);
+    }
+    // The window gets a real Qt timer ticking every `ms` milliseconds.
+    void useRealTimer(int ms)
+    {
+        services.makeTimer = [this, ms] {
+            auto made = std::make_unique<platform::QtTimer>(ms);
+            realTimer = made.get();
+            return made;
+        };
+    }
+    qlonglong itime() const { return db.scalar(QStringLiteral("select itime from internet")).toLongLong(); }
+
+    platform::QtTimer* realTimer = nullptr;
+    std::chrono::milliseconds savedTimeout{};
+    std::chrono::milliseconds savedWindow{};
+};
+
+TEST_F(Billing, EveryTickHeldBehindAnOpenQuestionCountsWhenItCloses)
+{
+    Form3& form = load();
+    boxes.onShow = [&](const doubles::ShownBox& box) {
+        if (box.prompt != kDisconnect)
+            return;
+        for (int i = 0; i < 19; ++i) // the question stays open for 19 minutes
+            tick();
+    };
+    boxes.answerNext(Answer::Cancel);
+    form.Command1->click();
+
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|20|09:30:00|09:49:00")})
+        << "19 held minutes in one write, at the time of that write";
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("20"));
+    EXPECT_EQ(boxes.prompts(), QStringList{kDisconnect}) << "no tick ran inside the question";
+}
+
+TEST_F(Billing, ARealTimerFiringWhileAQuestionStaysOpenLosesNoMinute)
+{
+    useRealTimer(40);
+    Form3& form = load();
+    boxes.onShow = [&](const doubles::ShownBox& box) {
+        if (box.prompt == kDisconnect)
+            QTest::qWait(600); // the box's own event loop runs; the timer keeps firing
+    };
+    boxes.answerNext(Answer::Cancel);
+    form.Command1->click();
+
+    ASSERT_NE(realTimer, nullptr);
+    const qlonglong elapsed = realTimer->intervalsElapsed();
+    EXPECT_GE(elapsed, 10);
+    EXPECT_EQ(itime(), 1 + elapsed) << "every interval that fell due while the question was open";
+    EXPECT_EQ(boxes.prompts(), QStringList{kDisconnect});
+}
+
+TEST_F(Billing, TicksThatFellDueWhileAWriteWaitedForALockedFileAreCounted)
+{
+    useRealTimer(40);
+    store::Connection::setBusyTimeout(3000ms);
+    load();
+    ASSERT_NE(realTimer, nullptr);
+    {
+        WriteLock lock(db.path());
+        lock.releaseAfter(700ms);
+        // The next tick's write waits on the window's thread; no timeout comes meanwhile.
+        QTest::qWait(60);
+    }
+    // Let the timer deliver the tick it owes, then stop counting.
+    QTest::qWait(100);
+    realTimer->stop();
+    const qlonglong elapsedBeforeStop = itime() - 1;
+    EXPECT_GE(elapsedBeforeStop, 15) << "the 700 ms wait alone holds 17 intervals of 40 ms";
+    EXPECT_EQ(form().Text1->text().toLongLong(), itime());
+}
+
+TEST_F(Billing, AFailedWriteIsReportedAndItsMinutesGoIntoTheNextGoodWrite)
+{
+    store::Connection::setBusyTimeout(20ms);
+    store::Connection::setRetryWindow(60ms);
+    Form3& form = load();
+    WriteLock lock(db.path());
+    boxes.onShow = [&](const doubles::ShownBox&) {
+        tick(); // the report stays open for three minutes, and the file is free again
+        tick();
+        tick();
+        lock.release();
+    };
+    tick();
+    boxes.onShow = nullptr;
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("locked"))) << boxes.last().prompt.toStdString();
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|5|09:30:00|09:34:00")})
+        << "the three held minutes counted once the report closed, and written then";
+    tick();
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|6|09:30:00|09:35:00")});
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("6"));
+}
+
+TEST_F(Billing, ARowNeverWrittenIsWrittenBeforeTheRowOfTheRedial)
+{
+    store::Connection::setBusyTimeout(20ms);
+    store::Connection::setRetryWindow(60ms);
+    {
+        WriteLock lock(db.path());
+        load();          // the first row cannot be appended
+        tick();          // nor its second minute
+    }
+    EXPECT_TRUE(usageRows().isEmpty());
+    line.drop();
+    boxes.answerNext(Answer::Ok); // redial
+    tick();
+
+    EXPECT_EQ(usageRows(), (QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00"),
+                                        QStringLiteral("alice|2026-12-07|2|09:32:00|09:32:00")}))
+        << "the first connection's minutes are kept, then the redial's row starts";
+}
+
+} // namespace
+} // namespace timertest
