@@ -166,15 +166,17 @@ void Form5::CChange()
     records_ = std::move(records);
     DataGrid1->refresh();
 
-    qint64 total = 0;
+    MinutesTotal total;
     const std::size_t rows = records_->rowCount();
     records_->first();
     for (std::size_t i = 0; i < rows; ++i) {
-        total += minutesOf(records_->value(QStringLiteral("使用时间")));
+        total.add(minutesOf(records_->value(QStringLiteral("使用时间"))));
         records_->next();
     }
-    Text1->setText(QString::number(total));
-    Text2->setText(formatDouble(static_cast<double>(services_.session.gprice) * static_cast<double>(total) / 60.0));
+    Text1->setText(QString::number(total.value()));
+    Text2->setText(formatDouble(static_cast<double>(services_.session.gprice) * static_cast<double>(total.value()) / 60.0));
+    if (total.overflowed())
+        boxes().show(totalTooLargeText());
 }
 
 void Form5::Command1_Click()

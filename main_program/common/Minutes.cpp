@@ -20,6 +20,21 @@ qint64 roundHalfEven(double value)
 
 } // namespace
 
+void MinutesTotal::add(qint64 minutes)
+{
+    if (overflowed_)
+        return;
+    if (__builtin_add_overflow(sum_, minutes, &sum_)) {
+        sum_ = minutes > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+        overflowed_ = true;
+    }
+}
+
+QString totalTooLargeText()
+{
+    return QStringLiteral("使用时间的总和超出了能计算的范围，显示的是能表示的最大值。请检查使用记录中的数值。");
+}
+
 qint64 minutesOf(const QVariant& value)
 {
     if (value.isNull() || !value.isValid())

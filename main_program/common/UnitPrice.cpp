@@ -1,12 +1,15 @@
 #include "main_program/common/UnitPrice.h"
 
+#include <limits>
+
 namespace tallyon {
 
 float unitPrice(const QVariant& price)
 {
     bool number = false;
     const double value = price.isNull() ? 0.0 : price.toDouble(&number);
-    if (!number || !(value > 0.0))
+    // Beyond single precision a price would become infinity, and every amount with it.
+    if (!number || !(value > 0.0) || !(value <= static_cast<double>(std::numeric_limits<float>::max())))
         return kFallbackPrice;
     return static_cast<float>(value);
 }

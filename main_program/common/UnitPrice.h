@@ -8,7 +8,8 @@ namespace tallyon {
 inline constexpr float kFallbackPrice = 0.3f;
 
 // The unit price in yuan per hour that a `knumber`.`price` value gives, in single
-// precision: the value itself when it is a number above 0, else the fallback.
+// precision: the value itself when it is a number above 0 that single precision holds,
+// else the fallback. Never infinity or not-a-number, whatever the file holds.
 float unitPrice(const QVariant& price);
 
 } // namespace tallyon

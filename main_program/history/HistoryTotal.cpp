@@ -22,21 +22,21 @@ void HistoryTotal::add(qint64 minutes)
     // stays exact either way.
     if (!fits16(minutes))
         wide_ = true;
-    sum_ += minutes;
-    if (!fits16(sum_))
+    sum_.add(minutes);
+    if (!fits16(sum_.value()))
         wide_ = true;
 }
 
 QString HistoryTotal::minutesText() const
 {
-    return QString::number(sum_);
+    return QString::number(sum_.value());
 }
 
 QString HistoryTotal::amountText(float gprice) const
 {
     if (wide_)
-        return formatDouble(static_cast<double>(sum_) * static_cast<double>(gprice) / 60.0);
-    const float product = static_cast<float>(static_cast<std::int16_t>(sum_)) * gprice;
+        return formatDouble(static_cast<double>(sum_.value()) * static_cast<double>(gprice) / 60.0);
+    const float product = static_cast<float>(static_cast<std::int16_t>(sum_.value())) * gprice;
     const float amount = product / 60.0f;
     return formatSingle(amount);
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "main_program/common/Minutes.h"
+
 namespace tallyon {
 
 // The minute total of the history window. It starts as a 16-bit count and widens for
@@ -11,14 +13,15 @@ class HistoryTotal {
 public:
     void add(qint64 minutes);
 
-    qint64 minutes() const { return sum_; }
+    qint64 minutes() const { return sum_.value(); }
+    bool overflowed() const { return sum_.overflowed(); }
     bool wide() const { return wide_; }
 
     QString minutesText() const;              // plain decimal digits
     QString amountText(float gprice) const;   // gprice × minutes / 60
 
 private:
-    qint64 sum_ = 0;
+    MinutesTotal sum_;
     bool wide_ = false;
 };
 

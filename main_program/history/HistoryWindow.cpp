@@ -11,8 +11,10 @@
 #include "main_program/common/PublisherPages.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
+#include "main_program/common/UnitPrice.h"
 #include "main_program/common/WindowNames.h"
 #include "main_program/history/HistoryTotal.h"
+#include "platform/MessageBoxes.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/grid/DataGrid.h"
 #include "platform/widgets/Fonts.h"
@@ -105,7 +107,24 @@ void form2::Form_Load()
         records_->next();
     }
     Text1->setText(total.minutesText());
-    Text2->setText(total.amountText(services_.session.gprice));
+    Text2->setText(total.amountText(priceForTheAmount()));
+    if (total.overflowed())
+        boxes().show(totalTooLargeText());
+}
+
+float form2::priceForTheAmount() const
+{
+    if (services_.session.gprice != 0.0f)
+        return services_.session.gprice;
+    // Nothing has set the price yet (the user asks before any dial): the price the dial
+    // would take, that of the first account in use.
+    const auto accounts = store::Esql(QStringLiteral("select * from knumber"));
+    for (accounts->first(); !accounts->atEnd(); accounts->next()) {
+        const QVariant inUse = accounts->value(QStringLiteral("useyn"));
+        if (!inUse.isNull() && inUse.toBool())
+            return unitPrice(accounts->value(QStringLiteral("price")));
+    }
+    return kFallbackPrice;
 }
 
 void form2::Command1_Click()

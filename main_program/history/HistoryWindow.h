@@ -47,6 +47,8 @@ private:
     void Command1_Click();
     void Label6_Click();
     void Label7_Click();
+    // gprice, or, while nothing has set it, the price of the account a dial would use.
+    float priceForTheAmount() const;
 
     Services& services_;
     std::unique_ptr<store::RecordSet> records_;

@@ -1,5 +1,6 @@
 #include "main_program/login/LoginWindow.h"
 
+#include <cmath>
 #include <limits>
 
 #include <QGridLayout>
@@ -26,13 +27,25 @@ namespace tallyon {
 namespace {
 
 // A permission code as the login acts on it: a stored value that is no 16-bit whole
-// number (none at all, text, out of range) is an unknown code, which opens nothing.
+// number (none at all, text, a fraction, out of range) is an unknown code, which opens
+// nothing.
 qint16 permissionCode(const QVariant& stored)
 {
-    bool ok = false;
-    const qlonglong code = stored.toLongLong(&ok);
-    if (stored.isNull() || !ok || code < std::numeric_limits<qint16>::min()
-        || code > std::numeric_limits<qint16>::max())
+    if (stored.isNull())
+        return 0;
+    qlonglong code = 0;
+    if (stored.typeId() == QMetaType::Double || stored.typeId() == QMetaType::Float) {
+        const double value = stored.toDouble();
+        if (!std::isfinite(value) || std::trunc(value) != value || std::fabs(value) > 1e6)
+            return 0;
+        code = static_cast<qlonglong>(value);
+    } else {
+        bool ok = false;
+        code = stored.toLongLong(&ok);
+        if (!ok)
+            return 0;
+    }
+    if (code < std::numeric_limits<qint16>::min() || code > std::numeric_limits<qint16>::max())
         return 0;
     return static_cast<qint16>(code);
 }
@@ -165,11 +178,12 @@ void Form1::usageReminder()
 {
     const auto rows = store::Esql(QStringLiteral("select * from internet where iuser='")
                                   + store::escapeQuotes(services_.session.guser) + QStringLiteral("'"));
-    // Summed wide: no realistic total can overflow it.
-    qint64 minutes = 0;
+    MinutesTotal minutes;
     for (rows->first(); !rows->atEnd(); rows->next())
-        minutes += minutesOf(rows->value(QStringLiteral("itime")));
-    const double hours = static_cast<double>(minutes) / 60.0;
+        minutes.add(minutesOf(rows->value(QStringLiteral("itime"))));
+    if (minutes.overflowed())
+        boxes().show(totalTooLargeText(), windows::applicationTitle);
+    const double hours = static_cast<double>(minutes.value()) / 60.0;
     if (hours > 500.0) {
         boxes().show(QStringLiteral("请注意，你现在已经使用") + formatDouble(hours) + QStringLiteral("小时！！"),
                      windows::applicationTitle);

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "main_program/admin/RecordsWindow.h"
+#include "main_program/common/Minutes.h"
 #include "main_program/common/WindowNames.h"
 #include "platform/grid/DataGrid.h"
 #include "platform/grid/RecordSetModel.h"
@@ -270,6 +271,22 @@ TEST_F(RecordsWindow, ExitAndLinks)
     QTest::mouseClick(form->Command1, Qt::LeftButton);
     EXPECT_EQ(kit.forms.find(tallyon::windows::records), nullptr);
     EXPECT_EQ(kit.program.endedNormally, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(RecordsWindow, ATotalBeyondSixtyFourBitsIsShownAsTheLargestWithAMessage)
+{
+    addUsers();
+    addRow(QStringLiteral("ann"), QStringLiteral("9223372036854775807"));
+    addRow(QStringLiteral("ann"), QStringLiteral("60"));
+    auto* form = open();
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("9223372036854775807"));
+    ASSERT_FALSE(kit.boxes.shown.empty());
+    EXPECT_EQ(kit.boxes.last().prompt, tallyon::totalTooLargeText());
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("3.07445734561826E+17"));
 }
 
 } // namespace

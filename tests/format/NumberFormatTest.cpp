@@ -7,6 +7,7 @@
 
 #include "main_program/common/Minutes.h"
 #include "main_program/common/NumberFormat.h"
+#include "main_program/common/UnitPrice.h"
 
 using tallyon::formatDouble;
 using tallyon::formatSingle;
@@ -112,6 +113,36 @@ TEST(Minutes, EmptyValuesCountZero)
     EXPECT_EQ(tallyon::minutesOf(QString()), 0);
     EXPECT_EQ(tallyon::minutesOf(QStringLiteral("  ")), 0);
     EXPECT_EQ(tallyon::minutesOf(QStringLiteral("abc")), 0);
+}
+
+TEST(Minutes, ATotalStaysAtTheLargestValueAndSaysItOverflowed)
+{
+    tallyon::MinutesTotal total;
+    total.add(std::numeric_limits<qint64>::max() - 1);
+    EXPECT_FALSE(total.overflowed());
+    total.add(5);
+    EXPECT_TRUE(total.overflowed());
+    EXPECT_EQ(total.value(), std::numeric_limits<qint64>::max());
+    total.add(-10);
+    EXPECT_EQ(total.value(), std::numeric_limits<qint64>::max()) << "an overflowed total stays where it stopped";
+
+    tallyon::MinutesTotal negative;
+    negative.add(std::numeric_limits<qint64>::min());
+    negative.add(-1);
+    EXPECT_TRUE(negative.overflowed());
+    EXPECT_EQ(negative.value(), std::numeric_limits<qint64>::min());
+}
+
+TEST(UnitPrice, NeverInfinityOrNotANumberWhateverTheFileHolds)
+{
+    EXPECT_EQ(tallyon::unitPrice(2.5), 2.5f);
+    EXPECT_EQ(tallyon::unitPrice(1e40), tallyon::kFallbackPrice);
+    EXPECT_EQ(tallyon::unitPrice(std::numeric_limits<double>::infinity()), tallyon::kFallbackPrice);
+    EXPECT_EQ(tallyon::unitPrice(std::numeric_limits<double>::quiet_NaN()), tallyon::kFallbackPrice);
+    EXPECT_EQ(tallyon::unitPrice(QStringLiteral("1e39")), tallyon::kFallbackPrice);
+    EXPECT_EQ(tallyon::unitPrice(-1.0), tallyon::kFallbackPrice);
+    EXPECT_EQ(tallyon::unitPrice(QVariant()), tallyon::kFallbackPrice);
+    EXPECT_EQ(tallyon::unitPrice(3.4e38), 3.4e38f);
 }
 
 TEST(Minutes, NumbersAndNumberTexts)

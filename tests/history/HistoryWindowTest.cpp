@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "main_program/common/Minutes.h"
 #include "main_program/common/WindowNames.h"
 #include "main_program/history/HistoryWindow.h"
 #include "platform/grid/DataGrid.h"
@@ -106,12 +107,31 @@ TEST_F(HistoryWindow, AmountsAtTheFallbackPrice)
     EXPECT_EQ(form->Text2->text(), QStringLiteral("0.035"));
 }
 
-TEST_F(HistoryWindow, NoPriceYetShowsZero)
+TEST_F(HistoryWindow, NoPriceYetTakesThePriceTheDialWouldTake)
 {
-    addRow(QStringLiteral("ann"), QStringLiteral("100"));
+    // Asked for before any dial: the first account in use prices the minutes, not 0.
+    db.exec(QStringLiteral("insert into knumber values ('old', 'x', 0, 5), ('cur', 'y', 1, 2)"));
+    addRow(QStringLiteral("ann"), QStringLiteral("55"));
     auto* form = open();
-    EXPECT_EQ(form->Text1->text(), QStringLiteral("100"));
-    EXPECT_EQ(form->Text2->text(), QStringLiteral("0"));
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("55"));
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("1.833333"));
+    EXPECT_EQ(kit.session.gprice, 0.0f) << "the program-wide price is left as it was";
+
+    kit.forms.unload(tallyon::windows::history);
+    db.exec(QStringLiteral("update knumber set useyn = 0"));
+    form = open();
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("0.275")) << "no account in use: the 0.3 rule";
+}
+
+TEST_F(HistoryWindow, ATotalBeyondSixtyFourBitsIsShownAsTheLargestWithAMessage)
+{
+    addRow(QStringLiteral("ann"), QStringLiteral("9223372036854775807"));
+    addRow(QStringLiteral("ann"), QStringLiteral("5"));
+    kit.session.gprice = 2.0f;
+    auto* form = open();
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("9223372036854775807"));
+    ASSERT_EQ(kit.boxes.shown.size(), 1u);
+    EXPECT_EQ(kit.boxes.last().prompt, tallyon::totalTooLargeText());
 }
 
 TEST_F(HistoryWindow, NoRowsLeavesTheBoxesEmpty)

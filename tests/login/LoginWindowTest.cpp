@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTest>
 
+#include "main_program/common/Minutes.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
 #include "main_program/common/WindowNames.h"
@@ -142,8 +143,11 @@ TEST_F(LoginWindow, CodeFourMayStillQueryItsHistory)
 
 TEST_F(LoginWindow, AnUnknownCodeLeavesTheWindowAndALaterQueryStillWorks)
 {
-    db.exec(QStringLiteral("insert into users values ('nocode','n',NULL),('textcode','t','abc'),('huge','h',65537)"));
-    for (const QString& name : {QStringLiteral("nocode"), QStringLiteral("textcode"), QStringLiteral("huge")}) {
+    // A fraction typed with sqlite3 is no code either: 1.4 is not the administrator's 1.
+    db.exec(QStringLiteral("insert into users values ('nocode','n',NULL),('textcode','t','abc'),('huge','h',65537),"
+                           "('frac','f',1.4),('half','h',0.5),('fractext','f','1.4')"));
+    for (const QString& name : {QStringLiteral("nocode"), QStringLiteral("textcode"), QStringLiteral("huge"),
+                                QStringLiteral("frac"), QStringLiteral("half"), QStringLiteral("fractext")}) {
         opened.clear();
         auto* form = showLogin();
         type(form, name, name.left(1));
@@ -227,6 +231,20 @@ TEST_F(LoginWindow, TheUsageReminderAppearsAbove500HoursOnlyForCodeThree)
     type(form, QStringLiteral("ann"), QStringLiteral("Secret"));
     form->Command1->click();
     EXPECT_EQ(boxes.shown.size(), 1u) << "code 2 gets no reminder";
+}
+
+TEST_F(LoginWindow, AReminderTotalBeyondSixtyFourBitsSaysSoAndStillReminds)
+{
+    db.exec(QStringLiteral("insert into internet values ('tom','2026-12-01',9223372036854775807,'08:00:00','08:00:00'),"
+                           "('tom','2026-12-01',1,'08:00:00','08:00:00')"));
+    auto* form = showLogin();
+    type(form, QStringLiteral("tom"), QStringLiteral("t3"));
+    form->Command1->click();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].prompt, tallyon::totalTooLargeText());
+    EXPECT_TRUE(boxes.shown[1].prompt.startsWith(QStringLiteral("请注意，你现在已经使用1.53722867280913E+17小时")))
+        << boxes.shown[1].prompt.toStdString();
+    EXPECT_EQ(opened, QStringList{QStringLiteral("load Form3")});
 }
 
 TEST_F(LoginWindow, ASecondCopyEndsAtOnceWithoutShowingTheWindow)
