@@ -4,28 +4,41 @@
 
 #include <QString>
 
+#include "store/Failure.h"
+
 class QLockFile;
 
 namespace platform {
 
-// Whether another copy of the program already runs for this user.
+// The lock that tells another copy apart could not be made or read: whether another
+// copy runs is not known. The text names the folder and why.
+class OtherCopyError : public horavo::Failure {
+public:
+    using Failure::Failure;
+};
+
+// Whether another copy of the program already runs for this user. Throws
+// OtherCopyError when that cannot be told.
 class OtherCopy {
 public:
     virtual ~OtherCopy() = default;
     virtual bool running() = 0;
 };
 
-// A lock file per user in the runtime folder, held while the program runs. A copy that
-// crashed leaves a stale lock, which the next start takes over.
+// A lock file per user, held while the program runs, in the user's runtime folder
+// ($XDG_RUNTIME_DIR) or, without one, in a folder of the user's own under the temporary
+// folder (made with mode 0700; one that another user owns, or that others may write to,
+// is refused, so that nobody can plant a lock there). A copy that crashed leaves a stale
+// lock, which the next start takes over.
 class LockFileOtherCopy final : public OtherCopy {
 public:
     explicit LockFileOtherCopy(const QString& programName);
     ~LockFileOtherCopy() override;
     bool running() override;
-    QString lockPath() const;
+    QString lockPath() const;   // throws OtherCopyError when there is no usable folder
 
 private:
-    QString path_;
+    QString programName_;
     std::unique_ptr<QLockFile> lock_;
 };
 

@@ -124,6 +124,16 @@ void Form3::Form_Load()
     loadSteps();
 }
 
+void Form3::Form_LoadAgain()
+{
+    // A log-in from the fresh login window that this window showed (no account to dial,
+    // nobody logged in): it dials and times as a first log-in does. While a connection
+    // is being timed, a second log-in changes nothing.
+    if (!rsinternet || (started_ && dialer_.testc()))
+        return;
+    Form_Load();
+}
+
 void Form3::loadSteps()
 {
     rsinternet = store::Esql(QStringLiteral("select * from internet"));

@@ -69,6 +69,7 @@ public:
 
 protected:
     void Form_Load() override;
+    void Form_LoadAgain() override;
     // Every event of the window runs through the tick gate, then the error path.
     void runEvent(const std::function<void()>& handler) override;
     bool Form_QueryUnload() override;

@@ -33,6 +33,12 @@ void Form::load()
     runEvent([this] { Form_Load(); });
 }
 
+void Form::loadAgain()
+{
+    if (loaded_)
+        runEvent([this] { Form_LoadAgain(); });
+}
+
 void Form::showModeless()
 {
     load();

@@ -25,11 +25,14 @@ public:
 
     bool loaded() const { return loaded_; }
     void load();          // runs Form_Load once
+    void loadAgain();     // loaded once more while loaded: runs Form_LoadAgain
     void showModeless();  // loads first when needed, then shows and raises
     bool unload();        // false when the unload handler refused
 
 protected:
     virtual void Form_Load() {}
+    // A window loaded again while it is loaded does nothing, unless it says otherwise.
+    virtual void Form_LoadAgain() {}
     // Return false to refuse the unload (the window stays loaded).
     virtual bool Form_QueryUnload() { return true; }
 

@@ -36,8 +36,15 @@ Form* Forms::find(const QString& name) const
 
 Form& Forms::load(const QString& name)
 {
-    if (Form* existing = find(name))
+    if (Form* existing = find(name)) {
+        existing->loadAgain();
         return *existing;
+    }
+    return make(name);
+}
+
+Form& Forms::make(const QString& name)
+{
     const auto factory = factories_.find(name);
     if (factory == factories_.end())
         throw std::logic_error("no window is defined under this name: " + name.toStdString());
@@ -49,7 +56,8 @@ Form& Forms::load(const QString& name)
 
 Form& Forms::show(const QString& name)
 {
-    Form& form = load(name);
+    Form* loaded = find(name);
+    Form& form = loaded ? *loaded : make(name);
     form.showModeless();
     return form;
 }

@@ -24,7 +24,7 @@ public:
     void define(const QString& name, Factory factory);
 
     Form* find(const QString& name) const;   // the loaded window, or nullptr
-    Form& load(const QString& name);         // makes and loads it when not loaded
+    Form& load(const QString& name);         // makes and loads it; a loaded one is told it was loaded again
     Form& show(const QString& name);         // loads when needed, then shows it modeless
     void unload(const QString& name);        // when loaded
     int loadedCount() const;
@@ -41,6 +41,8 @@ public:
     void unloadedNow(Form* form);
 
 private:
+    Form& make(const QString& name);
+
     Program& program_;
     std::map<QString, Factory> factories_;
     std::map<QString, QPointer<Form>> windows_;

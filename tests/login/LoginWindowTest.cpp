@@ -258,6 +258,16 @@ TEST_F(LoginWindow, ASecondCopyEndsAtOnceWithoutShowingTheWindow)
     EXPECT_FALSE(form.isVisible()) << "the login window is never shown";
 }
 
+TEST_F(LoginWindow, ALockThatCannotBeMadeIsSaidAndTheWindowStillOpens)
+{
+    otherCopy.failure = QStringLiteral("无法在文件夹“/run/user/1000”中建立程序的锁文件（没有在那里写入的权限），无法确认程序是否已经在运行。");
+    auto* form = showLogin();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.last().prompt, otherCopy.failure);
+    EXPECT_EQ(program.endedAtOnce, 0);
+    EXPECT_TRUE(form->isVisible());
+}
+
 TEST_F(LoginWindow, CancelEndsAtOnceAndRegisterStartsSignovaEachTime)
 {
     auto* form = showLogin();

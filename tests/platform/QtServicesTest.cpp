@@ -9,6 +9,9 @@
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QLockFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -115,6 +118,133 @@ TEST(LockFileOtherCopy, ACopyThatCrashedDoesNotBlockTheNextStart)
 
     platform::LockFileOtherCopy next(QStringLiteral("crashy"));
     EXPECT_FALSE(next.running());
+}
+
+// Sets (or, with a null value, unsets) an environment variable for one test.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~EnvironmentVariable()
+    {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+QString otherCopyErrorOf(platform::LockFileOtherCopy& copy)
+{
+    try {
+        copy.running();
+    } catch (const platform::OtherCopyError& error) {
+        return error.message();
+    }
+    return {};
+}
+
+TEST(LockFileOtherCopy, WithoutARuntimeFolderTheLockLivesInAFolderOfTheUsersOwn)
+{
+    QTemporaryDir temp;
+    EnvironmentVariable runtime("XDG_RUNTIME_DIR", QByteArray());
+    EnvironmentVariable tmpdir("TMPDIR", temp.path().toUtf8());
+    const QString own = temp.filePath(QStringLiteral("horavo-%1").arg(::getuid()));
+
+    platform::LockFileOtherCopy first(QStringLiteral("probe"));
+    EXPECT_FALSE(first.running());
+    EXPECT_TRUE(first.lockPath().startsWith(own + u'/')) << first.lockPath().toStdString();
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(own).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    platform::LockFileOtherCopy second(QStringLiteral("probe"));
+    EXPECT_TRUE(second.running());
+}
+
+TEST(LockFileOtherCopy, AFolderPlantedByAnotherUserOrOpenToOthersIsRefusedByName)
+{
+    QTemporaryDir temp;
+    EnvironmentVariable runtime("XDG_RUNTIME_DIR", QByteArray());
+    EnvironmentVariable tmpdir("TMPDIR", temp.path().toUtf8());
+    const QString own = temp.filePath(QStringLiteral("horavo-%1").arg(::getuid()));
+    ASSERT_EQ(::mkdir(QFile::encodeName(own).constData(), 0777), 0);
+    ::chmod(QFile::encodeName(own).constData(), 0777);
+
+    platform::LockFileOtherCopy copy(QStringLiteral("probe"));
+    QString message = otherCopyErrorOf(copy);
+    EXPECT_TRUE(message.contains(own)) << message.toStdString();
+    EXPECT_NE(message, QStringLiteral("程序已经运行！！！"));
+
+    if (::getuid() == 0) { // only root can give the folder to another user
+        ::chmod(QFile::encodeName(own).constData(), 0700);
+        ASSERT_EQ(::chown(QFile::encodeName(own).constData(), 65534, 65534), 0);
+        message = otherCopyErrorOf(copy);
+        EXPECT_TRUE(message.contains(own)) << message.toStdString();
+    }
+}
+
+TEST(LockFileOtherCopy, ARuntimeFolderWhereNoLockCanBeMadeIsNamed)
+{
+    QTemporaryDir temp;
+    const QString notAFolder = temp.filePath(QStringLiteral("plain-file"));
+    QFile file(notAFolder);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EnvironmentVariable runtime("XDG_RUNTIME_DIR", notAFolder.toUtf8());
+    platform::LockFileOtherCopy copy(QStringLiteral("probe"));
+    const QString message = otherCopyErrorOf(copy);
+    EXPECT_TRUE(message.contains(notAFolder)) << message.toStdString();
+}
+
+// Opens a page with a stand-in xdg-open first on PATH, made of `script`; returns the
+// launcher's failure text, empty when it reported none.
+QString openPageWith(const QByteArray& script)
+{
+    QTemporaryDir bin;
+    QFile opener(bin.filePath(QStringLiteral("xdg-open")));
+    EXPECT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\n" + script);
+    opener.close();
+    opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EnvironmentVariable path("PATH", (bin.path() + QStringLiteral(":/usr/bin:/bin")).toUtf8());
+    try {
+        platform::LinuxProgramLauncher().openPage(QUrl(QStringLiteral("https://horavo.example.org/")));
+    } catch (const platform::LaunchError& error) {
+        return error.message();
+    }
+    return {};
+}
+
+TEST(LinuxProgramLauncher, APageThatXdgOpenCannotOpenIsReportedWithItsReason)
+{
+    const QString refused = openPageWith("echo \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+    EXPECT_TRUE(refused.contains(QStringLiteral("no method available"))) << refused.toStdString();
+    EXPECT_TRUE(refused.contains(QStringLiteral("https://horavo.example.org/"))) << refused.toStdString();
+
+    const QString killed = openPageWith("kill -9 $$\n");
+    EXPECT_TRUE(killed.contains(QStringLiteral("信号 9"))) << killed.toStdString();
+
+    EXPECT_EQ(openPageWith("exit 0\n"), QString()) << "handed over: nothing to report";
+}
+
+TEST(LinuxProgramLauncher, AnXdgOpenThatStaysIsTheBrowserAndIsLeftToRun)
+{
+    QTemporaryDir marks;
+    const QString mark = marks.filePath(QStringLiteral("still-running"));
+    const QString failure = openPageWith("sleep 6; touch " + QFile::encodeName(mark) + "\n");
+    EXPECT_EQ(failure, QString());
+    EXPECT_FALSE(QFile::exists(mark)) << "the launcher did not wait for the browser to end";
 }
 
 TEST(LinuxProgramLauncher, AProgramThatCannotBeFoundIsReported)

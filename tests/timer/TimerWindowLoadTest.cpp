@@ -147,3 +147,43 @@ TEST_F(TimerWindowTest, TenTicksAfterARowStartedAtLoadMakeEleven)
 
 } // namespace
 } // namespace timertest
+
+namespace timertest {
+namespace {
+
+// The user was sent back to a fresh login window; the next log-in (the login window
+// loads the timer window again) dials and times as a first one does.
+TEST_F(TimerWindowTest, ALogInFromTheFreshLoginWindowDialsAndTimesAsAFirstOne)
+{
+    db.exec(QStringLiteral("delete from knumber"));
+    Form3& form = load();
+    EXPECT_TRUE(runner.runs.empty());
+    ASSERT_NE(forms.find(tallyon::windows::login), nullptr);
+
+    // An administrator adds an account meanwhile; the user logs in again.
+    db.exec(QStringLiteral("insert into knumber (kuser, kpassw, useyn, price) values ('acct', 'pw', 1, 2)"));
+    EXPECT_EQ(&load(), &form);
+    EXPECT_EQ(runner.runs.size(), 1u) << "the log-in dialed";
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|1|09:30:00|09:30:00")});
+    EXPECT_EQ(forms.find(tallyon::windows::login), nullptr) << "the login window closed, as at a first load";
+    tick();
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00")});
+
+    // Logged in and timing: a further load changes nothing.
+    load();
+    EXPECT_EQ(runner.runs.size(), 1u);
+}
+
+TEST_F(TimerWindowTest, ALogInAfterNobodyWasLoggedInDials)
+{
+    session.guser.clear();
+    load();
+    EXPECT_TRUE(runner.runs.empty());
+    session.guser = QStringLiteral("bob");
+    load();
+    EXPECT_EQ(runner.runs.size(), 1u);
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("bob|2026-12-07|1|09:30:00|09:30:00")});
+}
+
+} // namespace
+} // namespace timertest
