@@ -30,6 +30,10 @@ Form1::Form1(platform::Forms& forms, platform::MessageBoxes& boxes, platform::Pr
     Text2 = new QLineEdit(this);
     platform::makePasswordBox(*Text3);
     platform::makePasswordBox(*Text2);
+    // A screen reader names each box by its label.
+    Label1[0]->setBuddy(Text1);
+    Label1[2]->setBuddy(Text3);
+    Label1[1]->setBuddy(Text2);
     Command1 = new QPushButton(QStringLiteral("注  册"), this);
     Command2 = new QPushButton(QStringLiteral("取  消"), this);
 

@@ -2,7 +2,7 @@
 
 #include "platform/MessageBoxes.h"
 #include "platform/Program.h"
-#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Desktop.h"
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/QtMessageBoxes.h"
 #include "registration_program/RegistrationWindow.h"
@@ -12,7 +12,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("signova"));
     QApplication::setQuitOnLastWindowClosed(false);
-    platform::installFontSubstitutions();
+    platform::prepareDesktop();
 
     platform::QtProgram program;
     platform::QtMessageBoxes boxes(QStringLiteral("注册"));

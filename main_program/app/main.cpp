@@ -16,7 +16,7 @@
 #include "platform/Program.h"
 #include "platform/line/MakeLineService.h"
 #include "platform/tray/QtTrayIcon.h"
-#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Desktop.h"
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/LinuxProgramLauncher.h"
 #include "platform/widgets/QtMessageBoxes.h"
@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(tallyon::programIcon());
     // The timer window lives hidden behind its icon; the program ends by its own rules.
     QApplication::setQuitOnLastWindowClosed(false);
-    platform::installFontSubstitutions();
+    platform::prepareDesktop();
 
     platform::QtProgram program;
     platform::QtMessageBoxes boxes(tallyon::windows::applicationTitle);

@@ -43,6 +43,8 @@ form2::form2(Services& services, QWidget* parent)
     Text2 = new QLineEdit(this);
     Text2->setReadOnly(true);
     Label2 = new QLabel(QStringLiteral("单位/元"), this);
+    Label1->setBuddy(Text1);
+    Label4->setBuddy(Text2);
 
     Command1 = new QPushButton(QStringLiteral("退  出"), this);
     setDefaultButton(Command1);

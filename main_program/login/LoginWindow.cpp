@@ -65,6 +65,9 @@ Form1::Form1(Services& services, QWidget* parent)
     Label3 = new QLabel(QStringLiteral("密  码："), this);
     Text2 = new QLineEdit(this);
     platform::makePasswordBox(*Text2);
+    // A screen reader names each box by its label.
+    Label2->setBuddy(Text1);
+    Label3->setBuddy(Text2);
     Command3 = new QPushButton(QStringLiteral("查  询"), this);
     Command1 = new QPushButton(QStringLiteral("登  录"), this);
     Command2 = new QPushButton(QStringLiteral("取  消"), this);

@@ -44,6 +44,7 @@ Form3::Form3(Services& services, QWidget* parent)
     Text1->setAlignment(Qt::AlignRight);
     Text1->setMinimumWidth(80);
     Label3 = new QLabel(QStringLiteral("单位/分"), this);
+    Label1->setBuddy(Text1);
     Command1 = new QPushButton(QStringLiteral("断开网路"), this);
     Command2 = new QPushButton(QStringLiteral("查看时间"), this);
     Command3 = new QPushButton(QStringLiteral("取    消"), this);

@@ -4,7 +4,9 @@
 
 namespace platform {
 
-// A label that acts on a click of the left button, drawn as a link.
+// A label that acts on a click of the left button, drawn as a link in the theme's link
+// colour. It takes the keyboard focus, and Enter or Space act as a click; screen readers
+// see a link named by its text.
 class LinkLabel : public QLabel {
     Q_OBJECT
 public:
@@ -15,6 +17,8 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 } // namespace platform

@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <QTimer>
 
-#include "platform/widgets/Fonts.h"
+#include "platform/widgets/Desktop.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    platform::installFontSubstitutions();
+    platform::prepareDesktop();
     ModalWatchdog watchdog(10);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

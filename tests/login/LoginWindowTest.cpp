@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QPushButton>
 #include <QFile>
 #include <QTest>
 
@@ -328,6 +330,43 @@ TEST_F(LoginWindow, TypedAtTheKeyboard)
     form = showLogin();
     QTest::keyClick(form->Text1, Qt::Key_Escape);
     EXPECT_EQ(program.endedAtOnce, 1);
+}
+
+} // namespace
+
+namespace {
+
+// What a screen reader is told about each control of the login window.
+TEST_F(LoginWindow, AScreenReaderNamesEveryControlAndSeesAWindow)
+{
+    auto* form = showLogin();
+    const auto nameOf = [](QWidget* widget) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        return accessible ? accessible->text(QAccessible::Name) : QString();
+    };
+    const auto roleOf = [](QWidget* widget) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        return accessible ? accessible->role() : QAccessible::NoRole;
+    };
+    EXPECT_EQ(roleOf(form), QAccessible::Window);
+    EXPECT_EQ(nameOf(form), QStringLiteral("登录界面 by Zendrik"));
+    EXPECT_EQ(nameOf(form->Text1), QStringLiteral("用户名："));
+    EXPECT_EQ(nameOf(form->Text2), QStringLiteral("密  码："));
+    for (QPushButton* button : {form->Command1, form->Command2, form->Command3, form->Command4})
+        EXPECT_EQ(nameOf(button), button->text());
+    EXPECT_EQ(roleOf(form->Label4), QAccessible::Link);
+    EXPECT_EQ(nameOf(form->Label4), QStringLiteral("Zendrik 出品"));
+
+    // The link takes the focus with Tab, and Enter or Space opens it.
+    QTest::keyClick(form->Label4, Qt::Key_Return);
+    QTest::keyClick(form->Label4, Qt::Key_Space);
+    EXPECT_EQ(launcher.started, (QStringList{QStringLiteral("https://horavo.example.org/"),
+                                             QStringLiteral("https://horavo.example.org/")}));
+    EXPECT_NE(form->Label4->focusPolicy() & Qt::TabFocus, 0);
+    // And through the accessibility action, as a screen reader presses it.
+    QAccessible::queryAccessibleInterface(form->Label4)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(launcher.started.size(), 3);
 }
 
 } // namespace
