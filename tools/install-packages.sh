@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fontconfig
   xvfb xauth xdotool x11-utils imagemagick xdg-utils trayer
-  qt6-qpa-plugins libxcb-cursor0 dbus-x11
+  qt6-qpa-plugins libxcb-cursor0 dbus-x11 qt6-translations-l10n
 )
 
 missing=()
