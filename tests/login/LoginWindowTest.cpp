@@ -32,6 +32,7 @@ public:
 class NoRunner final : public tallyon::CommandRunner {
 public:
     QString runcmd(const QString&, int, int) override { return {}; }
+    tallyon::CommandResult run(const tallyon::Command&, int, int) override { return {}; }
 };
 
 class LoginWindow : public ::testing::Test {
