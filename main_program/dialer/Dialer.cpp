@@ -10,6 +10,7 @@
 #include "main_program/dialer/CommandRunner.h"
 #include "platform/MessageBoxes.h"
 #include "platform/line/LineService.h"
+#include "platform/line/LocaleCharset.h"
 #include "store/Esql.h"
 
 namespace tallyon {
@@ -145,11 +146,15 @@ void Dialer::conutionadd()
     session_.gprice = unitPrice(accounts->value(QStringLiteral("price")));
 
     // The broadband entry is dialed by its name; a phonebook without it makes rasdial
-    // answer 623, a failed dial.
+    // answer 623, a failed dial. After "--" rasdial takes every word as the entry and
+    // the account, never as an option or the disconnect switch. The password goes to
+    // its standard input, since a command line is readable by every user of the machine.
+    QStringEncoder encoder = platform::localeEncoder();
+    const QByteArray password = encoder.encode(accounts->value(QStringLiteral("kpassw")).toString());
     const Command dial{QStringLiteral("rasdial"),
-                       {kBroadbandEntry, accounts->value(QStringLiteral("kuser")).toString(),
-                        accounts->value(QStringLiteral("kpassw")).toString()},
-                       std::nullopt};
+                       {QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadbandEntry,
+                        accounts->value(QStringLiteral("kuser")).toString()},
+                       password + '\n'};
     const QString failure = dialFailure(runner_.run(dial, 256, 2));
     if (!failure.isEmpty()) {
         boxes_.show(failure);

@@ -156,7 +156,11 @@ TEST_F(DialerTest, DialsTheFirstAccountInUseWithTheExactCommandLine)
     dialer.conutionadd();
 
     ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 first p;w$(id)"));
+    EXPECT_EQ(runner.runs[0].program, QStringLiteral("rasdial"));
+    EXPECT_EQ(runner.runs[0].arguments, (QStringList{QStringLiteral("--password-stdin"), QStringLiteral("--"),
+                                                     kBroadband, QStringLiteral("first")}));
+    EXPECT_EQ(runner.runs[0].input, QByteArray("p;w$(id)\n")) << "the password goes on standard input";
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial --password-stdin -- 宽带连接 first"));
     EXPECT_EQ(runner.runs[0].readSize, 256);
     EXPECT_EQ(runner.runs[0].timeLimit, 2);
     EXPECT_FLOAT_EQ(session.gprice, 2.0f);
@@ -168,7 +172,8 @@ TEST_F(DialerTest, OnlyTheSecondRowInUseIsDialed)
     addAccount(QStringLiteral("b"), QStringLiteral("pb"), QStringLiteral("1"), QStringLiteral("1.5"));
     dialer.conutionadd();
     ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 b pb"));
+    EXPECT_EQ(runner.runs[0].arguments.last(), QStringLiteral("b"));
+    EXPECT_EQ(runner.runs[0].input, QByteArray("pb\n"));
     EXPECT_FLOAT_EQ(session.gprice, 1.5f);
 }
 
@@ -265,7 +270,7 @@ TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseButTheBroadbandEntryIsDialed)
     addAccount(QStringLiteral("u"), QStringLiteral("p"), QStringLiteral("1"), QStringLiteral("1"));
     dialer.conutionadd();
     ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 u p"));
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial --password-stdin -- 宽带连接 u"));
 }
 
 TEST_F(DialerTest, EmptyPhonebookKeepsTheEntryName)

@@ -24,13 +24,16 @@ QString binFolder()
     return fromTest.isEmpty() ? QCoreApplication::applicationDirPath() : fromTest;
 }
 
-ProgramRun runProgram(const QString& name, const QStringList& arguments, const QString& lineChoice)
+ProgramRun runProgram(const QString& name, const QStringList& arguments, const QString& lineChoice,
+                      const QByteArray& input = {})
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TALLYON_LINE"), lineChoice);
     process.setProcessEnvironment(environment);
     process.start(binFolder() + QLatin1Char('/') + name, arguments);
+    process.write(input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(30000))
         return {};
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -43,7 +46,10 @@ class SimulatedLineCommands : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(line(QStringList{QStringLiteral("init")}).exitCode, 0); }
 
-    ProgramRun rasdial(const QStringList& arguments) { return runProgram(QStringLiteral("rasdial"), arguments, choice); }
+    ProgramRun rasdial(const QStringList& arguments, const QByteArray& input = {})
+    {
+        return runProgram(QStringLiteral("rasdial"), arguments, choice, input);
+    }
     ProgramRun line(const QStringList& arguments)
     {
         return runProgram(QStringLiteral("tallyon-line"), arguments, choice);
@@ -109,6 +115,40 @@ TEST_F(SimulatedLineCommands, AccountsAndEntriesAddedByTheLineCommandDial)
     const ProgramRun shown = line({QStringLiteral("show")});
     EXPECT_EQ(shown.output, QStringLiteral("entry: 宽带连接\nentry: 备用\naccount: demo\naccount: zhang\n"
                                            "cable: in\nactive: 1 备用\n"));
+}
+
+TEST_F(SimulatedLineCommands, AfterTheMarkerEveryWordIsAnEntryOrAnAccount)
+{
+    ASSERT_EQ(line({QStringLiteral("add-account"), QStringLiteral("/D"), QStringLiteral("pw")}).exitCode, 0);
+    rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+
+    const ProgramRun asAccount = rasdial({QStringLiteral("--"), kBroadband, QStringLiteral("/D")});
+    EXPECT_TRUE(asAccount.output.contains(QStringLiteral("你已经连接到 宽带连接。"))) << "a dial, not a hang-up";
+    EXPECT_EQ(state().active.size(), 1);
+
+    rasdial({kBroadband, QStringLiteral("/d")});
+    EXPECT_TRUE(state().active.isEmpty()) << "typed without the marker it is the disconnect switch";
+
+    const ProgramRun stdinPassword =
+        rasdial({QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadband, QStringLiteral("/D")},
+                QByteArrayLiteral("pw\n"));
+    EXPECT_EQ(stdinPassword.exitCode, 0) << stdinPassword.output.toStdString();
+    EXPECT_EQ(state().active.size(), 1);
+    EXPECT_EQ(rasdial({QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadband, QStringLiteral("/D"),
+                       QStringLiteral("pw")})
+                  .exitCode,
+              2)
+        << "the password comes from one place only";
+    EXPECT_EQ(rasdial({QStringLiteral("--")}).exitCode, 2);
+}
+
+TEST_F(SimulatedLineCommands, PasswordFromStandardInputKeepsAllButOneFinalLineBreak)
+{
+    ASSERT_EQ(line({QStringLiteral("add-account"), QStringLiteral("u"), QStringLiteral(" a b ")}).exitCode, 0);
+    const QStringList dial{QStringLiteral("--password-stdin"), kBroadband, QStringLiteral("u")};
+    EXPECT_NE(rasdial(dial, QByteArrayLiteral(" a b")).exitCode, 0);
+    EXPECT_EQ(rasdial(dial, QByteArrayLiteral(" a b ")).exitCode, 0);
+    EXPECT_TRUE(rasdial({QStringLiteral("--help")}).output.contains(QStringLiteral("--password-stdin")));
 }
 
 TEST_F(SimulatedLineCommands, HangUpThroughTheLineCommandAndThroughRasdial)
