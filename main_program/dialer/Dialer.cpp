@@ -101,14 +101,24 @@ void Dialer::discoverEntryName()
     entryname_ = entries.contains(kBroadbandEntry) ? kBroadbandEntry : entries.last();
 }
 
-bool Dialer::testc()
+LineState Dialer::lineState()
 {
-    const QList<platform::ActiveConnection> connections = line_.activeConnections();
+    QList<platform::ActiveConnection> connections;
+    try {
+        connections = line_.activeConnections();
+    } catch (const platform::LineUnknown&) {
+        return LineState::Unknown;
+    }
     for (const platform::ActiveConnection& connection : connections) {
         if (connection.entryName == entryname_)
-            return true;
+            return LineState::Up;
     }
-    return false;
+    return LineState::Down;
+}
+
+bool Dialer::testc()
+{
+    return lineState() == LineState::Up;
 }
 
 void Dialer::hangUpAll()

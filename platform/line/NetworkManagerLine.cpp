@@ -11,7 +11,6 @@ namespace {
 
 const QString kNmcli = QStringLiteral("nmcli");
 const QString kPppoeType = QStringLiteral("pppoe");
-constexpr int kQueryMilliseconds = 15000;
 
 // nmcli's documented exit codes.
 constexpr int kNmcliTimeout = 3;
@@ -28,6 +27,8 @@ QString describe(const ToolResult& result)
 {
     if (!result.started)
         return QStringLiteral("nmcli cannot be run");
+    if (result.timedOut)
+        return QStringLiteral("nmcli did not answer in time");
     const QString said = QString::fromUtf8(result.errors + result.output).trimmed();
     return said.isEmpty() ? QStringLiteral("nmcli ended with %1").arg(result.exitCode) : said;
 }
@@ -56,7 +57,7 @@ QStringList NetworkManagerLine::phonebookEntries()
     const ToolResult listing = runTool(
         kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,TYPE"),
                  QStringLiteral("connection"), QStringLiteral("show")},
-        kQueryMilliseconds);
+        options_.queryMilliseconds);
     QStringList entries;
     if (listing.exitCode != 0)
         return entries;
@@ -73,10 +74,10 @@ QList<ActiveConnection> NetworkManagerLine::activeConnections()
     const ToolResult listing = runTool(
         kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,TYPE,ACTIVE-PATH"),
                  QStringLiteral("connection"), QStringLiteral("show"), QStringLiteral("--active")},
-        kQueryMilliseconds);
+        options_.queryMilliseconds);
+    if (!listing.succeeded())
+        throw LineUnknown(QStringLiteral("无法得知宽带线路是否连通：") + describe(listing));
     QList<ActiveConnection> connections;
-    if (listing.exitCode != 0)
-        return connections;
     for (const QString& line : outputLines(listing)) {
         const QStringList fields = splitTerseLine(line);
         if (fields.size() >= 3 && fields.at(1) == kPppoeType)
@@ -88,7 +89,7 @@ QList<ActiveConnection> NetworkManagerLine::activeConnections()
 void NetworkManagerLine::hangUp(const QString& handle)
 {
     runTool(kNmcli, {QStringLiteral("connection"), QStringLiteral("down"), QStringLiteral("apath"), handle},
-            kQueryMilliseconds);
+            options_.queryMilliseconds);
 }
 
 DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QString>& user,
@@ -100,17 +101,21 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
     const ToolResult running = runTool(
         kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("RUNNING"),
                  QStringLiteral("general")},
-        kQueryMilliseconds);
+        options_.queryMilliseconds);
     if (running.exitCode != 0)
         return failed(lineerror::kServiceUnavailable, describe(running));
     if (!phonebookEntries().contains(entry))
         return failed(lineerror::kNoSuchEntry);
-    for (const ActiveConnection& connection : activeConnections()) {
-        if (connection.entryName == entry) {
-            DialResult result;
-            result.alreadyConnected = true;
-            return result;
+    try {
+        for (const ActiveConnection& connection : activeConnections()) {
+            if (connection.entryName == entry) {
+                DialResult result;
+                result.alreadyConnected = true;
+                return result;
+            }
         }
+    } catch (const LineUnknown& unknown) {
+        return failed(lineerror::kServiceUnavailable, unknown.message());
     }
 
     // The account is set for this activation only (--temporary keeps it off the disk);
@@ -126,7 +131,7 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
             kNmcli, QStringList{QStringLiteral("connection"), QStringLiteral("modify"),
                                 QStringLiteral("--temporary"), QStringLiteral("id"), entry}
                         + settings,
-            kQueryMilliseconds);
+            options_.queryMilliseconds);
         if (modified.exitCode != 0)
             return failed(errorForQuery(modified), describe(modified));
     }
@@ -199,7 +204,7 @@ QString NetworkManagerLine::parentInterface(const QString& entry) const
         const ToolResult value = runTool(
             kNmcli, {QStringLiteral("-t"), QStringLiteral("-g"), property, QStringLiteral("connection"),
                      QStringLiteral("show"), QStringLiteral("id"), entry},
-            kQueryMilliseconds);
+            options_.queryMilliseconds);
         if (value.exitCode != 0)
             continue;
         const QString name = QString::fromUtf8(value.output).trimmed();

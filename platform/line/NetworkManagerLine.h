@@ -13,12 +13,14 @@ struct NetworkManagerOptions {
     int activationSeconds = 60;                               // nmcli --wait for a dial
     QString discoveryProgram = QStringLiteral("pppoe-discovery");
     int probeMilliseconds = 20000;                            // the discovery at most
+    int queryMilliseconds = 5000;                             // any other nmcli call at most
 };
 
 // The line service on NetworkManager, through its command-line client nmcli: the entries
 // are its PPPoE profiles in nmcli's order, the connections its active PPPoE connections
 // (handle: the active connection's D-Bus path). When NetworkManager is not running or
-// nmcli is missing, both lists are empty and a dial fails with 711.
+// nmcli is missing, no entries are listed, the connections are unknown (LineUnknown) and
+// a dial fails with 711. A query that does not end in queryMilliseconds counts as failed.
 class NetworkManagerLine final : public DialableLine {
 public:
     explicit NetworkManagerLine(NetworkManagerOptions options = {});

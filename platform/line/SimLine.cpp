@@ -174,7 +174,8 @@ QList<ActiveConnection> SimLineService::activeConnections()
     try {
         for (const SimConnection& connection : file_.read().active)
             connections << ActiveConnection{connection.entry, QString::number(connection.handle)};
-    } catch (const SimLineError&) {
+    } catch (const SimLineError& error) {
+        throw LineUnknown(error.message());
     }
     return connections;
 }

@@ -10,12 +10,15 @@
 #include <QFile>
 #include <QLockFile>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include "main_program/common/Session.h"
 #include "main_program/dialer/Dialer.h"
 #include "main_program/dialer/PipeCommandRunner.h"
+#include "platform/line/NetworkManagerLine.h"
 #include "platform/line/SimLine.h"
+#include "tests/line/FakeNetworkManager.h"
 #include "tests/doubles/ScriptedMessageBoxes.h"
 #include "tests/doubles/TempDatabase.h"
 
@@ -118,6 +121,39 @@ TEST_F(DialerOnSimulatedLine, MissingEntryIsAFailedDial)
     EXPECT_EQ(boxes.prompts(),
               QStringList{QStringLiteral("拨号失败，错误 623。\n远程访问错误 623 - 系统无法找到此连接的电话簿项。")});
     EXPECT_EQ(host.addtimes, 0);
+}
+
+// ---- A line service that does not answer -------------------------------------------------
+
+TEST(DialerOnNetworkManager, HungQueryIsUnknownAndTheWindowKeepsRunning)
+{
+    FakeNetworkManager nm;
+    nm.set(QStringLiteral("profiles"), QStringLiteral("宽带连接:pppoe\n"));
+    nm.set(QStringLiteral("active"), QStringLiteral("宽带连接:pppoe:/org/freedesktop/NetworkManager/ActiveConnection/5\n"));
+    platform::NetworkManagerOptions options;
+    options.queryMilliseconds = 300;
+    platform::NetworkManagerLine line(options);
+    doubles::TempDatabase db;
+    tallyon::PipeCommandRunner runner;
+    doubles::ScriptedMessageBoxes boxes;
+    tallyon::Session session;
+    CountingHost host;
+    tallyon::Dialer dialer{line, runner, boxes, session, host};
+    dialer.discoverEntryName();
+    ASSERT_EQ(dialer.lineState(), tallyon::LineState::Up);
+
+    nm.set(QStringLiteral("hang"), QStringLiteral("*--active*"));
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Unknown) << "not a drop: the line was up";
+    EXPECT_LT(clock.elapsed(), 30000) << "the hung nmcli was not waited for";
+    EXPECT_GE(ticks, 1) << "timer events were delivered meanwhile";
+    EXPECT_FALSE(dialer.testc());
+    EXPECT_THROW(dialer.hangUpAll(), platform::LineUnknown);
 }
 
 // ---- Accounts reach rasdial whole, whatever they hold -----------------------------------------

@@ -305,6 +305,22 @@ TEST_F(DialerTest, TestcWithoutEntriesFindsNoNamedConnection)
     EXPECT_FALSE(dialer.testc());
 }
 
+TEST_F(DialerTest, LineStateTellsUpDownAndUnknownApart)
+{
+    line.entries = {kBroadband};
+    dialer.discoverEntryName();
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Down);
+    line.connect(kBroadband, QStringLiteral("1"));
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Up);
+    EXPECT_TRUE(dialer.testc());
+
+    line.unknown = true;
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Unknown) << "a failed query is no drop";
+    EXPECT_FALSE(dialer.testc());
+    EXPECT_THROW(dialer.hangUpAll(), platform::LineUnknown) << "reported like any failure";
+    EXPECT_TRUE(line.hungUp.isEmpty());
+}
+
 TEST_F(DialerTest, HangUpEndsEveryActiveConnection)
 {
     line.entries = {kBroadband};

@@ -15,6 +15,7 @@ public:
     QList<platform::ActiveConnection> active;
     QStringList hungUp;          // handles, in the order they were hung up
     int listings = 0;            // calls of activeConnections()
+    bool unknown = false;        // activeConnections() throws LineUnknown, as a failed query does
 
     void connect(const QString& entryName, const QString& handle)
     {
@@ -25,6 +26,8 @@ public:
     QList<platform::ActiveConnection> activeConnections() override
     {
         ++listings;
+        if (unknown)
+            throw platform::LineUnknown(QStringLiteral("无法得知宽带线路是否连通：查询失败"));
         return active;
     }
     void hangUp(const QString& handle) override

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -79,7 +81,7 @@ TEST_F(NetworkManagerTest, WithoutNetworkManagerNothingIsListedAndDialingFailsWi
     nm.set(QStringLiteral("not-running"), QString());
     NetworkManagerLine line(options);
     EXPECT_TRUE(line.phonebookEntries().isEmpty());
-    EXPECT_TRUE(line.activeConnections().isEmpty());
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown);
     EXPECT_EQ(dial().error, lineerror::kServiceUnavailable);
     EXPECT_FALSE(activated());
 }
@@ -90,7 +92,39 @@ TEST_F(NetworkManagerTest, WithoutNmcliNothingIsListedAndDialingFailsWith711)
     qputenv("PATH", nm.bin().toUtf8());
     NetworkManagerLine line(options);
     EXPECT_TRUE(line.phonebookEntries().isEmpty());
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown);
     EXPECT_EQ(dial().error, lineerror::kServiceUnavailable);
+}
+
+TEST_F(NetworkManagerTest, HungQueryIsUnknownWithinTheLimitWhileEventsRun)
+{
+    nm.set(QStringLiteral("hang"), QStringLiteral("*--active*"));
+    options.queryMilliseconds = 300;
+    NetworkManagerLine line(options);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown);
+
+    EXPECT_LT(clock.elapsed(), 30000) << "the hung nmcli was not waited for";
+    EXPECT_GE(ticks, 1) << "timer events were delivered while the query waited";
+}
+
+TEST_F(NetworkManagerTest, FailedQueryIsUnknownNotAnEmptyLine)
+{
+    nm.set(QStringLiteral("not-running"), QString());
+    NetworkManagerLine line(options);
+    try {
+        line.activeConnections();
+        ADD_FAILURE() << "a failed query is no answer";
+    } catch (const platform::LineUnknown& unknown) {
+        EXPECT_TRUE(unknown.message().contains(QStringLiteral("NetworkManager is not running")))
+            << unknown.message().toStdString();
+    }
 }
 
 // ---- Dialing ---------------------------------------------------------------------------------

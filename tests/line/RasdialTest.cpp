@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -184,6 +185,10 @@ TEST_F(SimulatedLineCommands, BadChoicesAndArgumentsAreReported)
     EXPECT_TRUE(tooMany.output.contains(QStringLiteral("错误 87"))) << "a password with a blank cannot pass";
 
     EXPECT_NE(runProgram(QStringLiteral("tallyon-line"), {QStringLiteral("show")}, QString()).exitCode, 0);
+    QFile::remove(path);
+    const ProgramRun unknownLine = rasdial({});
+    EXPECT_EQ(unknownLine.exitCode, 1);
+    EXPECT_TRUE(unknownLine.output.contains(QStringLiteral("错误 711"))) << "connections that cannot be learned";
     EXPECT_EQ(line({QStringLiteral("frobnicate")}).exitCode, 2);
     EXPECT_TRUE(line({QStringLiteral("--help")}).output.contains(QStringLiteral("add-account USER PASSWORD")));
 }

@@ -185,7 +185,7 @@ TEST_F(SimLineServiceTest, UnreadableLineActsLikeAStoppedService)
 {
     QFile::remove(file.path());
     EXPECT_TRUE(line.phonebookEntries().isEmpty());
-    EXPECT_TRUE(line.activeConnections().isEmpty());
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown) << "unknown, not down";
     EXPECT_EQ(dial(kBroadband, QStringLiteral("demo"), QStringLiteral("demo")).error,
               lineerror::kServiceUnavailable);
 }

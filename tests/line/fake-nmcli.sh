@@ -5,9 +5,15 @@
 #   profiles      terse NAME:TYPE lines          active   terse NAME:TYPE:ACTIVE-PATH lines
 #   parent        the profile's pppoe.parent      up-exit  exit code of "connection up"
 #   modify-exit   exit code of "connection modify"
+#   hang          a shell pattern: a call whose arguments match it hangs (sleeps a minute)
 # Written by it: calls, modified, downed, secrets, secrets-mode, secrets-dir-mode, secrets-path
 d="$FAKE_NM_DIR"
 printf '%s\n' "$*" >> "$d/calls"
+if [ -e "$d/hang" ]; then
+    case "$*" in
+    $(cat "$d/hang")) exec sleep 60 ;;
+    esac
+fi
 if [ -e "$d/not-running" ]; then
     echo "Error: NetworkManager is not running." >&2
     exit 8

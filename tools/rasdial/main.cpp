@@ -223,12 +223,18 @@ int main(int argc, char** argv)
         return kFailed;
     }
 
-    switch (request.kind) {
-    case Request::Kind::List:
-        return listConnections(*line);
-    case Request::Kind::Disconnect:
-        return disconnect(*line, request.entry);
-    default:
-        return dial(*line, request);
+    try {
+        switch (request.kind) {
+        case Request::Kind::List:
+            return listConnections(*line);
+        case Request::Kind::Disconnect:
+            return disconnect(*line, request.entry);
+        default:
+            return dial(*line, request);
+        }
+    } catch (const platform::LineUnknown& unknown) {
+        writeLine(stderr, unknown.message());
+        printError(lineerror::kServiceUnavailable);
+        return kFailed;
     }
 }
