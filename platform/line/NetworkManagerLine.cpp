@@ -1,7 +1,6 @@
 #include "platform/line/NetworkManagerLine.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include "platform/line/ToolProcess.h"
 
@@ -120,7 +119,7 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
 
     // The account is set for this activation only (--temporary keeps it off the disk);
     // a password marked "not saved" makes NetworkManager ask nmcli, which answers from
-    // the private passwd-file rather than from the command line, where anyone could read it.
+    // its passwd-file rather than from the command line, where anyone could read it.
     QStringList settings;
     if (user)
         settings << QStringLiteral("pppoe.username") << *user;
@@ -136,29 +135,22 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
             return failed(errorForQuery(modified), describe(modified));
     }
 
-    QTemporaryDir secretsFolder; // created with mode 0700
     QStringList upArguments{QStringLiteral("--wait"), QString::number(options_.activationSeconds),
                             QStringLiteral("connection"), QStringLiteral("up"), QStringLiteral("id"),
                             entry};
+    // nmcli reads the password file named here from its standard input, a pipe: the
+    // password is never written to the disk, so no signal that ends rasdial can leave it
+    // behind.
+    std::optional<QByteArray> secrets;
     if (password) {
-        if (!secretsFolder.isValid())
-            return failed(lineerror::kServiceUnavailable,
-                          QStringLiteral("no private folder for the password"));
-        const QString secretsPath = secretsFolder.filePath(QStringLiteral("secrets"));
-        QFile secrets(secretsPath);
-        if (!secrets.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-            || secrets.write(QStringLiteral("pppoe.password:%1\n").arg(*password).toUtf8()) < 0
-            || !secrets.flush())
-            return failed(lineerror::kServiceUnavailable,
-                          QStringLiteral("cannot write the password file"));
-        secrets.close();
-        upArguments << QStringLiteral("passwd-file") << secretsPath;
+        upArguments << QStringLiteral("passwd-file") << QStringLiteral("/dev/stdin");
+        secrets = QStringLiteral("pppoe.password:%1\n").arg(*password).toUtf8();
     }
 
     if (progress)
         progress(DialStage::Authenticating);
-    const ToolResult up = runTool(kNmcli, upArguments, (options_.activationSeconds + 15) * 1000);
+    const ToolResult up =
+        runTool(kNmcli, upArguments, (options_.activationSeconds + 15) * 1000, {}, secrets);
     if (up.started && !up.timedOut && up.exitCode == 0) {
         if (progress)
             progress(DialStage::Registering);

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -194,6 +198,62 @@ TEST_F(SimulatedLineCommands, BadChoicesAndArgumentsAreReported)
 }
 
 // ---- On NetworkManager (the fake nmcli) ---------------------------------------------------------
+
+// Every file under `folder` whose content holds `secret`.
+QStringList filesHolding(const QString& folder, const QByteArray& secret)
+{
+    QStringList holding;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(secret))
+            holding << file.fileName();
+    }
+    return holding;
+}
+
+TEST(RasdialOnNetworkManager, PasswordReachesNmcliThroughAPipeAndNeverTheDisk)
+{
+    FakeNetworkManager nm;
+    nm.set(QStringLiteral("profiles"), QStringLiteral("宽带连接:pppoe\n"));
+    QTemporaryDir temporary;
+    const QByteArray password = "S3cret-pw-4711";
+
+    const auto startRasdial = [&](QProcess& process) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TALLYON_LINE"), QStringLiteral("networkmanager"));
+        environment.insert(QStringLiteral("TMPDIR"), temporary.path());
+        process.setProcessEnvironment(environment);
+        process.start(binFolder() + QStringLiteral("/rasdial"),
+                      {QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadband, QStringLiteral("demo")});
+        process.write(password + "\n");
+        process.closeWriteChannel();
+    };
+
+    QProcess dialed;
+    startRasdial(dialed);
+    ASSERT_TRUE(dialed.waitForFinished(30000));
+    EXPECT_EQ(dialed.exitCode(), 0) << dialed.readAll().toStdString();
+    EXPECT_EQ(nm.get(QStringLiteral("secrets-kind")), QStringLiteral("pipe\n"));
+    EXPECT_EQ(nm.get(QStringLiteral("secrets")), QStringLiteral("pppoe.password:") + QString::fromUtf8(password + "\n"));
+
+    // Killed while NetworkManager activates the line: nothing of the password is left.
+    nm.set(QStringLiteral("active"), QString());
+    nm.set(QStringLiteral("hang"), QStringLiteral("--wait*"));
+    QProcess killed;
+    startRasdial(killed);
+    QDeadlineTimer deadline(30000);
+    while (!nm.has(QStringLiteral("hung-pids")) && !deadline.hasExpired())
+        killed.waitForFinished(20); // also hands rasdial its input
+    ASSERT_TRUE(nm.has(QStringLiteral("hung-pids"))) << "rasdial reached the activation";
+    killed.kill();
+    killed.waitForFinished();
+    for (const QString& pid : nm.get(QStringLiteral("hung-pids")).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ::kill(pid.toInt(), SIGKILL);
+
+    EXPECT_EQ(filesHolding(temporary.path(), password), QStringList());
+    EXPECT_EQ(filesHolding(temporary.path(), "pppoe.password"), QStringList());
+}
 
 TEST(RasdialOnNetworkManager, ConnectsAndReportsRefusal)
 {

@@ -5,13 +5,15 @@
 #   profiles      terse NAME:TYPE lines          active   terse NAME:TYPE:ACTIVE-PATH lines
 #   parent        the profile's pppoe.parent      up-exit  exit code of "connection up"
 #   modify-exit   exit code of "connection modify"
-#   hang          a shell pattern: a call whose arguments match it hangs (sleeps a minute)
-# Written by it: calls, modified, downed, secrets, secrets-mode, secrets-dir-mode, secrets-path
+#   hang          a shell pattern: a call whose arguments match it hangs (sleeps a minute;
+#                 its pid goes to hung-pids)
+# Written by it: calls, modified, downed, secrets, secrets-path,
+#   secrets-kind (pipe or file: what the passwd-file named)
 d="$FAKE_NM_DIR"
 printf '%s\n' "$*" >> "$d/calls"
 if [ -e "$d/hang" ]; then
     case "$*" in
-    $(cat "$d/hang")) exec sleep 60 ;;
+    $(cat "$d/hang")) echo $$ >> "$d/hung-pids"; exec sleep 60 ;;
     esac
 fi
 if [ -e "$d/not-running" ]; then
@@ -33,9 +35,8 @@ case "$*" in
     exit "$(cat "$d/modify-exit" 2>/dev/null || echo 0)" ;;
 "--wait "*)
     if [ "$7" = passwd-file ]; then
+        if [ -p "$8" ]; then echo pipe; else echo file; fi > "$d/secrets-kind"
         cat "$8" > "$d/secrets"
-        stat -c %a "$8" > "$d/secrets-mode"
-        stat -c %a "$(dirname "$8")" > "$d/secrets-dir-mode"
         printf '%s\n' "$8" > "$d/secrets-path"
     fi
     code="$(cat "$d/up-exit" 2>/dev/null || echo 0)"
