@@ -276,6 +276,14 @@ TEST(RasdialOnNetworkManager, ConnectsAndReportsRefusal)
     EXPECT_NE(refused.exitCode, 0);
     EXPECT_TRUE(refused.output.contains(QStringLiteral("错误 691"))) << refused.output.toStdString();
 
+    nm.set(QStringLiteral("up-error"), QStringLiteral("Error: Connection activation failed: Not authorized to control networking.\n"));
+    const ProgramRun notAuthorized = runProgram(
+        QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("demo")},
+        QStringLiteral("networkmanager"));
+    EXPECT_EQ(notAuthorized.exitCode, 1);
+    EXPECT_TRUE(notAuthorized.output.endsWith(QStringLiteral("远程访问错误 1104 - 你没有更改网络连接的权限。\n")))
+        << notAuthorized.output.toStdString();
+
     nm.set(QStringLiteral("not-running"), QString());
     EXPECT_TRUE(runProgram(QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("x")},
                            QString())

@@ -31,6 +31,14 @@ QString errorDescription(int number)
         return QStringLiteral("无法启动远程访问连接管理器服务。");
     case lineerror::kInvalidArguments:
         return QStringLiteral("参数不正确。");
+    case lineerror::kNoSuitableDevice:
+        return QStringLiteral("找不到可用于此连接的网络设备。");
+    case lineerror::kProfileDoesNotFitDevice:
+        return QStringLiteral("此连接的设置与它的网络设备不符。");
+    case lineerror::kAmbiguousEntry:
+        return QStringLiteral("有多个同名的连接都适用于现有的网络设备，无法确定拨哪一个。");
+    case lineerror::kNotAuthorized:
+        return QStringLiteral("你没有更改网络连接的权限。");
     default:
         return QStringLiteral("未知错误。");
     }
