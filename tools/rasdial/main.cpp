@@ -55,9 +55,9 @@ void printUsage(std::FILE* stream)
              QStringLiteral("用法: rasdial                          列出已连接的项"),
              QStringLiteral("      rasdial 项名 [用户名 [密码]]      拨号连接该项 (手工输入时用; 密码在命令行上别人看得见)"),
              QStringLiteral("      rasdial 项名 /DISCONNECT         断开该项的连接 (/D 亦可)"),
-             QStringLiteral("      rasdial [--password-stdin] -- 项名 用户名 [密码]"),
-             QStringLiteral("                                      \"--\" 之后的词一律是项名、用户名和密码，不是选项;"),
-             QStringLiteral("                                      --password-stdin: 密码从标准输入读到结束 (末尾一个换行不算)"),
+             QStringLiteral("      rasdial -- 项名 [用户名 [密码]]   \"--\" 之后的词一律是项名、用户名和密码，不是选项"),
+             QStringLiteral("      rasdial --password-stdin [--] 项名 用户名"),
+             QStringLiteral("                                      密码从标准输入读到结束 (末尾一个换行不算)，不在命令行上"),
              QStringLiteral("线路服务由环境变量 TALLYON_LINE 选定: networkmanager (默认) 或 sim:文件。"),
          })
         writeLine(stream, line);
