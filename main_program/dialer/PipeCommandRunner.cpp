@@ -174,91 +174,10 @@ ssize_t writeWithoutSigpipe(int fd, const char* data, std::size_t size)
     return written;
 }
 
-// One started child: its pid and what it wrote, read to the end of its output while
-// the given input is fed to its standard input.
-struct Spawned {
-    pid_t pid = 0;
-    CommandResult result;
-};
-
-Spawned spawnAndRead(const QString& program, const QStringList& words,
-                     const std::optional<QByteArray>& input, int readSize)
+// Reads the child's output until it ends, window events running between reads, while
+// `pendingInput` is fed to the child's standard input (closed once all is given).
+QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArray pendingInput, int readSize)
 {
-    Spawned spawned;
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        spawned.result.output = pipeFailedText(errno);
-        spawned.result.end = CommandResult::End::NotStarted;
-        return spawned;
-    }
-    FileDescriptor readEnd(ends[0]);
-    FileDescriptor writeEnd(ends[1]);
-    readEnd.liftAboveStandardStreams();
-    writeEnd.liftAboveStandardStreams();
-
-    FileDescriptor inputRead;
-    FileDescriptor inputWrite;
-    if (input) {
-        if (pipe2(ends, O_CLOEXEC) != 0) {
-            spawned.result.output = pipeFailedText(errno);
-            spawned.result.end = CommandResult::End::NotStarted;
-            return spawned;
-        }
-        inputRead.reset(ends[0]);
-        inputWrite.reset(ends[1]);
-        inputRead.liftAboveStandardStreams();
-        inputWrite.liftAboveStandardStreams();
-        fcntl(inputWrite.get(), F_SETFL, fcntl(inputWrite.get(), F_GETFL) | O_NONBLOCK);
-    }
-
-    const QString programPath = program.isEmpty() ? QString() : findProgramFile(program);
-    if (programPath.isEmpty()) {
-        spawned.result.output = commandNotFoundText();
-        spawned.result.end = CommandResult::End::NotStarted;
-        return spawned;
-    }
-
-    QStringEncoder encoder = platform::localeEncoder();
-    std::vector<QByteArray> arguments;
-    arguments.reserve(std::size_t(words.size()));
-    for (const QString& word : words)
-        arguments.push_back(encoder.encode(word));
-    std::vector<char*> argv;
-    for (QByteArray& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const QByteArray nativePath = QFile::encodeName(programPath);
-
-    SpawnSetup setup;
-    posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), STDERR_FILENO);
-    if (input)
-        posix_spawn_file_actions_adddup2(&setup.actions, inputRead.get(), STDIN_FILENO);
-    else
-        posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t defaultSignals;
-    sigemptyset(&defaultSignals);
-    for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM})
-        sigaddset(&defaultSignals, signal);
-    posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&setup.attributes, &defaultSignals);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    // glibc's posix_spawn reports a failed exec as its own result.
-    const int spawnError = posix_spawn(&spawned.pid, nativePath.constData(), &setup.actions,
-                                       &setup.attributes, argv.data(), environ);
-    writeEnd.close();
-    inputRead.close();
-    if (spawnError != 0) {
-        spawned.pid = 0;
-        spawned.result.output = commandNotFoundText();
-        spawned.result.end = CommandResult::End::NotStarted;
-        return spawned;
-    }
-
-    QByteArray pendingInput = input.value_or(QByteArray());
     if (inputWrite.get() >= 0 && pendingInput.isEmpty())
         inputWrite.close();
 
@@ -301,7 +220,89 @@ Spawned spawnAndRead(const QString& program, const QStringList& words,
     }
 
     output.remove(QChar(0));
-    spawned.result.output = trimBlanks(output);
+    return trimBlanks(output);
+}
+
+// One started child: its pid and what it wrote, read to the end of its output while
+// the given input is fed to its standard input.
+struct Spawned {
+    pid_t pid = 0;
+    CommandResult result;
+};
+
+Spawned notStarted(const QString& failureText)
+{
+    Spawned spawned;
+    spawned.result.output = failureText;
+    spawned.result.end = CommandResult::End::NotStarted;
+    return spawned;
+}
+
+Spawned spawnAndRead(const QString& program, const QStringList& words,
+                     const std::optional<QByteArray>& input, int readSize)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return notStarted(pipeFailedText(errno));
+    FileDescriptor readEnd(ends[0]);
+    FileDescriptor writeEnd(ends[1]);
+    readEnd.liftAboveStandardStreams();
+    writeEnd.liftAboveStandardStreams();
+
+    FileDescriptor inputRead;
+    FileDescriptor inputWrite;
+    if (input) {
+        if (pipe2(ends, O_CLOEXEC) != 0)
+            return notStarted(pipeFailedText(errno));
+        inputRead.reset(ends[0]);
+        inputWrite.reset(ends[1]);
+        inputRead.liftAboveStandardStreams();
+        inputWrite.liftAboveStandardStreams();
+        fcntl(inputWrite.get(), F_SETFL, fcntl(inputWrite.get(), F_GETFL) | O_NONBLOCK);
+    }
+
+    const QString programPath = program.isEmpty() ? QString() : findProgramFile(program);
+    if (programPath.isEmpty())
+        return notStarted(commandNotFoundText());
+
+    QStringEncoder encoder = platform::localeEncoder();
+    std::vector<QByteArray> arguments;
+    arguments.reserve(std::size_t(words.size()));
+    for (const QString& word : words)
+        arguments.push_back(encoder.encode(word));
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const QByteArray nativePath = QFile::encodeName(programPath);
+
+    SpawnSetup setup;
+    posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), STDERR_FILENO);
+    if (input)
+        posix_spawn_file_actions_adddup2(&setup.actions, inputRead.get(), STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t defaultSignals;
+    sigemptyset(&defaultSignals);
+    for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM})
+        sigaddset(&defaultSignals, signal);
+    posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&setup.attributes, &defaultSignals);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    // glibc's posix_spawn reports a failed exec as its own result.
+    Spawned spawned;
+    const int spawnError = posix_spawn(&spawned.pid, nativePath.constData(), &setup.actions,
+                                       &setup.attributes, argv.data(), environ);
+    writeEnd.close();
+    inputRead.close();
+    if (spawnError != 0)
+        return notStarted(commandNotFoundText());
+
+    spawned.result.output = readToEnd(readEnd, inputWrite, input.value_or(QByteArray()), readSize);
     return spawned;
 }
 
