@@ -1,15 +1,51 @@
 #pragma once
 
+#include <optional>
+
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace tallyon {
 
-// Runs one console command line with its standard output and standard error captured
-// together, and returns what it wrote (or the runner's own failure texts).
+// One program to run, with its arguments as separate words: nothing is split or quoted.
+struct Command {
+    QString program;
+    QStringList arguments;
+    // Written to the child's standard input, which is then closed. Without it the child's
+    // standard input is /dev/null. This is how a secret reaches a child without showing
+    // on its command line, which every user of the machine can read.
+    std::optional<QByteArray> input;
+
+    // The program and its arguments joined by blanks: for records and messages, never
+    // to be run.
+    QString display() const { return QStringList(QStringList{program} + arguments).join(QLatin1Char(' ')); }
+};
+
+// What a run gave: the output as runcmd returns it, and how the child ended.
+struct CommandResult {
+    enum class End { Exited, Signaled, NotStarted };
+
+    QString output;
+    End end = End::Exited;
+    int exitCode = 0; // when Exited
+    int signal = 0;   // when Signaled
+
+    bool succeeded() const { return end == End::Exited && exitCode == 0; }
+};
+
+// Runs one console command with its standard output and standard error captured
+// together.
 class CommandRunner {
 public:
     virtual ~CommandRunner() = default;
+    // The command line is split at blanks; returns what the command wrote (or the
+    // runner's own failure texts) once its output ends, without waiting for it to end.
     virtual QString runcmd(const QString& command, int readSize, int timeLimit) = 0;
+    // Runs `command` and waits until the child has ended, so that its exit status is
+    // known. When it cannot start, `output` holds the runner's failure text and `end`
+    // is NotStarted.
+    virtual CommandResult run(const Command& command, int readSize, int timeLimit) = 0;
 };
 
 // The runner's own failure texts. They come back in place of a command's output, so a

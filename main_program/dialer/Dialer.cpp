@@ -1,5 +1,7 @@
 #include "main_program/dialer/Dialer.h"
 
+#include <string.h>
+
 #include <QRegularExpression>
 
 #include "main_program/common/Minutes.h"
@@ -8,6 +10,7 @@
 #include "main_program/dialer/CommandRunner.h"
 #include "platform/MessageBoxes.h"
 #include "platform/line/LineService.h"
+#include "platform/line/LocaleCharset.h"
 #include "store/Esql.h"
 
 namespace tallyon {
@@ -33,6 +36,55 @@ bool isInUse(const QVariant& useyn)
     return !useyn.isNull() && useyn.toBool();
 }
 
+QString lastLine(const QString& output)
+{
+    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString trimmed = line->trimmed();
+        if (!trimmed.isEmpty())
+            return trimmed;
+    }
+    return {};
+}
+
+QString withExplanation(const QString& message, const QString& output)
+{
+    const QString explanation = lastLine(output);
+    return explanation.isEmpty() ? message : message + QLatin1Char('\n') + explanation;
+}
+
+QString signalName(int signal)
+{
+    const char* abbreviation = sigabbrev_np(signal);
+    return abbreviation ? QStringLiteral(" (SIG%1)").arg(QLatin1String(abbreviation)) : QString();
+}
+
+// The message for a dial that did not connect, empty when it connected. Both what rasdial
+// wrote and how it ended count: an error number in the output, or any end but exit 0, is
+// a failed dial.
+QString dialFailure(const CommandResult& result)
+{
+    const QString& output = result.output;
+    if (result.end == CommandResult::End::NotStarted || isRunnerFailure(output))
+        return QStringLiteral("无法启动拨号程序 rasdial：") + output;
+    if (output.contains(QStringLiteral("错误 678")))
+        return QStringLiteral("远程主机没有反应，请你查看一下你的线路是否有问题！");
+    if (output.contains(QStringLiteral("错误 691")))
+        return QStringLiteral("你的用户名和密码有问题，请你查证后再试！");
+    static const QRegularExpression otherError(QStringLiteral("错误 ([0-9]+)"));
+    const QRegularExpressionMatch number = otherError.match(output);
+    if (number.hasMatch())
+        return withExplanation(QStringLiteral("拨号失败，错误 ") + number.captured(1) + QStringLiteral("。"), output);
+    if (result.end == CommandResult::End::Signaled)
+        return withExplanation(QStringLiteral("拨号失败：rasdial 被信号 %1%2 终止。")
+                                   .arg(result.signal)
+                                   .arg(signalName(result.signal)),
+                               output);
+    if (result.exitCode != 0)
+        return withExplanation(QStringLiteral("拨号失败：rasdial 的退出码为 %1。").arg(result.exitCode), output);
+    return {};
+}
+
 } // namespace
 
 Dialer::Dialer(platform::LineService& line, CommandRunner& runner, platform::MessageBoxes& boxes,
@@ -49,14 +101,24 @@ void Dialer::discoverEntryName()
     entryname_ = entries.contains(kBroadbandEntry) ? kBroadbandEntry : entries.last();
 }
 
-bool Dialer::testc()
+LineState Dialer::lineState()
 {
-    const QList<platform::ActiveConnection> connections = line_.activeConnections();
+    QList<platform::ActiveConnection> connections;
+    try {
+        connections = line_.activeConnections();
+    } catch (const platform::LineUnknown&) {
+        return LineState::Unknown;
+    }
     for (const platform::ActiveConnection& connection : connections) {
         if (connection.entryName == entryname_)
-            return true;
+            return LineState::Up;
     }
-    return false;
+    return LineState::Down;
+}
+
+bool Dialer::testc()
+{
+    return lineState() == LineState::Up;
 }
 
 void Dialer::hangUpAll()
@@ -94,28 +156,18 @@ void Dialer::conutionadd()
     session_.gprice = unitPrice(accounts->value(QStringLiteral("price")));
 
     // The broadband entry is dialed by its name; a phonebook without it makes rasdial
-    // answer 623, a failed dial.
-    const QString commandLine = QStringLiteral("rasdial ") + kBroadbandEntry + QLatin1Char(' ')
-        + accounts->value(QStringLiteral("kuser")).toString() + QLatin1Char(' ')
-        + accounts->value(QStringLiteral("kpassw")).toString();
-    const QString output = runner_.runcmd(commandLine, 256, 2);
-
-    if (isRunnerFailure(output)) {
-        boxes_.show(QStringLiteral("无法启动拨号程序 rasdial：") + output);
-        return;
-    }
-    if (output.contains(QStringLiteral("错误 678"))) {
-        boxes_.show(QStringLiteral("远程主机没有反应，请你查看一下你的线路是否有问题！"));
-        return;
-    }
-    if (output.contains(QStringLiteral("错误 691"))) {
-        boxes_.show(QStringLiteral("你的用户名和密码有问题，请你查证后再试！"));
-        return;
-    }
-    static const QRegularExpression otherError(QStringLiteral("错误 ([0-9]+)"));
-    const QRegularExpressionMatch failure = otherError.match(output);
-    if (failure.hasMatch()) {
-        boxes_.show(QStringLiteral("拨号失败，错误 ") + failure.captured(1) + QStringLiteral("。"));
+    // answer 623, a failed dial. After "--" rasdial takes every word as the entry and
+    // the account, never as an option or the disconnect switch. The password goes to
+    // its standard input, since a command line is readable by every user of the machine.
+    QStringEncoder encoder = platform::localeEncoder();
+    const QByteArray password = encoder.encode(accounts->value(QStringLiteral("kpassw")).toString());
+    const Command dial{QStringLiteral("rasdial"),
+                       {QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadbandEntry,
+                        accounts->value(QStringLiteral("kuser")).toString()},
+                       password + '\n'};
+    const QString failure = dialFailure(runner_.run(dial, 256, 2));
+    if (!failure.isEmpty()) {
+        boxes_.show(failure);
         return;
     }
 

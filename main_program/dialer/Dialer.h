@@ -12,6 +12,10 @@ namespace tallyon {
 class CommandRunner;
 struct Session;
 
+// What the line test learns: a connection of the watched entry is up, none is, or the
+// line service could not tell (its query failed or took too long).
+enum class LineState { Up, Down, Unknown };
+
 // What the dialer reaches in the timer window.
 class DialerHost {
 public:
@@ -32,9 +36,10 @@ public:
 
     void discoverEntryName();          // sets entryname()
     const QString& entryname() const { return entryname_; }
-    bool testc();                      // a connection of entryname() is active
+    LineState lineState();             // whether a connection of entryname() is active
+    bool testc();                      // lineState() == LineState::Up
     void conutionadd();                // dials with the first account in use
-    void hangUpAll();                  // every active connection
+    void hangUpAll();                  // every active connection; throws LineUnknown
 
     bool dialing() const { return dialing_; }   // inside conutionadd()
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -36,6 +37,11 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
     int get() const { return fd_; }
+    void reset(int fd)
+    {
+        close();
+        fd_ = fd;
+    }
     void close()
     {
         if (fd_ >= 0)
@@ -124,15 +130,7 @@ QString trimBlanks(const QString& text)
     return text.mid(begin, end - begin);
 }
 
-} // namespace
-
-QStringList PipeCommandRunner::splitWords(const QString& command)
-{
-    static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
-    return command.split(blanks, Qt::SkipEmptyParts);
-}
-
-QString PipeCommandRunner::findProgram(const QString& name)
+QString findProgramFile(const QString& name)
 {
     if (name.isEmpty())
         return {};
@@ -151,24 +149,121 @@ QString PipeCommandRunner::findProgram(const QString& name)
     return {};
 }
 
-QString PipeCommandRunner::runcmd(const QString& command, int readSize, int timeLimit)
+// Writes to a pipe whose reader may have gone: EPIPE comes back as an error instead of a
+// SIGPIPE that would end the whole program.
+ssize_t writeWithoutSigpipe(int fd, const char* data, std::size_t size)
 {
-    Q_UNUSED(timeLimit)
-    if (command.isEmpty())
-        return {};
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t pendingBefore;
+    sigpending(&pendingBefore);
+    const bool wasPending = sigismember(&pendingBefore, SIGPIPE) == 1;
+    sigset_t savedMask;
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &savedMask);
 
+    const ssize_t written = ::write(fd, data, size);
+    const int writeError = errno;
+    if (written < 0 && writeError == EPIPE && !wasPending) {
+        const timespec noWait{0, 0};
+        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
+    errno = writeError;
+    return written;
+}
+
+// Reads the child's output until it ends, window events running between reads, while
+// `pendingInput` is fed to the child's standard input (closed once all is given).
+QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArray pendingInput, int readSize)
+{
+    if (inputWrite.get() >= 0 && pendingInput.isEmpty())
+        inputWrite.close();
+
+    // One decoder for the whole output, so a character split over two reads survives.
+    QStringDecoder decoder = platform::localeDecoder();
+    QByteArray buffer(qMax(readSize, 1), Qt::Uninitialized);
+    QString output;
+    for (;;) {
+        pollfd waiting[2] = {{readEnd.get(), POLLIN, 0}, {inputWrite.get(), POLLOUT, 0}};
+        const nfds_t watched = inputWrite.get() >= 0 ? 2 : 1;
+        const int ready = poll(waiting, watched, kEventPumpMilliseconds);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (ready == 0) {
+            pumpWindowEvents();
+            continue;
+        }
+        if (watched == 2 && waiting[1].revents != 0) {
+            const ssize_t written = writeWithoutSigpipe(inputWrite.get(), pendingInput.constData(),
+                                                        std::size_t(pendingInput.size()));
+            if (written > 0)
+                pendingInput.remove(0, written);
+            else if (written < 0 && errno != EAGAIN && errno != EINTR)
+                pendingInput.clear(); // the child closed its input: nothing more to give
+            if (pendingInput.isEmpty())
+                inputWrite.close();
+        }
+        if (waiting[0].revents == 0)
+            continue;
+        const ssize_t count = read(readEnd.get(), buffer.data(), std::size_t(buffer.size()));
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (count <= 0)
+            break;
+        pumpWindowEvents();
+        output += decoder.decode(QByteArrayView(buffer.constData(), count));
+    }
+
+    output.remove(QChar(0));
+    return trimBlanks(output);
+}
+
+// One started child: its pid and what it wrote, read to the end of its output while
+// the given input is fed to its standard input.
+struct Spawned {
+    pid_t pid = 0;
+    CommandResult result;
+};
+
+Spawned notStarted(const QString& failureText)
+{
+    Spawned spawned;
+    spawned.result.output = failureText;
+    spawned.result.end = CommandResult::End::NotStarted;
+    return spawned;
+}
+
+Spawned spawnAndRead(const QString& program, const QStringList& words,
+                     const std::optional<QByteArray>& input, int readSize)
+{
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
-        return pipeFailedText(errno);
+        return notStarted(pipeFailedText(errno));
     FileDescriptor readEnd(ends[0]);
     FileDescriptor writeEnd(ends[1]);
     readEnd.liftAboveStandardStreams();
     writeEnd.liftAboveStandardStreams();
 
-    const QStringList words = splitWords(command);
-    const QString program = words.isEmpty() ? QString() : findProgram(words.first());
-    if (program.isEmpty())
-        return commandNotFoundText();
+    FileDescriptor inputRead;
+    FileDescriptor inputWrite;
+    if (input) {
+        if (pipe2(ends, O_CLOEXEC) != 0)
+            return notStarted(pipeFailedText(errno));
+        inputRead.reset(ends[0]);
+        inputWrite.reset(ends[1]);
+        inputRead.liftAboveStandardStreams();
+        inputWrite.liftAboveStandardStreams();
+        fcntl(inputWrite.get(), F_SETFL, fcntl(inputWrite.get(), F_GETFL) | O_NONBLOCK);
+    }
+
+    const QString programPath = program.isEmpty() ? QString() : findProgramFile(program);
+    if (programPath.isEmpty())
+        return notStarted(commandNotFoundText());
 
     QStringEncoder encoder = platform::localeEncoder();
     std::vector<QByteArray> arguments;
@@ -179,12 +274,15 @@ QString PipeCommandRunner::runcmd(const QString& command, int readSize, int time
     for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    const QByteArray programPath = QFile::encodeName(program);
+    const QByteArray nativePath = QFile::encodeName(programPath);
 
     SpawnSetup setup;
     posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (input)
+        posix_spawn_file_actions_adddup2(&setup.actions, inputRead.get(), STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     sigset_t noSignals;
     sigemptyset(&noSignals);
     sigset_t defaultSignals;
@@ -195,43 +293,79 @@ QString PipeCommandRunner::runcmd(const QString& command, int readSize, int time
     posix_spawnattr_setsigdefault(&setup.attributes, &defaultSignals);
     posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    pid_t child = 0;
     // glibc's posix_spawn reports a failed exec as its own result.
-    const int spawnError = posix_spawn(&child, programPath.constData(), &setup.actions,
+    Spawned spawned;
+    const int spawnError = posix_spawn(&spawned.pid, nativePath.constData(), &setup.actions,
                                        &setup.attributes, argv.data(), environ);
     writeEnd.close();
+    inputRead.close();
     if (spawnError != 0)
-        return commandNotFoundText();
+        return notStarted(commandNotFoundText());
 
-    // One decoder for the whole output, so a character split over two reads survives.
-    QStringDecoder decoder = platform::localeDecoder();
-    QByteArray buffer(qMax(readSize, 1), Qt::Uninitialized);
-    QString output;
+    spawned.result.output = readToEnd(readEnd, inputWrite, input.value_or(QByteArray()), readSize);
+    return spawned;
+}
+
+// Waits for the child's end with window events still running, and records how it ended.
+void waitForEnd(pid_t pid, CommandResult& result)
+{
     for (;;) {
-        pollfd waiting{readEnd.get(), POLLIN, 0};
-        const int ready = poll(&waiting, 1, kEventPumpMilliseconds);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
+        int status = 0;
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            if (WIFSIGNALED(status)) {
+                result.end = CommandResult::End::Signaled;
+                result.signal = WTERMSIG(status);
+            } else {
+                result.end = CommandResult::End::Exited;
+                result.exitCode = WEXITSTATUS(status);
+            }
+            return;
         }
-        if (ready == 0) {
-            pumpWindowEvents();
-            continue;
+        if (ended < 0 && errno != EINTR) {
+            // Reaped elsewhere: how it ended cannot be known, so it does not count as success.
+            result.end = CommandResult::End::Exited;
+            result.exitCode = -1;
+            return;
         }
-        const ssize_t count = read(readEnd.get(), buffer.data(), std::size_t(buffer.size()));
-        if (count < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (count <= 0)
-            break;
         pumpWindowEvents();
-        output += decoder.decode(QByteArrayView(buffer.constData(), count));
+        poll(nullptr, 0, ended == 0 ? kEventPumpMilliseconds / 5 : 0);
     }
-    readEnd.close();
-    reapWhenEnded(child);
+}
 
-    output.remove(QChar(0));
-    return trimBlanks(output);
+} // namespace
+
+QStringList PipeCommandRunner::splitWords(const QString& command)
+{
+    static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
+    return command.split(blanks, Qt::SkipEmptyParts);
+}
+
+QString PipeCommandRunner::findProgram(const QString& name)
+{
+    return findProgramFile(name);
+}
+
+QString PipeCommandRunner::runcmd(const QString& command, int readSize, int timeLimit)
+{
+    Q_UNUSED(timeLimit)
+    if (command.isEmpty())
+        return {};
+    const QStringList words = splitWords(command);
+    const Spawned spawned = spawnAndRead(words.value(0), words, std::nullopt, readSize);
+    if (spawned.pid > 0)
+        reapWhenEnded(spawned.pid);
+    return spawned.result.output;
+}
+
+CommandResult PipeCommandRunner::run(const Command& command, int readSize, int timeLimit)
+{
+    Q_UNUSED(timeLimit)
+    Spawned spawned = spawnAndRead(command.program, QStringList{command.program} + command.arguments,
+                                   command.input, readSize);
+    if (spawned.pid > 0)
+        waitForEnd(spawned.pid, spawned.result);
+    return spawned.result;
 }
 
 } // namespace tallyon

@@ -8,12 +8,15 @@
 namespace tallyon {
 
 // The command runner on a POSIX pipe: the program is started directly (no shell), with
-// standard output and standard error on one pipe and standard input on /dev/null, and
-// its output is read until the pipe ends while pending window events keep running.
+// standard output and standard error on one pipe and standard input on /dev/null (or on
+// a pipe carrying the command's input), and its output is read until the pipe ends while
+// pending window events keep running.
 class PipeCommandRunner final : public CommandRunner {
 public:
     // `timeLimit` is accepted and ignored: the output is always read to its end.
     QString runcmd(const QString& command, int readSize, int timeLimit) override;
+    // As runcmd, then waits for the child's end, window events still running meanwhile.
+    CommandResult run(const Command& command, int readSize, int timeLimit) override;
 
     // The words of a command line: split at blanks, nothing quoted or expanded.
     static QStringList splitWords(const QString& command);

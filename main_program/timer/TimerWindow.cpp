@@ -192,7 +192,16 @@ void Form3::tick()
         return;
     ticksCounted_ += due;
 
-    const bool lineWasUp = dialer_.testc();
+    LineState state = dialer_.lineState();
+    if (state == LineState::Unknown) {
+        // The line service did not answer (a hung or failed query): this tick neither
+        // bills its minute nor takes the line for dropped. A second one in a row is a drop.
+        if (++unknownInARow_ < 2)
+            return;
+        state = LineState::Down;
+    }
+    unknownInARow_ = 0;
+    const bool lineWasUp = state == LineState::Up;
     if (lineWasUp) {
         if (!started_) {
             addtime();

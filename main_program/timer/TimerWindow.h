@@ -85,6 +85,7 @@ private:
     std::unique_ptr<store::RecordSet> rsinternet;
     bool started_ = false;
     qint64 ticksCounted_ = 0;    // timer intervals that ticks have accounted for
+    int unknownInARow_ = 0;      // ticks in a row that could not learn the line's state
     Dialer dialer_;
     UsageRow usage_;
     TickGate gate_;

@@ -16,6 +16,12 @@ inline constexpr int kNoAnswer = 678;
 inline constexpr int kAuthenticationRefused = 691;
 inline constexpr int kServiceUnavailable = 711;
 inline constexpr int kInvalidArguments = 87;
+// Failures of the line's set-up rather than of PPP, numbered outside the service's own
+// range (600 to 999) so that they can never be taken for one of its errors.
+inline constexpr int kNoSuitableDevice = 1101;        // no network device for the entry
+inline constexpr int kProfileDoesNotFitDevice = 1102; // the entry's settings do not fit its device
+inline constexpr int kAmbiguousEntry = 1103;          // several entries of this name fit a device
+inline constexpr int kNotAuthorized = 1104;           // the user may not change network connections
 } // namespace lineerror
 
 enum class DialStage { Connecting, Authenticating, Registering };

@@ -4,11 +4,20 @@
 #include <QString>
 #include <QStringList>
 
+#include "store/Failure.h"
+
 namespace platform {
 
 struct ActiveConnection {
     QString entryName;
     QString handle;
+};
+
+// The state of the line cannot be learned: the service's query failed or took too long.
+// Not the same as "no connection": a line whose state is unknown may well be up.
+class LineUnknown : public horavo::Failure {
+public:
+    using Failure::Failure;
 };
 
 // The machine's remote-access service: its phonebook entries, its active connections
@@ -17,6 +26,7 @@ class LineService {
 public:
     virtual ~LineService() = default;
     virtual QStringList phonebookEntries() = 0;                 // in the service's order
+    // Throws LineUnknown when the connections cannot be learned.
     virtual QList<ActiveConnection> activeConnections() = 0;
     virtual void hangUp(const QString& handle) = 0;
 };

@@ -1,7 +1,9 @@
 #include "platform/line/NetworkManagerLine.h"
 
+#include <algorithm>
+
 #include <QFile>
-#include <QTemporaryDir>
+#include <QFileInfo>
 
 #include "platform/line/ToolProcess.h"
 
@@ -11,7 +13,6 @@ namespace {
 
 const QString kNmcli = QStringLiteral("nmcli");
 const QString kPppoeType = QStringLiteral("pppoe");
-constexpr int kQueryMilliseconds = 15000;
 
 // nmcli's documented exit codes.
 constexpr int kNmcliTimeout = 3;
@@ -28,6 +29,8 @@ QString describe(const ToolResult& result)
 {
     if (!result.started)
         return QStringLiteral("nmcli cannot be run");
+    if (result.timedOut)
+        return QStringLiteral("nmcli did not answer in time");
     const QString said = QString::fromUtf8(result.errors + result.output).trimmed();
     return said.isEmpty() ? QStringLiteral("nmcli ended with %1").arg(result.exitCode) : said;
 }
@@ -40,8 +43,25 @@ DialResult failed(int error, QString detail = {})
     return result;
 }
 
+// A failure of the line's set-up that nmcli names, rather than a PPP failure: 0 when
+// it names none.
+int setUpFailure(const ToolResult& result)
+{
+    const QString said = QString::fromUtf8(result.errors + result.output);
+    const auto says = [&said](const char* text) { return said.contains(QLatin1String(text), Qt::CaseInsensitive); };
+    if (says("Insufficient privileges") || says("Not authorized"))
+        return lineerror::kNotAuthorized;
+    if (says("not compatible with device") || says("mismatching interface"))
+        return lineerror::kProfileDoesNotFitDevice;
+    if (says("No suitable device"))
+        return lineerror::kNoSuitableDevice;
+    return 0;
+}
+
 int errorForQuery(const ToolResult& result)
 {
+    if (const int setUp = setUpFailure(result))
+        return setUp;
     if (result.started && result.exitCode == kNmcliNoSuchConnection)
         return lineerror::kNoSuchEntry;
     return lineerror::kServiceUnavailable;
@@ -51,19 +71,54 @@ int errorForQuery(const ToolResult& result)
 
 NetworkManagerLine::NetworkManagerLine(NetworkManagerOptions options) : options_(std::move(options)) {}
 
-QStringList NetworkManagerLine::phonebookEntries()
+std::optional<QList<NetworkManagerLine::Profile>> NetworkManagerLine::profiles() const
 {
     const ToolResult listing = runTool(
-        kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,TYPE"),
+        kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,UUID,TYPE"),
                  QStringLiteral("connection"), QStringLiteral("show")},
-        kQueryMilliseconds);
-    QStringList entries;
-    if (listing.exitCode != 0)
-        return entries;
+        options_.queryMilliseconds);
+    if (!listing.succeeded())
+        return std::nullopt;
+    QList<Profile> found;
     for (const QString& line : outputLines(listing)) {
         const QStringList fields = splitTerseLine(line);
-        if (fields.size() >= 2 && fields.at(1) == kPppoeType)
-            entries << fields.at(0);
+        if (fields.size() >= 3 && fields.at(2) == kPppoeType)
+            found << Profile{fields.at(0), fields.at(1)};
+    }
+    return found;
+}
+
+NetworkManagerLine::Choice NetworkManagerLine::choose(const QList<Profile>& profiles, const QString& entry) const
+{
+    QStringList named;
+    for (const Profile& profile : profiles) {
+        if (profile.name == entry)
+            named << profile.uuid;
+    }
+    if (named.isEmpty())
+        return {QString(), lineerror::kNoSuchEntry};
+    if (named.size() == 1)
+        return {named.first(), 0};
+    // Several profiles carry the name: the line is the one whose device is present.
+    QStringList fitting;
+    for (const QString& uuid : named) {
+        const QString interface = parentInterface(uuid);
+        if (!interface.isEmpty() && QFileInfo::exists(options_.sysClassNet + QLatin1Char('/') + interface))
+            fitting << uuid;
+    }
+    if (fitting.isEmpty())
+        return {QString(), lineerror::kNoSuitableDevice};
+    if (fitting.size() > 1)
+        return {QString(), lineerror::kAmbiguousEntry};
+    return {fitting.first(), 0};
+}
+
+QStringList NetworkManagerLine::phonebookEntries()
+{
+    QStringList entries;
+    for (const Profile& profile : profiles().value_or(QList<Profile>())) {
+        if (!entries.contains(profile.name))
+            entries << profile.name;
     }
     return entries;
 }
@@ -71,16 +126,39 @@ QStringList NetworkManagerLine::phonebookEntries()
 QList<ActiveConnection> NetworkManagerLine::activeConnections()
 {
     const ToolResult listing = runTool(
-        kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,TYPE,ACTIVE-PATH"),
+        kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("NAME,UUID,TYPE,ACTIVE-PATH"),
                  QStringLiteral("connection"), QStringLiteral("show"), QStringLiteral("--active")},
-        kQueryMilliseconds);
-    QList<ActiveConnection> connections;
-    if (listing.exitCode != 0)
-        return connections;
+        options_.queryMilliseconds);
+    if (!listing.succeeded())
+        throw LineUnknown(QStringLiteral("无法得知宽带线路是否连通：") + describe(listing));
+    struct Active {
+        QString name;
+        QString uuid;
+        QString path;
+    };
+    QList<Active> pppoe;
     for (const QString& line : outputLines(listing)) {
         const QStringList fields = splitTerseLine(line);
-        if (fields.size() >= 3 && fields.at(1) == kPppoeType)
-            connections << ActiveConnection{fields.at(0), fields.at(2)};
+        if (fields.size() >= 4 && fields.at(2) == kPppoeType)
+            pppoe << Active{fields.at(0), fields.at(1), fields.at(3)};
+    }
+    if (pppoe.isEmpty())
+        return {};
+
+    // A connection counts under its name only when it is of the profile that a dial of
+    // that name would choose, so that the line watched is the line dialed.
+    const std::optional<QList<Profile>> known = profiles();
+    if (!known)
+        throw LineUnknown(QStringLiteral("无法得知宽带线路是否连通：nmcli 列不出连接配置"));
+    QList<ActiveConnection> connections;
+    for (const Active& active : pppoe) {
+        const auto sameName = [&active](const Profile& p) { return p.name == active.name; };
+        if (std::count_if(known->cbegin(), known->cend(), sameName) > 1) {
+            const Choice chosen = choose(*known, active.name);
+            if (!chosen.uuid.isEmpty() && chosen.uuid != active.uuid)
+                continue;
+        }
+        connections << ActiveConnection{active.name, active.path};
     }
     return connections;
 }
@@ -88,7 +166,7 @@ QList<ActiveConnection> NetworkManagerLine::activeConnections()
 void NetworkManagerLine::hangUp(const QString& handle)
 {
     runTool(kNmcli, {QStringLiteral("connection"), QStringLiteral("down"), QStringLiteral("apath"), handle},
-            kQueryMilliseconds);
+            options_.queryMilliseconds);
 }
 
 DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QString>& user,
@@ -100,22 +178,32 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
     const ToolResult running = runTool(
         kNmcli, {QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("RUNNING"),
                  QStringLiteral("general")},
-        kQueryMilliseconds);
+        options_.queryMilliseconds);
     if (running.exitCode != 0)
         return failed(lineerror::kServiceUnavailable, describe(running));
-    if (!phonebookEntries().contains(entry))
-        return failed(lineerror::kNoSuchEntry);
-    for (const ActiveConnection& connection : activeConnections()) {
-        if (connection.entryName == entry) {
-            DialResult result;
-            result.alreadyConnected = true;
-            return result;
+    const std::optional<QList<Profile>> known = profiles();
+    if (!known)
+        return failed(lineerror::kServiceUnavailable, QStringLiteral("nmcli cannot list the profiles"));
+    // The profile is named to nmcli by its UUID: a name may be held by several.
+    const Choice chosen = choose(*known, entry);
+    if (chosen.error != 0)
+        return failed(chosen.error);
+    const QString& uuid = chosen.uuid;
+    try {
+        for (const ActiveConnection& connection : activeConnections()) {
+            if (connection.entryName == entry) {
+                DialResult result;
+                result.alreadyConnected = true;
+                return result;
+            }
         }
+    } catch (const LineUnknown& unknown) {
+        return failed(lineerror::kServiceUnavailable, unknown.message());
     }
 
     // The account is set for this activation only (--temporary keeps it off the disk);
     // a password marked "not saved" makes NetworkManager ask nmcli, which answers from
-    // the private passwd-file rather than from the command line, where anyone could read it.
+    // its passwd-file rather than from the command line, where anyone could read it.
     QStringList settings;
     if (user)
         settings << QStringLiteral("pppoe.username") << *user;
@@ -124,36 +212,29 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
     if (!settings.isEmpty()) {
         const ToolResult modified = runTool(
             kNmcli, QStringList{QStringLiteral("connection"), QStringLiteral("modify"),
-                                QStringLiteral("--temporary"), QStringLiteral("id"), entry}
+                                QStringLiteral("--temporary"), QStringLiteral("uuid"), uuid}
                         + settings,
-            kQueryMilliseconds);
+            options_.queryMilliseconds);
         if (modified.exitCode != 0)
             return failed(errorForQuery(modified), describe(modified));
     }
 
-    QTemporaryDir secretsFolder; // created with mode 0700
     QStringList upArguments{QStringLiteral("--wait"), QString::number(options_.activationSeconds),
-                            QStringLiteral("connection"), QStringLiteral("up"), QStringLiteral("id"),
-                            entry};
+                            QStringLiteral("connection"), QStringLiteral("up"), QStringLiteral("uuid"),
+                            uuid};
+    // nmcli reads the password file named here from its standard input, a pipe: the
+    // password is never written to the disk, so no signal that ends rasdial can leave it
+    // behind.
+    std::optional<QByteArray> secrets;
     if (password) {
-        if (!secretsFolder.isValid())
-            return failed(lineerror::kServiceUnavailable,
-                          QStringLiteral("no private folder for the password"));
-        const QString secretsPath = secretsFolder.filePath(QStringLiteral("secrets"));
-        QFile secrets(secretsPath);
-        if (!secrets.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-            || secrets.write(QStringLiteral("pppoe.password:%1\n").arg(*password).toUtf8()) < 0
-            || !secrets.flush())
-            return failed(lineerror::kServiceUnavailable,
-                          QStringLiteral("cannot write the password file"));
-        secrets.close();
-        upArguments << QStringLiteral("passwd-file") << secretsPath;
+        upArguments << QStringLiteral("passwd-file") << QStringLiteral("/dev/stdin");
+        secrets = QStringLiteral("pppoe.password:%1\n").arg(*password).toUtf8();
     }
 
     if (progress)
         progress(DialStage::Authenticating);
-    const ToolResult up = runTool(kNmcli, upArguments, (options_.activationSeconds + 15) * 1000);
+    const ToolResult up =
+        runTool(kNmcli, upArguments, (options_.activationSeconds + 15) * 1000, {}, secrets);
     if (up.started && !up.timedOut && up.exitCode == 0) {
         if (progress)
             progress(DialStage::Registering);
@@ -161,8 +242,10 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
     }
     if (!up.started)
         return failed(lineerror::kServiceUnavailable, describe(up));
+    if (const int setUp = setUpFailure(up))
+        return failed(setUp, describe(up));
     if (up.timedOut || up.exitCode == kNmcliTimeout || up.exitCode == kNmcliActivationFailed)
-        return failed(activationFailure(entry), describe(up));
+        return failed(activationFailure(uuid), describe(up));
     if (up.exitCode == kNmcliNoSuchConnection)
         return failed(lineerror::kNoSuchEntry, describe(up));
     return failed(lineerror::kServiceUnavailable, describe(up));
@@ -181,9 +264,9 @@ int NetworkManagerLine::failureNumber(Probe probe, std::optional<bool> carrier)
     return carrier == false ? lineerror::kNoAnswer : lineerror::kAuthenticationRefused;
 }
 
-int NetworkManagerLine::activationFailure(const QString& entry) const
+int NetworkManagerLine::activationFailure(const QString& uuid) const
 {
-    const QString interface = parentInterface(entry);
+    const QString interface = parentInterface(uuid);
     if (interface.isEmpty())
         return failureNumber(Probe::Unknown, std::nullopt);
     const std::optional<bool> hasCarrier = carrier(interface);
@@ -192,14 +275,14 @@ int NetworkManagerLine::activationFailure(const QString& entry) const
     return failureNumber(probeAccessConcentrator(interface), hasCarrier);
 }
 
-QString NetworkManagerLine::parentInterface(const QString& entry) const
+QString NetworkManagerLine::parentInterface(const QString& uuid) const
 {
     for (const QString& property : {QStringLiteral("pppoe.parent"),
                                     QStringLiteral("connection.interface-name")}) {
         const ToolResult value = runTool(
             kNmcli, {QStringLiteral("-t"), QStringLiteral("-g"), property, QStringLiteral("connection"),
-                     QStringLiteral("show"), QStringLiteral("id"), entry},
-            kQueryMilliseconds);
+                     QStringLiteral("show"), QStringLiteral("uuid"), uuid},
+            options_.queryMilliseconds);
         if (value.exitCode != 0)
             continue;
         const QString name = QString::fromUtf8(value.output).trimmed();

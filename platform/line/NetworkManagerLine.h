@@ -13,12 +13,15 @@ struct NetworkManagerOptions {
     int activationSeconds = 60;                               // nmcli --wait for a dial
     QString discoveryProgram = QStringLiteral("pppoe-discovery");
     int probeMilliseconds = 20000;                            // the discovery at most
+    int queryMilliseconds = 5000;                             // any other nmcli call at most
 };
 
 // The line service on NetworkManager, through its command-line client nmcli: the entries
-// are its PPPoE profiles in nmcli's order, the connections its active PPPoE connections
+// are the names of its PPPoE profiles in nmcli's order (a profile is dialed by its UUID;
+// of several with one name, the one whose device is present), the connections its active PPPoE connections
 // (handle: the active connection's D-Bus path). When NetworkManager is not running or
-// nmcli is missing, both lists are empty and a dial fails with 711.
+// nmcli is missing, no entries are listed, the connections are unknown (LineUnknown) and
+// a dial fails with 711. A query that does not end in queryMilliseconds counts as failed.
 class NetworkManagerLine final : public DialableLine {
 public:
     explicit NetworkManagerLine(NetworkManagerOptions options = {});
@@ -38,10 +41,23 @@ public:
     static int failureNumber(Probe probe, std::optional<bool> carrier);
 
 private:
+    struct Profile {
+        QString name;
+        QString uuid;
+    };
+    // The profile that an entry name stands for, or why there is none.
+    struct Choice {
+        QString uuid;
+        int error = 0;
+    };
+
+    std::optional<QList<Profile>> profiles() const;  // PPPoE ones; nullopt when nmcli fails
+    // The only profile of that name, or among several the one whose device is present.
+    Choice choose(const QList<Profile>& profiles, const QString& entry) const;
     Probe probeAccessConcentrator(const QString& interface) const;
     std::optional<bool> carrier(const QString& interface) const;
-    QString parentInterface(const QString& entry) const;
-    int activationFailure(const QString& entry) const;
+    QString parentInterface(const QString& uuid) const;
+    int activationFailure(const QString& uuid) const;
 
     NetworkManagerOptions options_;
 };

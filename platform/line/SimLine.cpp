@@ -1,8 +1,10 @@
 #include "platform/line/SimLine.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,8 +22,17 @@ public:
     explicit LineLock(const QString& path) : lock_(path + QStringLiteral(".lock"))
     {
         lock_.setStaleLockTime(kLockWaitMilliseconds);
-        if (!lock_.tryLock(kLockWaitMilliseconds))
+        if (lock_.tryLock(kLockWaitMilliseconds))
+            return;
+        if (lock_.error() == QLockFile::LockFailedError)
             throw SimLineError(QStringLiteral("the simulated line %1 is locked").arg(path));
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir())
+            throw SimLineError(QStringLiteral("the folder %1 of the simulated line %2 does not exist")
+                                   .arg(folder, path));
+        throw SimLineError(QStringLiteral("the simulated line %1 cannot be locked: no lock file can be "
+                                          "made in %2")
+                               .arg(path, folder));
     }
 
 private:
@@ -87,9 +98,18 @@ void SimLineState::unplug()
 
 int SimLineState::connect(const QString& entry)
 {
-    int handle = 1;
+    // A handle after every one in use; past the top of the range, the smallest free one.
+    int highest = 0;
     for (const SimConnection& connection : active)
-        handle = std::max(handle, connection.handle + 1);
+        highest = std::max(highest, connection.handle);
+    int handle = 1;
+    if (highest < std::numeric_limits<int>::max()) {
+        handle = highest + 1;
+    } else {
+        while (std::any_of(active.cbegin(), active.cend(),
+                           [handle](const SimConnection& c) { return c.handle == handle; }))
+            ++handle;
+    }
     active << SimConnection{handle, entry};
     return handle;
 }
@@ -154,7 +174,8 @@ QList<ActiveConnection> SimLineService::activeConnections()
     try {
         for (const SimConnection& connection : file_.read().active)
             connections << ActiveConnection{connection.entry, QString::number(connection.handle)};
-    } catch (const SimLineError&) {
+    } catch (const SimLineError& error) {
+        throw LineUnknown(error.message());
     }
     return connections;
 }

@@ -63,7 +63,7 @@ private:
 };
 
 // The line service on a simulated line. An unreadable file behaves like a stopped
-// service: no entries, no connections, and a dial fails with 711.
+// service: no entries, connections unknown (LineUnknown), and a dial fails with 711.
 class SimLineService final : public DialableLine {
 public:
     explicit SimLineService(QString path) : file_(std::move(path)) {}

@@ -1,12 +1,39 @@
 #include "platform/line/ToolProcess.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
 
 namespace platform {
 
+namespace {
+
+// Waits for the process to end, at most `milliseconds`; true when it ended. On the
+// application's thread the application's events keep running meanwhile.
+bool waitForEnd(QProcess& process, int milliseconds)
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (!application || application->thread() != QThread::currentThread())
+        return process.waitForFinished(milliseconds);
+
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    limit.start(milliseconds);
+    if (process.state() != QProcess::NotRunning)
+        loop.exec();
+    return process.state() == QProcess::NotRunning;
+}
+
+} // namespace
+
 ToolResult runTool(const QString& name, const QStringList& arguments, int timeoutMilliseconds,
-                   const QStringList& extraFolders)
+                   const QStringList& extraFolders, const std::optional<QByteArray>& input)
 {
     ToolResult result;
     QString program = QStandardPaths::findExecutable(name);
@@ -16,12 +43,17 @@ ToolResult runTool(const QString& name, const QStringList& arguments, int timeou
         return result;
 
     QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
+    if (!input)
+        process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
     if (!process.waitForStarted())
         return result;
     result.started = true;
-    if (!process.waitForFinished(timeoutMilliseconds)) {
+    if (input) {
+        process.write(*input);
+        process.closeWriteChannel();
+    }
+    if (!waitForEnd(process, timeoutMilliseconds)) {
         result.timedOut = true;
         process.kill();
         process.waitForFinished();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,15 +11,21 @@ namespace platform {
 struct ToolResult {
     bool started = false;   // the program was found and ran
     bool timedOut = false;  // it was killed after the time allowed
-    int exitCode = -1;
+    int exitCode = -1;      // -1 unless it exited by itself
     QByteArray output;      // standard output
     QByteArray errors;      // standard error
+
+    bool succeeded() const { return started && !timedOut && exitCode == 0; }
 };
 
 // Runs a system tool found on PATH (then in `extraFolders`), waiting at most
-// `timeoutMilliseconds` for it to end.
+// `timeoutMilliseconds` for it to end. On the application's thread the wait runs the
+// application's events, so a window is never frozen by a tool that hangs. `input`, when
+// given, is written to the tool's standard input, which is then closed; otherwise its
+// standard input is /dev/null.
 ToolResult runTool(const QString& name, const QStringList& arguments, int timeoutMilliseconds,
-                   const QStringList& extraFolders = {});
+                   const QStringList& extraFolders = {},
+                   const std::optional<QByteArray>& input = std::nullopt);
 
 // The fields of one line of nmcli's terse output (-t): split at ':' with "\:" and "\\"
 // standing for themselves.

@@ -3,14 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include "main_program/common/Session.h"
 #include "main_program/dialer/Dialer.h"
 #include "main_program/dialer/PipeCommandRunner.h"
+#include "platform/line/NetworkManagerLine.h"
 #include "platform/line/SimLine.h"
+#include "tests/line/FakeNetworkManager.h"
 #include "tests/doubles/ScriptedMessageBoxes.h"
 #include "tests/doubles/TempDatabase.h"
 
@@ -41,8 +49,16 @@ protected:
 
     void useAccount(const QString& user, const QString& password)
     {
+        const auto quoted = [](QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); };
         db.exec(QStringLiteral("insert into knumber(kuser, kpassw, useyn, price) values('%1', '%2', 1, 1)")
-                    .arg(user, password));
+                    .arg(quoted(user), quoted(password)));
+    }
+    void ispAccepts(const QString& user, const QString& password)
+    {
+        file.modify([&](platform::SimLineState& state) {
+            state.accounts.clear();
+            state.accounts.insert(user, password);
+        });
     }
 
     QTemporaryDir folder;
@@ -102,8 +118,141 @@ TEST_F(DialerOnSimulatedLine, MissingEntryIsAFailedDial)
     file.modify([](platform::SimLineState& state) { state.entries.clear(); });
     dialer.discoverEntryName();
     dialer.conutionadd();
-    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("拨号失败，错误 623。")});
+    EXPECT_EQ(boxes.prompts(),
+              QStringList{QStringLiteral("拨号失败，错误 623。\n远程访问错误 623 - 系统无法找到此连接的电话簿项。")});
     EXPECT_EQ(host.addtimes, 0);
+}
+
+// ---- A line service that does not answer -------------------------------------------------
+
+TEST(DialerOnNetworkManager, HungQueryIsUnknownAndTheWindowKeepsRunning)
+{
+    FakeNetworkManager nm;
+    nm.set(QStringLiteral("profiles"), QStringLiteral("宽带连接:pppoe\n"));
+    nm.set(QStringLiteral("active"), QStringLiteral("宽带连接:pppoe:/org/freedesktop/NetworkManager/ActiveConnection/5\n"));
+    platform::NetworkManagerOptions options;
+    options.queryMilliseconds = 300;
+    platform::NetworkManagerLine line(options);
+    doubles::TempDatabase db;
+    tallyon::PipeCommandRunner runner;
+    doubles::ScriptedMessageBoxes boxes;
+    tallyon::Session session;
+    CountingHost host;
+    tallyon::Dialer dialer{line, runner, boxes, session, host};
+    dialer.discoverEntryName();
+    ASSERT_EQ(dialer.lineState(), tallyon::LineState::Up);
+
+    nm.set(QStringLiteral("hang"), QStringLiteral("*--active*"));
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Unknown) << "not a drop: the line was up";
+    EXPECT_LT(clock.elapsed(), 30000) << "the hung nmcli was not waited for";
+    EXPECT_GE(ticks, 1) << "timer events were delivered meanwhile";
+    EXPECT_FALSE(dialer.testc());
+    EXPECT_THROW(dialer.hangUpAll(), platform::LineUnknown);
+}
+
+// ---- Accounts reach rasdial whole, whatever they hold -----------------------------------------
+
+struct OddAccount {
+    const char* name;
+    QString user;
+    QString password;
+};
+
+class OddAccounts : public DialerOnSimulatedLine, public ::testing::WithParamInterface<OddAccount> {};
+
+TEST_P(OddAccounts, ConnectWhenTheIspAcceptsThem)
+{
+    ispAccepts(GetParam().user, GetParam().password);
+    useAccount(GetParam().user, GetParam().password);
+    dialer.discoverEntryName();
+    dialer.conutionadd();
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.prompts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(host.addtimes, 1);
+    EXPECT_EQ(file.read().active.size(), 1);
+}
+
+TEST_P(OddAccounts, AreRefusedWithoutAUsageRowWhenTheIspDoesNot)
+{
+    ispAccepts(GetParam().user, GetParam().password + QStringLiteral("-other"));
+    useAccount(GetParam().user, GetParam().password);
+    dialer.discoverEntryName();
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("你的用户名和密码有问题，请你查证后再试！")});
+    EXPECT_EQ(host.addtimes, 0);
+    EXPECT_TRUE(file.read().active.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accounts, OddAccounts,
+    ::testing::Values(OddAccount{"DisconnectSwitchWithEmptyPassword", QStringLiteral("/D"), QString()},
+                      OddAccount{"LongSwitchInLowerCase", QStringLiteral("/disconnect"), QStringLiteral("x")},
+                      OddAccount{"SwitchAsPassword", QStringLiteral("demo"), QStringLiteral("/DISCONNECT")},
+                      OddAccount{"LeadingDash", QStringLiteral("-x"), QStringLiteral("-p")},
+                      OddAccount{"OptionNames", QStringLiteral("--help"), QStringLiteral("--")},
+                      OddAccount{"Blanks", QStringLiteral("a b"), QStringLiteral(" c  d ")},
+                      OddAccount{"QuotesAndShell", QStringLiteral("'\"$(x)"), QStringLiteral("'\"$(y);|&`id`")},
+                      OddAccount{"EmptyFields", QString(), QString()}),
+    [](const ::testing::TestParamInfo<OddAccount>& info) { return std::string(info.param.name); });
+
+// ---- The password is on no command line ---------------------------------------------------
+
+// The pids of this process's children whose program is `name`.
+QList<qint64> childrenNamed(const QByteArray& name)
+{
+    QList<qint64> children;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : pids) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (line.mid(open + 1, close - open - 1) == name && rest.size() > 1 && rest.at(1).toLongLong() == getpid())
+            children << pid.toLongLong();
+    }
+    return children;
+}
+
+TEST_F(DialerOnSimulatedLine, PasswordIsNotOnTheRunningCommandLine)
+{
+    const QString password = QStringLiteral("S3cret-pw");
+    ispAccepts(QStringLiteral("demo"), password);
+    useAccount(QStringLiteral("demo"), password);
+    dialer.discoverEntryName();
+
+    // The line stays locked, so rasdial waits, until its command line has been read.
+    QLockFile lineLock(file.path() + QStringLiteral(".lock"));
+    ASSERT_TRUE(lineLock.tryLock(0));
+    QByteArray commandLine;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const QList<qint64> children = childrenNamed("rasdial");
+        if (children.isEmpty())
+            return;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(children.first()));
+        if (cmdline.open(QIODevice::ReadOnly))
+            commandLine = cmdline.readAll();
+        lineLock.unlock();
+        watcher.stop();
+    });
+    watcher.start(20);
+
+    dialer.conutionadd();
+
+    ASSERT_FALSE(commandLine.isEmpty()) << "rasdial was seen running";
+    EXPECT_TRUE(commandLine.contains("demo")) << commandLine.toStdString();
+    EXPECT_FALSE(commandLine.contains(password.toUtf8())) << commandLine.toStdString();
+    EXPECT_EQ(host.addtimes, 1) << "the dial still went through";
 }
 
 } // namespace

@@ -67,6 +67,8 @@ struct Outcome {
     const char* name;
     QString output;
     QString message; // empty: counts as connected
+    int exitCode = 0;
+    int signal = 0;  // not 0: rasdial was killed by this signal
 };
 
 class DialOutcome : public DialerTest, public ::testing::WithParamInterface<Outcome> {};
@@ -75,6 +77,11 @@ TEST_P(DialOutcome, ShowsTheMessageOrStartsRecording)
 {
     addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1.5"));
     runner.output = GetParam().output;
+    runner.exitCode = GetParam().exitCode;
+    if (GetParam().signal != 0) {
+        runner.end = tallyon::CommandResult::End::Signaled;
+        runner.signal = GetParam().signal;
+    }
 
     dialer.conutionadd();
 
@@ -108,9 +115,26 @@ INSTANTIATE_TEST_SUITE_P(
         Outcome{"RunnerCouldNotMakeThePipe", QStringLiteral("CreatePipe   failed.   Error:   24."),
                 QStringLiteral("无法启动拨号程序 rasdial：CreatePipe   failed.   Error:   24.")},
         Outcome{"NoSuchEntry", QStringLiteral("远程访问错误 623 - 系统无法找到此连接的电话簿项。"),
-                QStringLiteral("拨号失败，错误 623。")},
-        Outcome{"ServiceDown", QStringLiteral("正在连接到 宽带连接...\n远程访问错误 711 - x"),
-                QStringLiteral("拨号失败，错误 711。")}),
+                QStringLiteral("拨号失败，错误 623。\n远程访问错误 623 - 系统无法找到此连接的电话簿项。"), 1},
+        Outcome{"ServiceDown", QStringLiteral("正在连接到 宽带连接...\n远程访问错误 711 - x\n"),
+                QStringLiteral("拨号失败，错误 711。\n远程访问错误 711 - x"), 1},
+        Outcome{"NotAllowedToChangeConnections",
+                QStringLiteral("正在验证用户名及密码...\n远程访问错误 1104 - 你没有更改网络连接的权限。\n"),
+                QStringLiteral("拨号失败，错误 1104。\n远程访问错误 1104 - 你没有更改网络连接的权限。"), 1},
+        Outcome{"NoAnswerWithItsExitStatus", QStringLiteral("远程访问错误 678 - 远程计算机没有响应。"),
+                kNoAnswerMessage, 1},
+        Outcome{"RefusedWithItsExitStatus", QStringLiteral("远程访问错误 691 - 拒绝访问。"), kRefusedMessage, 1},
+        Outcome{"ConnectedTextButFailingExit", QStringLiteral("已连接 宽带连接。\n命令已完成。"),
+                QStringLiteral("拨号失败：rasdial 的退出码为 1。\n命令已完成。"), 1},
+        Outcome{"KilledBySignal", QStringLiteral("正在连接到 宽带连接..."),
+                QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。\n正在连接到 宽带连接..."), 0, 9},
+        Outcome{"KilledSilently", QString(), QStringLiteral("拨号失败：rasdial 被信号 15 (SIGTERM) 终止。"), 0, 15},
+        Outcome{"LoaderError",
+                QStringLiteral("rasdial: error while loading shared libraries: libQt6Core.so.6: cannot open shared "
+                               "object file: No such file or directory"),
+                QStringLiteral("拨号失败：rasdial 的退出码为 127。\nrasdial: error while loading shared libraries: "
+                               "libQt6Core.so.6: cannot open shared object file: No such file or directory"),
+                127}),
     [](const ::testing::TestParamInfo<Outcome>& info) { return std::string(info.param.name); });
 
 TEST_F(DialerTest, RunnerFailureTextInsideRealOutputIsNotAStartFailure)
@@ -135,7 +159,11 @@ TEST_F(DialerTest, DialsTheFirstAccountInUseWithTheExactCommandLine)
     dialer.conutionadd();
 
     ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 first p;w$(id)"));
+    EXPECT_EQ(runner.runs[0].program, QStringLiteral("rasdial"));
+    EXPECT_EQ(runner.runs[0].arguments, (QStringList{QStringLiteral("--password-stdin"), QStringLiteral("--"),
+                                                     kBroadband, QStringLiteral("first")}));
+    EXPECT_EQ(runner.runs[0].input, QByteArray("p;w$(id)\n")) << "the password goes on standard input";
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial --password-stdin -- 宽带连接 first"));
     EXPECT_EQ(runner.runs[0].readSize, 256);
     EXPECT_EQ(runner.runs[0].timeLimit, 2);
     EXPECT_FLOAT_EQ(session.gprice, 2.0f);
@@ -147,7 +175,8 @@ TEST_F(DialerTest, OnlyTheSecondRowInUseIsDialed)
     addAccount(QStringLiteral("b"), QStringLiteral("pb"), QStringLiteral("1"), QStringLiteral("1.5"));
     dialer.conutionadd();
     ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 b pb"));
+    EXPECT_EQ(runner.runs[0].arguments.last(), QStringLiteral("b"));
+    EXPECT_EQ(runner.runs[0].input, QByteArray("pb\n"));
     EXPECT_FLOAT_EQ(session.gprice, 1.5f);
 }
 
@@ -244,7 +273,7 @@ TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseButTheBroadbandEntryIsDialed)
     addAccount(QStringLiteral("u"), QStringLiteral("p"), QStringLiteral("1"), QStringLiteral("1"));
     dialer.conutionadd();
     ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial 宽带连接 u p"));
+    EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial --password-stdin -- 宽带连接 u"));
 }
 
 TEST_F(DialerTest, EmptyPhonebookKeepsTheEntryName)
@@ -277,6 +306,22 @@ TEST_F(DialerTest, TestcWithoutEntriesFindsNoNamedConnection)
     dialer.discoverEntryName();
     line.connect(kBroadband, QStringLiteral("1"));
     EXPECT_FALSE(dialer.testc());
+}
+
+TEST_F(DialerTest, LineStateTellsUpDownAndUnknownApart)
+{
+    line.entries = {kBroadband};
+    dialer.discoverEntryName();
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Down);
+    line.connect(kBroadband, QStringLiteral("1"));
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Up);
+    EXPECT_TRUE(dialer.testc());
+
+    line.unknown = true;
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Unknown) << "a failed query is no drop";
+    EXPECT_FALSE(dialer.testc());
+    EXPECT_THROW(dialer.hangUpAll(), platform::LineUnknown) << "reported like any failure";
+    EXPECT_TRUE(line.hungUp.isEmpty());
 }
 
 TEST_F(DialerTest, HangUpEndsEveryActiveConnection)

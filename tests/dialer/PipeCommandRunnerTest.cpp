@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -262,6 +263,82 @@ TEST_F(RunnerTest, FinishedChildLeavesNoZombie)
     const qint64 pid = run(script).trimmed().toLongLong(&isNumber);
     ASSERT_TRUE(isNumber);
     EXPECT_TRUE(goneWithin(pid, 3000));
+}
+
+// ---- run: the argument list, the input and how the child ended ----------------------------------
+
+TEST_F(RunnerTest, RunReportsHowTheChildEnded)
+{
+    using End = tallyon::CommandResult::End;
+    const tallyon::CommandResult failing = runner.run(
+        {scripts.write(QStringLiteral("fails.sh"), QStringLiteral("echo 已连接\nexit 1")), {}, std::nullopt}, 256, 2);
+    EXPECT_EQ(failing.output, QStringLiteral("已连接\n"));
+    EXPECT_EQ(failing.end, End::Exited);
+    EXPECT_EQ(failing.exitCode, 1);
+    EXPECT_FALSE(failing.succeeded());
+
+    const tallyon::CommandResult killed = runner.run(
+        {scripts.write(QStringLiteral("killed.sh"), QStringLiteral("echo 已连接\nkill -KILL $$")), {}, std::nullopt},
+        256, 2);
+    EXPECT_EQ(killed.output, QStringLiteral("已连接\n"));
+    EXPECT_EQ(killed.end, End::Signaled);
+    EXPECT_EQ(killed.signal, SIGKILL);
+    EXPECT_FALSE(killed.succeeded());
+
+    const tallyon::CommandResult unloadable = runner.run(
+        {scripts.write(QStringLiteral("loader.sh"), QStringLiteral("echo 'cannot load' >&2\nexit 127")), {},
+         std::nullopt},
+        256, 2);
+    EXPECT_EQ(unloadable.output, QStringLiteral("cannot load\n"));
+    EXPECT_EQ(unloadable.exitCode, 127);
+    EXPECT_FALSE(unloadable.succeeded());
+
+    const tallyon::CommandResult fine = runner.run(
+        {scripts.write(QStringLiteral("fine.sh"), QStringLiteral("echo 已连接")), {}, std::nullopt}, 256, 2);
+    EXPECT_TRUE(fine.succeeded());
+
+    const tallyon::CommandResult missing =
+        runner.run({scripts.path() + QStringLiteral("/missing"), {}, std::nullopt}, 256, 2);
+    EXPECT_EQ(missing.end, End::NotStarted);
+    EXPECT_EQ(missing.output, QStringLiteral("File   or   command   not   found"));
+}
+
+TEST_F(RunnerTest, RunWaitsForTheEndWhileEventsRun)
+{
+    const QString script = scripts.write(QStringLiteral("quiet-then-fail.sh"),
+                                         QStringLiteral("exec >/dev/null 2>&1\nsleep 1\nexit 3"));
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(50);
+    const tallyon::CommandResult result = runner.run({script, {}, std::nullopt}, 256, 2);
+    EXPECT_EQ(result.exitCode, 3) << "the status of a child that closed its output early";
+    EXPECT_GE(ticks, 2);
+}
+
+TEST_F(RunnerTest, RunPassesEachArgumentWholeAndFeedsTheInput)
+{
+    const QString script = scripts.write(
+        QStringLiteral("echo-all.sh"),
+        QStringLiteral("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\nprintf '<%s>' \"$(cat)\""));
+    const QStringList arguments{QStringLiteral("/D"), QString(), QStringLiteral("a b"), QStringLiteral("-x"),
+                                QStringLiteral("'\"$(x)")};
+    const tallyon::CommandResult result =
+        runner.run({script, arguments, QByteArrayLiteral("pass word")}, 256, 2);
+    EXPECT_EQ(result.output, QStringLiteral("[/D]\n[]\n[a b]\n[-x]\n['\"$(x)]\n<pass word>"));
+
+    const tallyon::CommandResult noInput = runner.run({script, {}, std::nullopt}, 256, 2);
+    EXPECT_EQ(noInput.output, QStringLiteral("<>")) << "standard input is empty without input";
+}
+
+TEST_F(RunnerTest, ChildThatIgnoresItsInputDoesNotEndTheProgram)
+{
+    const QString script = scripts.write(QStringLiteral("closes-input.sh"),
+                                         QStringLiteral("exec 0<&-\necho done"));
+    const tallyon::CommandResult result =
+        runner.run({script, {}, QByteArray(1 << 20, 'x')}, 256, 2);
+    EXPECT_EQ(result.output, QStringLiteral("done\n")) << "a broken input pipe is no SIGPIPE for us";
+    EXPECT_TRUE(result.succeeded());
 }
 
 } // namespace

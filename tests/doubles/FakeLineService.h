@@ -20,6 +20,7 @@ public:
     std::deque<bool> upAtNextTests;
     QStringList hungUp;          // handles, in the order they were hung up
     int listings = 0;            // calls of activeConnections()
+    bool unknown = false;        // activeConnections() throws LineUnknown, as a failed query does
 
     void connect(const QString& entryName, const QString& handle)
     {
@@ -37,6 +38,8 @@ public:
     QList<platform::ActiveConnection> activeConnections() override
     {
         ++listings;
+        if (unknown)
+            throw platform::LineUnknown(QStringLiteral("无法得知宽带线路是否连通：查询失败"));
         if (!upAtNextTests.empty()) {
             const bool nowUp = upAtNextTests.front();
             upAtNextTests.pop_front();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -79,7 +81,7 @@ TEST_F(NetworkManagerTest, WithoutNetworkManagerNothingIsListedAndDialingFailsWi
     nm.set(QStringLiteral("not-running"), QString());
     NetworkManagerLine line(options);
     EXPECT_TRUE(line.phonebookEntries().isEmpty());
-    EXPECT_TRUE(line.activeConnections().isEmpty());
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown);
     EXPECT_EQ(dial().error, lineerror::kServiceUnavailable);
     EXPECT_FALSE(activated());
 }
@@ -90,7 +92,39 @@ TEST_F(NetworkManagerTest, WithoutNmcliNothingIsListedAndDialingFailsWith711)
     qputenv("PATH", nm.bin().toUtf8());
     NetworkManagerLine line(options);
     EXPECT_TRUE(line.phonebookEntries().isEmpty());
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown);
     EXPECT_EQ(dial().error, lineerror::kServiceUnavailable);
+}
+
+TEST_F(NetworkManagerTest, HungQueryIsUnknownWithinTheLimitWhileEventsRun)
+{
+    nm.set(QStringLiteral("hang"), QStringLiteral("*--active*"));
+    options.queryMilliseconds = 300;
+    NetworkManagerLine line(options);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown);
+
+    EXPECT_LT(clock.elapsed(), 30000) << "the hung nmcli was not waited for";
+    EXPECT_GE(ticks, 1) << "timer events were delivered while the query waited";
+}
+
+TEST_F(NetworkManagerTest, FailedQueryIsUnknownNotAnEmptyLine)
+{
+    nm.set(QStringLiteral("not-running"), QString());
+    NetworkManagerLine line(options);
+    try {
+        line.activeConnections();
+        ADD_FAILURE() << "a failed query is no answer";
+    } catch (const platform::LineUnknown& unknown) {
+        EXPECT_TRUE(unknown.message().contains(QStringLiteral("NetworkManager is not running")))
+            << unknown.message().toStdString();
+    }
 }
 
 // ---- Dialing ---------------------------------------------------------------------------------
@@ -104,15 +138,12 @@ TEST_F(NetworkManagerTest, DialSetsTheAccountForThisActivationAndKeepsThePasswor
     EXPECT_EQ(stages, (std::vector<DialStage>{DialStage::Connecting, DialStage::Authenticating,
                                               DialStage::Registering}));
     EXPECT_EQ(nm.get(QStringLiteral("modified")),
-              QStringLiteral("宽带连接 pppoe.username demo pppoe.password-flags 2\n"));
+              QStringLiteral("uuid-2 pppoe.username demo pppoe.password-flags 2\n"));
     EXPECT_EQ(nm.get(QStringLiteral("secrets")), QStringLiteral("pppoe.password:s3cret pw\n"));
-    EXPECT_EQ(nm.get(QStringLiteral("secrets-mode")), QStringLiteral("600\n"));
-    EXPECT_EQ(nm.get(QStringLiteral("secrets-dir-mode")), QStringLiteral("700\n"));
-    EXPECT_FALSE(QFile::exists(nm.get(QStringLiteral("secrets-path")).trimmed())) << "removed afterwards";
+    EXPECT_EQ(nm.get(QStringLiteral("secrets-kind")), QStringLiteral("pipe\n")) << "never a file on the disk";
     EXPECT_FALSE(nm.get(QStringLiteral("calls")).contains(QStringLiteral("s3cret")))
         << "the password never appears on a command line";
-    EXPECT_TRUE(nm.calls().contains(QStringLiteral("--wait 60 connection up id 宽带连接 passwd-file ")
-                                    + nm.get(QStringLiteral("secrets-path")).trimmed()));
+    EXPECT_TRUE(nm.calls().contains(QStringLiteral("--wait 60 connection up uuid uuid-2 passwd-file /dev/stdin")));
 }
 
 TEST_F(NetworkManagerTest, UnknownOrNonPppoeEntryIs623)
@@ -175,6 +206,90 @@ TEST_F(NetworkManagerTest, FailureThatCannotBeProbedIs691WhileTheCableIsIn)
     nm.set(QStringLiteral("discovery-exit"), QStringLiteral("1"));
     options.discoveryProgram = QStringLiteral("pppoe-discovery");
     EXPECT_EQ(dial().error, lineerror::kAuthenticationRefused);
+}
+
+// ---- Failures of the set-up, not of PPP ----------------------------------------------------
+
+struct SetUpFailure {
+    const char* name;
+    const char* step;   // "up" or "modify"
+    QString said;       // what nmcli says on standard error
+    int expected;
+};
+
+class SetUpFailures : public NetworkManagerTest, public ::testing::WithParamInterface<SetUpFailure> {};
+
+TEST_P(SetUpFailures, HaveTheirOwnNumbersAndAreNotProbed)
+{
+    const QString step = QString::fromLatin1(GetParam().step);
+    nm.set(step + QStringLiteral("-exit"), step == QLatin1String("up") ? QStringLiteral("4") : QStringLiteral("1"));
+    nm.set(step + QStringLiteral("-error"), GetParam().said);
+    setCarrier("1\n");
+    nm.set(QStringLiteral("discovery"), QStringLiteral("Access-Concentrator: bras-7\n"));
+    EXPECT_EQ(dial().error, GetParam().expected);
+    EXPECT_FALSE(nm.has(QStringLiteral("discovery-calls")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NmcliMessages, SetUpFailures,
+    ::testing::Values(
+        SetUpFailure{"NoDevice", "up", QStringLiteral("Error: Connection activation failed: No suitable device found for this connection.\n"),
+                     lineerror::kNoSuitableDevice},
+        SetUpFailure{"ProfileDoesNotFit", "up",
+                     QStringLiteral("Error: Connection activation failed: No suitable device found for this connection "
+                                    "(device eth0 not available because profile is not compatible with device "
+                                    "(mismatching interface name)).\n"),
+                     lineerror::kProfileDoesNotFitDevice},
+        SetUpFailure{"NotAuthorizedToActivate", "up",
+                     QStringLiteral("Error: Connection activation failed: Not authorized to control networking.\n"),
+                     lineerror::kNotAuthorized},
+        SetUpFailure{"InsufficientPrivilegesToModify", "modify",
+                     QStringLiteral("Error: Failed to modify connection '宽带连接': Insufficient privileges\n"),
+                     lineerror::kNotAuthorized}),
+    [](const ::testing::TestParamInfo<SetUpFailure>& info) { return std::string(info.param.name); });
+
+// ---- Two profiles of one name --------------------------------------------------------------
+
+class SameNameProfiles : public NetworkManagerTest {
+protected:
+    SameNameProfiles()
+    {
+        nm.set(QStringLiteral("profiles"), QStringLiteral("宽带连接:pppoe:uuid-a:eth7\n宽带连接:pppoe:uuid-b:eth9\n"));
+    }
+    void presentDevice(const QString& name) { QDir(sys.path()).mkpath(name); }
+};
+
+TEST_F(SameNameProfiles, TheOneThatFitsAPresentDeviceIsDialedByItsUuid)
+{
+    presentDevice(QStringLiteral("eth9"));
+    NetworkManagerLine line(options);
+    EXPECT_EQ(line.phonebookEntries(), QStringList{kBroadband}) << "one entry for one name";
+
+    EXPECT_TRUE(dial().connected());
+    EXPECT_TRUE(nm.get(QStringLiteral("modified")).startsWith(QStringLiteral("uuid-b ")));
+    EXPECT_TRUE(nm.calls().contains(QStringLiteral("--wait 60 connection up uuid uuid-b passwd-file /dev/stdin")));
+}
+
+TEST_F(SameNameProfiles, OnlyTheChosenOneIsWatched)
+{
+    presentDevice(QStringLiteral("eth9"));
+    nm.set(QStringLiteral("active"), QStringLiteral("宽带连接:pppoe:/org/freedesktop/NetworkManager/ActiveConnection/3:uuid-a\n"));
+    NetworkManagerLine line(options);
+    EXPECT_TRUE(line.activeConnections().isEmpty()) << "the other profile of that name is not our line";
+    EXPECT_FALSE(dial().alreadyConnected);
+
+    const QList<platform::ActiveConnection> active = line.activeConnections();
+    ASSERT_EQ(active.size(), 1);
+    EXPECT_EQ(active[0].handle, QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/7"));
+}
+
+TEST_F(SameNameProfiles, NoneOrSeveralFittingAreSetUpFailures)
+{
+    EXPECT_EQ(dial().error, lineerror::kNoSuitableDevice);
+    presentDevice(QStringLiteral("eth7"));
+    presentDevice(QStringLiteral("eth9"));
+    EXPECT_EQ(dial().error, lineerror::kAmbiguousEntry);
+    EXPECT_FALSE(activated());
 }
 
 } // namespace

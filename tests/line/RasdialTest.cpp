@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -24,13 +29,16 @@ QString binFolder()
     return fromTest.isEmpty() ? QCoreApplication::applicationDirPath() : fromTest;
 }
 
-ProgramRun runProgram(const QString& name, const QStringList& arguments, const QString& lineChoice)
+ProgramRun runProgram(const QString& name, const QStringList& arguments, const QString& lineChoice,
+                      const QByteArray& input = {})
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TALLYON_LINE"), lineChoice);
     process.setProcessEnvironment(environment);
     process.start(binFolder() + QLatin1Char('/') + name, arguments);
+    process.write(input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(30000))
         return {};
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -43,7 +51,10 @@ class SimulatedLineCommands : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(line(QStringList{QStringLiteral("init")}).exitCode, 0); }
 
-    ProgramRun rasdial(const QStringList& arguments) { return runProgram(QStringLiteral("rasdial"), arguments, choice); }
+    ProgramRun rasdial(const QStringList& arguments, const QByteArray& input = {})
+    {
+        return runProgram(QStringLiteral("rasdial"), arguments, choice, input);
+    }
     ProgramRun line(const QStringList& arguments)
     {
         return runProgram(QStringLiteral("tallyon-line"), arguments, choice);
@@ -111,6 +122,40 @@ TEST_F(SimulatedLineCommands, AccountsAndEntriesAddedByTheLineCommandDial)
                                            "cable: in\nactive: 1 备用\n"));
 }
 
+TEST_F(SimulatedLineCommands, AfterTheMarkerEveryWordIsAnEntryOrAnAccount)
+{
+    ASSERT_EQ(line({QStringLiteral("add-account"), QStringLiteral("/D"), QStringLiteral("pw")}).exitCode, 0);
+    rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
+
+    const ProgramRun asAccount = rasdial({QStringLiteral("--"), kBroadband, QStringLiteral("/D")});
+    EXPECT_TRUE(asAccount.output.contains(QStringLiteral("你已经连接到 宽带连接。"))) << "a dial, not a hang-up";
+    EXPECT_EQ(state().active.size(), 1);
+
+    rasdial({kBroadband, QStringLiteral("/d")});
+    EXPECT_TRUE(state().active.isEmpty()) << "typed without the marker it is the disconnect switch";
+
+    const ProgramRun stdinPassword =
+        rasdial({QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadband, QStringLiteral("/D")},
+                QByteArrayLiteral("pw\n"));
+    EXPECT_EQ(stdinPassword.exitCode, 0) << stdinPassword.output.toStdString();
+    EXPECT_EQ(state().active.size(), 1);
+    EXPECT_EQ(rasdial({QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadband, QStringLiteral("/D"),
+                       QStringLiteral("pw")})
+                  .exitCode,
+              2)
+        << "the password comes from one place only";
+    EXPECT_EQ(rasdial({QStringLiteral("--")}).exitCode, 2);
+}
+
+TEST_F(SimulatedLineCommands, PasswordFromStandardInputKeepsAllButOneFinalLineBreak)
+{
+    ASSERT_EQ(line({QStringLiteral("add-account"), QStringLiteral("u"), QStringLiteral(" a b ")}).exitCode, 0);
+    const QStringList dial{QStringLiteral("--password-stdin"), kBroadband, QStringLiteral("u")};
+    EXPECT_NE(rasdial(dial, QByteArrayLiteral(" a b")).exitCode, 0);
+    EXPECT_EQ(rasdial(dial, QByteArrayLiteral(" a b ")).exitCode, 0);
+    EXPECT_TRUE(rasdial({QStringLiteral("--help")}).output.contains(QStringLiteral("--password-stdin")));
+}
+
 TEST_F(SimulatedLineCommands, HangUpThroughTheLineCommandAndThroughRasdial)
 {
     rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("demo")});
@@ -144,11 +189,71 @@ TEST_F(SimulatedLineCommands, BadChoicesAndArgumentsAreReported)
     EXPECT_TRUE(tooMany.output.contains(QStringLiteral("错误 87"))) << "a password with a blank cannot pass";
 
     EXPECT_NE(runProgram(QStringLiteral("tallyon-line"), {QStringLiteral("show")}, QString()).exitCode, 0);
+    QFile::remove(path);
+    const ProgramRun unknownLine = rasdial({});
+    EXPECT_EQ(unknownLine.exitCode, 1);
+    EXPECT_TRUE(unknownLine.output.contains(QStringLiteral("错误 711"))) << "connections that cannot be learned";
     EXPECT_EQ(line({QStringLiteral("frobnicate")}).exitCode, 2);
     EXPECT_TRUE(line({QStringLiteral("--help")}).output.contains(QStringLiteral("add-account USER PASSWORD")));
 }
 
 // ---- On NetworkManager (the fake nmcli) ---------------------------------------------------------
+
+// Every file under `folder` whose content holds `secret`.
+QStringList filesHolding(const QString& folder, const QByteArray& secret)
+{
+    QStringList holding;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(secret))
+            holding << file.fileName();
+    }
+    return holding;
+}
+
+TEST(RasdialOnNetworkManager, PasswordReachesNmcliThroughAPipeAndNeverTheDisk)
+{
+    FakeNetworkManager nm;
+    nm.set(QStringLiteral("profiles"), QStringLiteral("宽带连接:pppoe\n"));
+    QTemporaryDir temporary;
+    const QByteArray password = "S3cret-pw-4711";
+
+    const auto startRasdial = [&](QProcess& process) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TALLYON_LINE"), QStringLiteral("networkmanager"));
+        environment.insert(QStringLiteral("TMPDIR"), temporary.path());
+        process.setProcessEnvironment(environment);
+        process.start(binFolder() + QStringLiteral("/rasdial"),
+                      {QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadband, QStringLiteral("demo")});
+        process.write(password + "\n");
+        process.closeWriteChannel();
+    };
+
+    QProcess dialed;
+    startRasdial(dialed);
+    ASSERT_TRUE(dialed.waitForFinished(30000));
+    EXPECT_EQ(dialed.exitCode(), 0) << dialed.readAll().toStdString();
+    EXPECT_EQ(nm.get(QStringLiteral("secrets-kind")), QStringLiteral("pipe\n"));
+    EXPECT_EQ(nm.get(QStringLiteral("secrets")), QStringLiteral("pppoe.password:") + QString::fromUtf8(password + "\n"));
+
+    // Killed while NetworkManager activates the line: nothing of the password is left.
+    nm.set(QStringLiteral("active"), QString());
+    nm.set(QStringLiteral("hang"), QStringLiteral("--wait*"));
+    QProcess killed;
+    startRasdial(killed);
+    QDeadlineTimer deadline(30000);
+    while (!nm.has(QStringLiteral("hung-pids")) && !deadline.hasExpired())
+        killed.waitForFinished(20); // also hands rasdial its input
+    ASSERT_TRUE(nm.has(QStringLiteral("hung-pids"))) << "rasdial reached the activation";
+    killed.kill();
+    killed.waitForFinished();
+    for (const QString& pid : nm.get(QStringLiteral("hung-pids")).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ::kill(pid.toInt(), SIGKILL);
+
+    EXPECT_EQ(filesHolding(temporary.path(), password), QStringList());
+    EXPECT_EQ(filesHolding(temporary.path(), "pppoe.password"), QStringList());
+}
 
 TEST(RasdialOnNetworkManager, ConnectsAndReportsRefusal)
 {
@@ -170,6 +275,14 @@ TEST(RasdialOnNetworkManager, ConnectsAndReportsRefusal)
         QStringLiteral("networkmanager"));
     EXPECT_NE(refused.exitCode, 0);
     EXPECT_TRUE(refused.output.contains(QStringLiteral("错误 691"))) << refused.output.toStdString();
+
+    nm.set(QStringLiteral("up-error"), QStringLiteral("Error: Connection activation failed: Not authorized to control networking.\n"));
+    const ProgramRun notAuthorized = runProgram(
+        QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("demo")},
+        QStringLiteral("networkmanager"));
+    EXPECT_EQ(notAuthorized.exitCode, 1);
+    EXPECT_TRUE(notAuthorized.output.endsWith(QStringLiteral("远程访问错误 1104 - 你没有更改网络连接的权限。\n")))
+        << notAuthorized.output.toStdString();
 
     nm.set(QStringLiteral("not-running"), QString());
     EXPECT_TRUE(runProgram(QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("x")},

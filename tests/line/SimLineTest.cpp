@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -65,6 +66,38 @@ TEST(SimLineState, HandlesAreNewAndDropsFindThem)
     EXPECT_TRUE(state.drop(first));
     ASSERT_EQ(state.active.size(), 1);
     EXPECT_EQ(state.active[0].handle, second);
+}
+
+TEST(SimLineState, HandleAtTheTopOfTheRangeIsFollowedByAFreeOne)
+{
+    SimLineState state = SimLineState::demo();
+    constexpr int kTop = std::numeric_limits<int>::max();
+    state.active << platform::SimConnection{kTop, kBroadband} << platform::SimConnection{kTop - 1, QStringLiteral("A")}
+                 << platform::SimConnection{1, QStringLiteral("B")};
+    const int next = state.connect(QStringLiteral("C"));
+    EXPECT_GT(next, 0);
+    for (const int taken : {1, kTop - 1, kTop})
+        EXPECT_NE(next, taken);
+    const int another = state.connect(QStringLiteral("D"));
+    EXPECT_GT(another, 0);
+    EXPECT_NE(another, next);
+    EXPECT_EQ(state.active.size(), 5);
+}
+
+TEST(SimLineFile, FolderThatDoesNotExistIsNamed)
+{
+    QTemporaryDir folder;
+    const QString missing = folder.filePath(QStringLiteral("no-such-folder"));
+    const SimLineFile file(missing + QStringLiteral("/line.json"));
+    try {
+        file.read();
+        ADD_FAILURE() << "a line in a missing folder cannot be read";
+    } catch (const platform::SimLineError& error) {
+        EXPECT_TRUE(error.message().contains(missing)) << error.message().toStdString();
+        EXPECT_TRUE(error.message().contains(QStringLiteral("does not exist"))) << error.message().toStdString();
+        EXPECT_FALSE(error.message().contains(QStringLiteral("locked"))) << error.message().toStdString();
+    }
+    EXPECT_THROW(file.write(SimLineState::demo()), platform::SimLineError);
 }
 
 TEST(SimLineState, MissingKeysTakeDefaultsAndGarbageIsRefused)
@@ -152,7 +185,7 @@ TEST_F(SimLineServiceTest, UnreadableLineActsLikeAStoppedService)
 {
     QFile::remove(file.path());
     EXPECT_TRUE(line.phonebookEntries().isEmpty());
-    EXPECT_TRUE(line.activeConnections().isEmpty());
+    EXPECT_THROW(line.activeConnections(), platform::LineUnknown) << "unknown, not down";
     EXPECT_EQ(dial(kBroadband, QStringLiteral("demo"), QStringLiteral("demo")).error,
               lineerror::kServiceUnavailable);
 }

@@ -186,3 +186,32 @@ TEST_F(Billing, ARowNeverWrittenIsWrittenBeforeTheRowOfTheRedial)
 
 } // namespace
 } // namespace timertest
+
+namespace timertest {
+namespace {
+
+TEST_F(Billing, ALineServiceThatDoesNotAnswerIsNeitherBilledNorADrop)
+{
+    Form3& form = load();
+    tick();                          // 2
+    line.unknown = true;
+    tick();                          // not known: no minute, no question
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00")});
+    line.unknown = false;
+    tick();                          // known again: this tick's minute
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|3|09:30:00|09:33:00")});
+
+    line.unknown = true;
+    tick();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("3"));
+    boxes.answerNext(Answer::Cancel);   // no redial: the program ends
+    tick();                             // a second unknown in a row is a drop
+    EXPECT_EQ(boxes.prompts(), (QStringList{kDropped, kRedial}));
+    EXPECT_EQ(program.endedAtOnce, 1);
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|3|09:30:00|09:33:00")});
+}
+
+} // namespace
+} // namespace timertest

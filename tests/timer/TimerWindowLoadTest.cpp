@@ -75,7 +75,7 @@ TEST_F(TimerWindowTest, DialAtLoadStartsARowAndHides)
 {
     Form3& form = load();
 
-    EXPECT_EQ(dialed(), QStringList{QStringLiteral("rasdial 宽带连接 acct pw")});
+    EXPECT_EQ(dialed(), QStringList{QStringLiteral("rasdial --password-stdin -- 宽带连接 acct")});
     EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|1|09:30:00|09:30:00")});
     EXPECT_EQ(form.Text1->text(), QStringLiteral("1"));
     EXPECT_TRUE(form.started());

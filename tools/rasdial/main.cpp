@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QStringDecoder>
 #include <QStringList>
 
 #include "platform/line/LocaleCharset.h"
@@ -29,6 +31,14 @@ QString errorDescription(int number)
         return QStringLiteral("无法启动远程访问连接管理器服务。");
     case lineerror::kInvalidArguments:
         return QStringLiteral("参数不正确。");
+    case lineerror::kNoSuitableDevice:
+        return QStringLiteral("找不到可用于此连接的网络设备。");
+    case lineerror::kProfileDoesNotFitDevice:
+        return QStringLiteral("此连接的设置与它的网络设备不符。");
+    case lineerror::kAmbiguousEntry:
+        return QStringLiteral("有多个同名的连接都适用于现有的网络设备，无法确定拨哪一个。");
+    case lineerror::kNotAuthorized:
+        return QStringLiteral("你没有更改网络连接的权限。");
     default:
         return QStringLiteral("未知错误。");
     }
@@ -43,8 +53,11 @@ void printUsage(std::FILE* stream)
 {
     for (const QString& line : {
              QStringLiteral("用法: rasdial                          列出已连接的项"),
-             QStringLiteral("      rasdial 项名 [用户名 [密码]]      拨号连接该项"),
-             QStringLiteral("      rasdial 项名 /DISCONNECT         断开该项的连接"),
+             QStringLiteral("      rasdial 项名 [用户名 [密码]]      拨号连接该项 (手工输入时用; 密码在命令行上别人看得见)"),
+             QStringLiteral("      rasdial 项名 /DISCONNECT         断开该项的连接 (/D 亦可)"),
+             QStringLiteral("      rasdial -- 项名 [用户名 [密码]]   \"--\" 之后的词一律是项名、用户名和密码，不是选项"),
+             QStringLiteral("      rasdial --password-stdin [--] 项名 用户名"),
+             QStringLiteral("                                      密码从标准输入读到结束 (末尾一个换行不算)，不在命令行上"),
              QStringLiteral("线路服务由环境变量 TALLYON_LINE 选定: networkmanager (默认) 或 sim:文件。"),
          })
         writeLine(stream, line);
@@ -96,15 +109,83 @@ int disconnect(platform::DialableLine& line, const QString& entry)
     return kSucceeded;
 }
 
-int dial(platform::DialableLine& line, const QStringList& arguments)
+// What the command line asks for.
+struct Request {
+    enum class Kind { Help, List, Disconnect, Dial, Bad };
+    Kind kind = Kind::Bad;
+    QString entry;
+    std::optional<QString> user;
+    std::optional<QString> password;
+    bool passwordFromInput = false;
+};
+
+bool isDisconnectSwitch(const QString& word)
 {
-    const QString entry = arguments.at(0);
-    const std::optional<QString> user =
-        arguments.size() > 1 ? std::optional<QString>(arguments.at(1)) : std::nullopt;
-    // A user without a password dials with an empty one.
-    const std::optional<QString> password = arguments.size() > 2
-        ? std::optional<QString>(arguments.at(2))
-        : (user ? std::optional<QString>(QString()) : std::nullopt);
+    return word.compare(QLatin1String("/DISCONNECT"), Qt::CaseInsensitive) == 0
+        || word.compare(QLatin1String("/D"), Qt::CaseInsensitive) == 0;
+}
+
+// Options come first; after "--" every word is an entry, a user or a password, so a
+// program passing an account it does not control puts "--" before the entry.
+Request parse(const QStringList& arguments)
+{
+    Request request;
+    if (!arguments.isEmpty()
+        && (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("/?"))) {
+        request.kind = Request::Kind::Help;
+        return request;
+    }
+    qsizetype next = 0;
+    while (next < arguments.size() && arguments.at(next) == QLatin1String("--password-stdin")) {
+        request.passwordFromInput = true;
+        ++next;
+    }
+    const bool literal = next < arguments.size() && arguments.at(next) == QLatin1String("--");
+    if (literal)
+        ++next;
+    const QStringList words = arguments.mid(next);
+
+    if (words.isEmpty()) {
+        request.kind = (literal || request.passwordFromInput) ? Request::Kind::Bad : Request::Kind::List;
+        return request;
+    }
+    request.entry = words.at(0);
+    if (!literal && !request.passwordFromInput && words.size() == 2 && isDisconnectSwitch(words.at(1))) {
+        request.kind = Request::Kind::Disconnect;
+        return request;
+    }
+    const qsizetype most = request.passwordFromInput ? 2 : 3;
+    if (words.size() > most || (request.passwordFromInput && words.size() < 2))
+        return request;
+    request.kind = Request::Kind::Dial;
+    if (words.size() > 1)
+        request.user = words.at(1);
+    if (words.size() > 2)
+        request.password = words.at(2);
+    else if (request.user)
+        request.password = QString(); // a user without a password dials with an empty one
+    return request;
+}
+
+// The password given on standard input: everything up to its end, less one final line
+// break, in the locale's charset.
+QString passwordFromInput()
+{
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = input.readAll();
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    QStringDecoder decoder = platform::localeDecoder();
+    return decoder.decode(bytes);
+}
+
+int dial(platform::DialableLine& line, const Request& request)
+{
+    const QString& entry = request.entry;
+    const std::optional<QString>& user = request.user;
+    const std::optional<QString> password = request.passwordFromInput ? passwordFromInput() : request.password;
 
     const platform::DialResult result =
         line.dial(entry, user, password, [&entry](platform::DialStage stage) { printStage(stage, entry); });
@@ -122,12 +203,6 @@ int dial(platform::DialableLine& line, const QStringList& arguments)
     return kSucceeded;
 }
 
-bool isDisconnectSwitch(const QString& word)
-{
-    return word.compare(QLatin1String("/DISCONNECT"), Qt::CaseInsensitive) == 0
-        || word.compare(QLatin1String("/D"), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -135,15 +210,13 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
 
     // The arguments come in the locale's charset, which Qt would take for UTF-8.
-    const QStringList arguments = platform::localeArguments(argc, argv);
+    const Request request = parse(platform::localeArguments(argc, argv));
 
-    if (!arguments.isEmpty()
-        && (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("/?"))) {
+    if (request.kind == Request::Kind::Help) {
         printUsage(stdout);
         return kSucceeded;
     }
-    const bool disconnecting = arguments.size() == 2 && isDisconnectSwitch(arguments.at(1));
-    if (arguments.size() > 3) {
+    if (request.kind == Request::Kind::Bad) {
         printUsage(stderr);
         printError(lineerror::kInvalidArguments);
         return kBadArguments;
@@ -158,9 +231,18 @@ int main(int argc, char** argv)
         return kFailed;
     }
 
-    if (arguments.isEmpty())
-        return listConnections(*line);
-    if (disconnecting)
-        return disconnect(*line, arguments.at(0));
-    return dial(*line, arguments);
+    try {
+        switch (request.kind) {
+        case Request::Kind::List:
+            return listConnections(*line);
+        case Request::Kind::Disconnect:
+            return disconnect(*line, request.entry);
+        default:
+            return dial(*line, request);
+        }
+    } catch (const platform::LineUnknown& unknown) {
+        writeLine(stderr, unknown.message());
+        printError(lineerror::kServiceUnavailable);
+        return kFailed;
+    }
 }
