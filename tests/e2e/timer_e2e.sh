@@ -190,7 +190,7 @@ step "run 1 ended; the row kept $kept minutes"
 # --- 2. kill -9 while recording, then log in again ------------------------------------
 # From here on the desktop has no notification area: the timer window waits minimized.
 if [ -n "$tray_pid" ]; then
-    kill "$tray_pid"
+    kill "$tray_pid" 2>/dev/null || true   # it may have gone by itself already
     tray_gone() { ! xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
     wait_for 10 tray_gone || fail "trayer did not go"
     tray=no
