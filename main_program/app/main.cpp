@@ -56,7 +56,12 @@ int main(int argc, char** argv)
     tallyon::Services services{
         forms, boxes, program, launcher, otherCopy, clock, *line, runner, session,
         [tickOverride] { return std::make_unique<platform::QtTimer>(tickOverride); },
-        [] { return std::make_unique<platform::QtTrayIcon>(); }};
+        [] { return std::make_unique<platform::QtTrayIcon>(); },
+        [](const QString& line) {
+            const QByteArray text = QStringLiteral("tallyon: %1\n").arg(line).toLocal8Bit();
+            std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+            std::fflush(stderr);
+        }};
 
     tallyon::defineWindows(services);
     forms.show(tallyon::windows::login);

@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 
+#include <QString>
+
 namespace platform {
 class Clock;
 class Forms;
@@ -34,6 +36,9 @@ struct Services {
     Session& session;
     std::function<std::unique_ptr<platform::Timer>()> makeTimer;
     std::function<std::unique_ptr<platform::TrayIcon>()> makeTrayIcon;
+    // The program's log: one line per dial outcome, hang-up and drop (standard error, so
+    // that a desktop session's journal keeps it). Never a password.
+    std::function<void(const QString& line)> eventLog;
 };
 
 } // namespace tallyon

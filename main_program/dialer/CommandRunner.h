@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QByteArray>
@@ -16,6 +17,9 @@ struct Command {
     // standard input is /dev/null. This is how a secret reaches a child without showing
     // on its command line, which every user of the machine can read.
     std::optional<QByteArray> input;
+    // Told each line of the output as the child writes it (without its line end), while
+    // the run goes on; the last line also when it has no line end.
+    std::function<void(const QString& line)> onLine;
 
     // The program and its arguments joined by blanks: for records and messages, never
     // to be run.

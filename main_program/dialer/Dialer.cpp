@@ -85,6 +85,17 @@ QString dialFailure(const CommandResult& result)
     return {};
 }
 
+// The outcome of a failed dial for the log: its error number where rasdial gave one,
+// else the message the user saw.
+QString outcomeForLog(const CommandResult& result, const QString& failure)
+{
+    static const QRegularExpression errorNumber(QStringLiteral("错误 ([0-9]+)"));
+    const QRegularExpressionMatch number = errorNumber.match(result.output);
+    if (number.hasMatch())
+        return QStringLiteral("失败，错误 ") + number.captured(1);
+    return QStringLiteral("失败：") + failure;
+}
+
 } // namespace
 
 Dialer::Dialer(platform::LineService& line, CommandRunner& runner, platform::MessageBoxes& boxes,
@@ -124,8 +135,10 @@ bool Dialer::testc()
 void Dialer::hangUpAll()
 {
     const QList<platform::ActiveConnection> connections = line_.activeConnections();
-    for (const platform::ActiveConnection& connection : connections)
+    for (const platform::ActiveConnection& connection : connections) {
         line_.hangUp(connection.handle);
+        host_.logEvent(QStringLiteral("挂断 %1（连接 %2）").arg(connection.entryName, connection.handle));
+    }
 }
 
 void Dialer::conutionadd()
@@ -161,11 +174,19 @@ void Dialer::conutionadd()
     // its standard input, since a command line is readable by every user of the machine.
     QStringEncoder encoder = platform::localeEncoder();
     const QByteArray password = encoder.encode(accounts->value(QStringLiteral("kpassw")).toString());
-    const Command dial{QStringLiteral("rasdial"),
+    Command dial{QStringLiteral("rasdial"),
                        {QStringLiteral("--password-stdin"), QStringLiteral("--"), kBroadbandEntry,
                         accounts->value(QStringLiteral("kuser")).toString()},
                        password + '\n'};
-    const QString failure = dialFailure(runner_.run(dial, 256, 2));
+    dial.onLine = [this](const QString& line) { host_.dialProgress(line); };
+    host_.dialStarted(kBroadbandEntry);
+    const CommandResult result = runner_.run(dial, 256, 2);
+    host_.dialEnded();
+    const QString failure = dialFailure(result);
+    const QString account = accounts->value(QStringLiteral("kuser")).toString();
+    host_.logEvent(QStringLiteral("拨号 %1，帐号 %2：%3")
+                       .arg(kBroadbandEntry, account,
+                            failure.isEmpty() ? QStringLiteral("已连接") : outcomeForLog(result, failure)));
     if (!failure.isEmpty()) {
         boxes_.show(failure);
         return;

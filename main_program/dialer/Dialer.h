@@ -25,6 +25,13 @@ public:
     virtual void setTimerInterval(int milliseconds) = 0;
     virtual void showLoginWindow() = 0;            // modeless
     virtual void requestUnload() = 0;              // the timer window refuses and hides
+
+    // A dial of `entry` began; each line rasdial writes, as it writes it; the dial ended.
+    virtual void dialStarted(const QString& entry) { Q_UNUSED(entry) }
+    virtual void dialProgress(const QString& line) { Q_UNUSED(line) }
+    virtual void dialEnded() {}
+    // One line for the program's log (standard error): a dial's outcome, a hang-up.
+    virtual void logEvent(const QString& line) { Q_UNUSED(line) }
 };
 
 // The broadband dialer of the timer window: the phonebook entry to watch, the line

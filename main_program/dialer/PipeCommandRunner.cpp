@@ -176,7 +176,24 @@ ssize_t writeWithoutSigpipe(int fd, const char* data, std::size_t size)
 
 // Reads the child's output until it ends, window events running between reads, while
 // `pendingInput` is fed to the child's standard input (closed once all is given).
-QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArray pendingInput, int readSize)
+// Hands each complete line of the output so far on to onLine, from `from` on; returns
+// where the next line begins.
+qsizetype handOnLines(const QString& output, qsizetype from, const std::function<void(const QString&)>& onLine)
+{
+    qsizetype end = 0;
+    while ((end = output.indexOf(u'\n', from)) >= 0) {
+        QString line = output.mid(from, end - from);
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        line.remove(QChar(0));
+        onLine(line);
+        from = end + 1;
+    }
+    return from;
+}
+
+QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArray pendingInput, int readSize,
+                  const std::function<void(const QString&)>& onLine)
 {
     if (inputWrite.get() >= 0 && pendingInput.isEmpty())
         inputWrite.close();
@@ -185,6 +202,7 @@ QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArra
     QStringDecoder decoder = platform::localeDecoder();
     QByteArray buffer(qMax(readSize, 1), Qt::Uninitialized);
     QString output;
+    qsizetype nextLine = 0;
     for (;;) {
         pollfd waiting[2] = {{readEnd.get(), POLLIN, 0}, {inputWrite.get(), POLLOUT, 0}};
         const nfds_t watched = inputWrite.get() >= 0 ? 2 : 1;
@@ -215,8 +233,15 @@ QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArra
             continue;
         if (count <= 0)
             break;
-        pumpWindowEvents();
         output += decoder.decode(QByteArrayView(buffer.constData(), count));
+        if (onLine)
+            nextLine = handOnLines(output, nextLine, onLine);
+        pumpWindowEvents();
+    }
+    if (onLine && nextLine < output.size()) {
+        const QString last = output.mid(nextLine).remove(QChar(0)).trimmed();
+        if (!last.isEmpty())
+            onLine(last);
     }
 
     output.remove(QChar(0));
@@ -238,8 +263,8 @@ Spawned notStarted(const QString& failureText)
     return spawned;
 }
 
-Spawned spawnAndRead(const QString& program, const QStringList& words,
-                     const std::optional<QByteArray>& input, int readSize)
+Spawned spawnAndRead(const QString& program, const QStringList& words, const std::optional<QByteArray>& input,
+                     int readSize, const std::function<void(const QString&)>& onLine = {})
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
@@ -302,7 +327,7 @@ Spawned spawnAndRead(const QString& program, const QStringList& words,
     if (spawnError != 0)
         return notStarted(commandNotFoundText());
 
-    spawned.result.output = readToEnd(readEnd, inputWrite, input.value_or(QByteArray()), readSize);
+    spawned.result.output = readToEnd(readEnd, inputWrite, input.value_or(QByteArray()), readSize, onLine);
     return spawned;
 }
 
@@ -362,7 +387,7 @@ CommandResult PipeCommandRunner::run(const Command& command, int readSize, int t
 {
     Q_UNUSED(timeLimit)
     Spawned spawned = spawnAndRead(command.program, QStringList{command.program} + command.arguments,
-                                   command.input, readSize);
+                                   command.input, readSize, command.onLine);
     if (spawned.pid > 0)
         waitForEnd(spawned.pid, spawned.result);
     return spawned.result;

@@ -208,6 +208,7 @@ void Form3::tick()
             started_ = true;
         }
     } else {
+        logEvent(QStringLiteral("线路断开：%1").arg(dialer_.entryname()));
         boxes().show(QStringLiteral("网络连接失败，请检查你的用户名和密码是否正确，或者你的网络设备是否连接好！"),
                      QStringLiteral("连接失败"));
         if (boxes().ask(QStringLiteral("是否重新连接？"), QStringLiteral("询问")) == platform::Answer::Ok)
@@ -256,6 +257,28 @@ void Form3::showLoginWindow()
 void Form3::requestUnload()
 {
     unload();
+}
+
+void Form3::dialStarted(const QString& entry)
+{
+    dialWindow_ = std::make_unique<DialWindow>(entry);
+}
+
+void Form3::dialProgress(const QString& line)
+{
+    if (dialWindow_)
+        dialWindow_->addLine(line);
+}
+
+void Form3::dialEnded()
+{
+    dialWindow_.reset();
+}
+
+void Form3::logEvent(const QString& line)
+{
+    if (services_.eventLog)
+        services_.eventLog(line);
 }
 
 void Form3::Command1_Click()

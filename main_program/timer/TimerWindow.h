@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "main_program/dialer/Dialer.h"
+#include "main_program/timer/DialWindow.h"
 #include "main_program/timer/TickGate.h"
 #include "main_program/timer/UsageRow.h"
 #include "platform/widgets/Form.h"
@@ -63,6 +64,13 @@ public:
     void setTimerInterval(int milliseconds) override;
     void showLoginWindow() override;
     void requestUnload() override;
+    void dialStarted(const QString& entry) override;
+    void dialProgress(const QString& line) override;
+    void dialEnded() override;
+    void logEvent(const QString& line) override;
+
+    // The window that shows a dial in progress, while one runs.
+    DialWindow* dialWindow() const { return dialWindow_.get(); }
 
     // "Pomerix(版本 1.0.27)"
     static QString trayTip(const QString& applicationTitle);
@@ -90,6 +98,7 @@ private:
     UsageRow usage_;
     TickGate gate_;
     std::unique_ptr<platform::TrayIcon> tray_;
+    std::unique_ptr<DialWindow> dialWindow_;
 };
 
 } // namespace tallyon

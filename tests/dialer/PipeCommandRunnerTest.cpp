@@ -342,3 +342,35 @@ TEST_F(RunnerTest, ChildThatIgnoresItsInputDoesNotEndTheProgram)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(RunnerTest, EachLineIsHandedOnAsTheChildWritesIt)
+{
+    // The second line comes only once the test has seen the first: a file the test
+    // creates tells the child to go on.
+    QTemporaryDir folder;
+    const QString go = folder.filePath(QStringLiteral("go"));
+    tallyon::Command command{
+        scripts.write(QStringLiteral("progress.sh"),
+                      QStringLiteral("printf '正在连接到 宽带连接...\\r\\n'\n"
+                                     "while [ ! -e '%1' ]; do sleep 0.05; done\n"
+                                     "printf '已连接 宽带连接。\\n命令已'\nprintf '完成。'").arg(go)),
+        {},
+        std::nullopt};
+    QStringList seen;
+    command.onLine = [&](const QString& line) {
+        seen << line;
+        if (seen.size() == 1) {
+            QFile signal(go);
+            ASSERT_TRUE(signal.open(QIODevice::WriteOnly));
+        }
+    };
+    const tallyon::CommandResult result = runner.run(command, 7, 2);
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("正在连接到 宽带连接..."), QStringLiteral("已连接 宽带连接。"),
+                                 QStringLiteral("命令已完成。")}));
+    EXPECT_TRUE(result.succeeded());
+    EXPECT_EQ(result.output, QStringLiteral("正在连接到 宽带连接...\r\n已连接 宽带连接。\n命令已完成。"));
+}
+
+} // namespace

@@ -44,6 +44,11 @@ public:
     {
         runs.push_back({command.display(), readSize, timeLimit, command.program, command.arguments,
                         command.input});
+        // The output's lines reach the caller as they would arrive, then the child "waits".
+        if (command.onLine) {
+            for (const QString& line : output.split(u'\n', Qt::SkipEmptyParts))
+                command.onLine(line);
+        }
         if (onRun)
             onRun();
         tallyon::CommandResult result;

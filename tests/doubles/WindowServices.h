@@ -57,6 +57,7 @@ struct WindowServices {
     FakeCommandRunner runner;
     tallyon::Session session;
 
+    QStringList events;                    // the program's log lines
     ManualTimer* timer = nullptr;          // the last timer a window made
     FakeTrayIcon* tray = nullptr;          // the last icon a window made
     bool desktopHasNotificationArea = true;
@@ -72,7 +73,8 @@ struct WindowServices {
                                    timer = made.get();
                                    return made;
                                },
-                               [this] { return makeTray(); }};
+                               [this] { return makeTray(); },
+                               [this](const QString& line) { events << line; }};
 
     ~WindowServices()
     {

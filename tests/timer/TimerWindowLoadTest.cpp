@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <QTest>
+
 #include "tests/timer/TimerFixture.h"
 
 using platform::Buttons;
@@ -183,6 +185,56 @@ TEST_F(TimerWindowTest, ALogInAfterNobodyWasLoggedInDials)
     load();
     EXPECT_EQ(runner.runs.size(), 1u);
     EXPECT_EQ(usageRows(), QStringList{QStringLiteral("bob|2026-12-07|1|09:30:00|09:30:00")});
+}
+
+} // namespace
+} // namespace timertest
+
+namespace timertest {
+namespace {
+
+TEST_F(TimerWindowTest, ASlowDialShowsItsProgressInAWindowOfItsOwn)
+{
+    QStringList shownLines;
+    bool visibleAtOnce = true;
+    bool visibleLater = false;
+    QString elapsed;
+    whileDialing = [&] {
+        auto* window = form().dialWindow();
+        ASSERT_NE(window, nullptr);
+        visibleAtOnce = window->isVisible();
+        QTest::qWait(1400);   // rasdial is still at work; the window's own timer runs
+        visibleLater = window->isVisible();
+        shownLines = window->lines();
+        elapsed = window->elapsedText();
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Pomerix"));
+    };
+    load();
+    EXPECT_FALSE(visibleAtOnce) << "a dial of under a second shows nothing";
+    EXPECT_TRUE(visibleLater);
+    EXPECT_EQ(shownLines, (QStringList{QStringLiteral("正在连接到 宽带连接..."), QStringLiteral("已连接 宽带连接。"),
+                                       QStringLiteral("命令已完成。")}));
+    EXPECT_EQ(elapsed, QStringLiteral("已用 1 秒"));
+    EXPECT_EQ(form().dialWindow(), nullptr) << "gone once the dial ended";
+}
+
+TEST_F(TimerWindowTest, TheLogHasOneLinePerDialHangUpAndDropAndNoPassword)
+{
+    Form3& form = load();
+    line.drop();
+    refuseWith691();
+    boxes.answerNext(platform::Answer::Ok);      // redial: refused
+    boxes.answerNext(platform::Answer::Cancel);  // keep the timer
+    tick();
+    line.connect();
+    boxes.answerNext(platform::Answer::Ok);
+    QTest::mouseClick(form.Command1, Qt::LeftButton);
+    EXPECT_EQ(events, (QStringList{QStringLiteral("拨号 宽带连接，帐号 acct：已连接"),
+                                   QStringLiteral("线路断开：宽带连接"),
+                                   QStringLiteral("拨号 宽带连接，帐号 acct：失败，错误 691"),
+                                   QStringLiteral("挂断 宽带连接（连接 2）")}));
+    for (const QString& event : events)
+        EXPECT_FALSE(event.contains(QStringLiteral("pw"))) << event.toStdString();
 }
 
 } // namespace
