@@ -138,6 +138,10 @@ QString findProgramFile(const QString& name)
         return isExecutableFile(name) ? name : QString();
 
     QStringList folders{executableFolder()};
+#ifdef HORAVO_LIBEXEC_DIR
+    // Installed, rasdial lives in the package's own folder, out of every user's PATH.
+    folders << QStringLiteral(HORAVO_LIBEXEC_DIR);
+#endif
     const QString path = qEnvironmentVariable("PATH");
     for (const QString& folder : path.split(QLatin1Char(':'), Qt::SkipEmptyParts))
         folders << folder;

@@ -21,7 +21,8 @@ public:
     // The words of a command line: split at blanks, nothing quoted or expanded.
     static QStringList splitWords(const QString& command);
     // The program file for `name`: a name with a slash as it is; otherwise the folder of
-    // the running executable first, then PATH. Empty when nothing executable is found.
+    // the running executable first, then the installed programs' own folder
+    // (libexec/horavo), then PATH. Empty when nothing executable is found.
     static QString findProgram(const QString& name);
 };
 

@@ -35,6 +35,7 @@ const char* const kUsage[] = {
     "  add-entry ENTRY             a phonebook entry, after the others",
     "  drop [HANDLE]               hangs up the connection HANDLE, or every connection",
     "  --help                      this text",
+    "  --version                   the version",
 };
 
 void printUsage(std::FILE* stream)
@@ -128,6 +129,13 @@ int main(int argc, char** argv)
 
     if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
         printUsage(stdout);
+        return kSucceeded;
+    }
+    if (arguments.size() == 1 && arguments.first() == QLatin1String("--version")) {
+        writeLine(stdout, QStringLiteral("tallyon-line %1.%2.%3")
+                              .arg(HORAVO_VERSION_MAJOR)
+                              .arg(HORAVO_VERSION_MINOR)
+                              .arg(HORAVO_VERSION_PATCH));
         return kSucceeded;
     }
     QString path;
