@@ -56,11 +56,13 @@ TEST(DatabaseFile, CreateMakesTheThreeTablesWithTheirColumnsAndRefusesAnExisting
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 1);
 }
 
-TEST(DatabaseFile, OpenedFileUsesTheWriteAheadLog)
+TEST(DatabaseFile, OpenedFileUsesARollbackJournalWithFullSync)
 {
     doubles::TempDatabase db;
-    auto rs = Esql(QStringLiteral("pragma journal_mode"));
-    EXPECT_EQ(rs->value(0).toString(), QStringLiteral("wal"));
+    auto mode = Esql(QStringLiteral("pragma journal_mode"));
+    EXPECT_EQ(mode->value(0).toString(), QStringLiteral("delete"));
+    auto sync = mode->esql(QStringLiteral("pragma synchronous"));
+    EXPECT_EQ(sync->value(0).toInt(), 2) << "FULL";
 }
 
 TEST(DatabaseFile, CreateInAMissingFolderFailsWithoutLeavingAFile)
