@@ -401,6 +401,10 @@ OwnedCell toStored(const QVariant& value, ColumnKind kind, const QString& fieldN
         const auto number = asNumber(given);
         if (!number)
             refuse(fieldName, QStringLiteral("须是数字"), value);
+        // Amounts are worked out in single precision: a price beyond it would give
+        // infinite amounts (and its conversion is undefined).
+        if (!std::isfinite(*number) || std::fabs(*number) > double(std::numeric_limits<float>::max()))
+            refuse(fieldName, QStringLiteral("须是单精度范围内的有限数字（绝对值不超过 3.402823E+38）"), value);
         return realCell(*number);
     }
     case ColumnKind::YesNo: {
