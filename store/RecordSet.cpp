@@ -117,8 +117,10 @@ struct RecordSet::Impl final : TransactionWatcher {
     std::size_t position = 0;
     Mode mode = Mode::Browsing;
     std::vector<std::optional<OwnedCell>> pending;
-    // The delete of deleteCurrent(), prepared once: clearing many rows runs it per row.
+    // The delete of deleteCurrent() and the columns it checks, prepared once: clearing
+    // many rows runs it per row.
     Statement deleteStatement;
+    std::vector<std::pair<QByteArray, int>> deleteChecks;
     // The rows as they were before this set first changed them inside the connection's
     // open transaction, given back when that transaction is rolled back.
     struct Snapshot {
@@ -599,10 +601,10 @@ void RecordSet::deleteCurrent()
 
     // Every value read must still be there: a row that another writer changed, deleted,
     // or deleted and replaced under the same rowid is not deleted.
-    const auto all = d->columns(false);
     if (!d->deleteStatement) {
+        d->deleteChecks = d->columns(false);
         QByteArray sql = "DELETE FROM " + d->tableName() + " WHERE _rowid_ = ?";
-        for (const auto& column : all)
+        for (const auto& column : d->deleteChecks)
             sql += " AND " + quoted(column.first) + " IS ?";
         d->deleteStatement = d->connection->prepare(sql);
     }
@@ -613,8 +615,9 @@ void RecordSet::deleteCurrent()
         sqlite3_reset(stmt);
         sqlite3_bind_int64(stmt, 1, d->rowidAt(row));
         int parameter = 2;
-        for (const auto& column : all)
-            detail::bindCell(stmt, parameter++, d->storedCell(row, column.second));
+        // The row's bytes stay where they are until the statement is reset.
+        for (const auto& column : d->deleteChecks)
+            detail::bindCell(stmt, parameter++, d->storedCell(row, column.second), false);
         const auto unbind = [stmt] { sqlite3_reset(stmt); sqlite3_clear_bindings(stmt); };
         try {
             d->connection->step(stmt);
