@@ -82,7 +82,7 @@ std::unique_ptr<Connection> Connection::open(const QString& path)
     return connection;
 }
 
-void Connection::configure() const
+void Connection::configure()
 {
     sqlite3_busy_timeout(handle(), int(busyTimeoutMs.load()));
     try {
@@ -102,6 +102,7 @@ void Connection::configure() const
             try {
                 exec("PRAGMA journal_mode=DELETE");
             } catch (const BusyError&) {
+                leftInWriteAheadLog_ = true;
                 // Leaving WAL needs every other connection to the file closed: a program
                 // of an earlier version still has it open. This connection works on in
                 // WAL mode and tries again when it closes (leaveWriteAheadLog).
@@ -123,6 +124,8 @@ QByteArray Connection::journalMode() const
 
 void Connection::leaveWriteAheadLog() const noexcept
 {
+    if (!leftInWriteAheadLog_)
+        return;
     try {
         if (journalMode() == "wal")
             sqlite3_exec(handle(), "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);

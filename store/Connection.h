@@ -95,7 +95,7 @@ public:
 
 private:
     Connection(DatabaseHandle db, const QString& path);
-    void configure() const;
+    void configure();
     QByteArray journalMode() const;
     void leaveWriteAheadLog() const noexcept;
     void endTransaction(bool committed) const noexcept;
@@ -104,6 +104,7 @@ private:
     DatabaseHandle db_;
     QString path_;
     mutable std::vector<TransactionWatcher*> watchers_;
+    bool leftInWriteAheadLog_ = false; // another connection kept the file in WAL mode at open
 };
 
 } // namespace store
