@@ -96,7 +96,7 @@ void addIspAccount(const QString& path, const QString& account, const QString& p
 
 void removeDatabase(const QString& path)
 {
-    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+    for (const QString& suffix : {QStringLiteral("-journal"), QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
         QFile::remove(path + suffix);
 }
 
