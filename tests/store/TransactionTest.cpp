@@ -1,17 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 #include <QProcess>
 
-#include "store/Connection.h"
 #include "store/Esql.h"
 #include "tests/doubles/TempDatabase.h"
 #include "tests/store/StoreTestSupport.h"
 
-using namespace std::chrono_literals;
 using store::Esql;
 
 namespace {
@@ -88,31 +84,6 @@ TEST_F(OneTransaction, AnyFailureRollsBackEverySetThatWroteInside)
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 0);
     EXPECT_EQ(minutesIn(*ann), texts({"5", "6", "7"}));
     EXPECT_EQ(added->rowCount(), 0u) << "no row the file does not hold";
-}
-
-TEST_F(OneTransaction, TheTestAndTheWriteSeeNoOtherWriterInBetween)
-{
-    // Another connection is writing the same name; the transaction starts only once it
-    // has committed, so its test finds the name.
-    RawConnection other(db.path());
-    ASSERT_EQ(other.exec("BEGIN IMMEDIATE; insert into users values ('carol','o',3)"), SQLITE_OK);
-    std::thread committer([&] {
-        std::this_thread::sleep_for(300ms);
-        other.exec("COMMIT");
-    });
-    bool taken = false;
-    store::inOneTransaction([&](const store::Transaction& transaction) {
-        taken = !transaction.esql(QStringLiteral("select * from users where iuser='carol'"))->atEnd();
-        if (taken)
-            return;
-        auto users = transaction.esql(QStringLiteral("select * from users"));
-        users->addNew();
-        users->setValue(QStringLiteral("iuser"), QStringLiteral("carol"));
-        users->update();
-    });
-    committer.join();
-    EXPECT_TRUE(taken);
-    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='carol'")).toInt(), 1);
 }
 
 TEST_F(OneTransaction, ProcessesRegisteringOneNameTogetherAddItOnce)
