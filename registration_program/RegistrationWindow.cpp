@@ -72,16 +72,16 @@ Form1::Form1(platform::Forms& forms, platform::MessageBoxes& boxes, platform::Pr
 
 Form1::~Form1() = default;
 
-bool Form1::yzuser(const QString& yzuser1)
+bool Form1::yzuser(const store::Transaction& transaction, const QString& yzuser1)
 {
-    const auto found = store::Esql(QStringLiteral("select * from users where iuser='")
+    const auto found = transaction.esql(QStringLiteral("select * from users where iuser='")
                                    + store::escapeQuotes(yzuser1) + QStringLiteral("'"));
     return !found->atEnd();
 }
 
-void Form1::inputsj(const QString& zusername, const QString& zpassw)
+void Form1::inputsj(const store::Transaction& transaction, const QString& zusername, const QString& zpassw)
 {
-    lastInsert_ = store::Esql(QStringLiteral("select * from users"));
+    lastInsert_ = transaction.esql(QStringLiteral("select * from users"));
     lastInsert_->addNew();
     lastInsert_->setValue(QStringLiteral("iuser"), zusername);
     lastInsert_->setValue(QStringLiteral("passw"), zpassw);
@@ -99,12 +99,17 @@ void Form1::Command1_Click()
         boxes().show(QStringLiteral("你两次输入的密码不一样请重新输入！"));
         return;
     }
-    if (yzuser(Text1->text())) {
+    bool taken = false;
+    store::inOneTransaction([&](const store::Transaction& transaction) {
+        taken = yzuser(transaction, Text1->text());
+        if (!taken)
+            inputsj(transaction, Text1->text(), Text2->text());
+    });
+    if (taken) {
         boxes().show(QStringLiteral("该用户已经存在，请重新输入！"));
         Text1->setFocus();
         return;
     }
-    inputsj(Text1->text(), Text2->text());
     boxes().show(QStringLiteral("注册成功！"), QStringLiteral("注册成功"));
     program_.endAtOnce();
 }

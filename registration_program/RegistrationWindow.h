@@ -14,6 +14,7 @@ class Program;
 }
 namespace store {
 class RecordSet;
+class Transaction;
 }
 
 namespace signova {
@@ -27,8 +28,10 @@ public:
           QWidget* parent = nullptr);
     ~Form1() override;
 
-    bool yzuser(const QString& yzuser1);
-    void inputsj(const QString& zusername, const QString& zpassw);
+    // Both run inside one write transaction, so that no other writer can register the
+    // same name between the test and the insert.
+    bool yzuser(const store::Transaction& transaction, const QString& yzuser1);
+    void inputsj(const store::Transaction& transaction, const QString& zusername, const QString& zpassw);
 
     QLabel* Label2;
     std::array<QLabel*, 3> Label1;

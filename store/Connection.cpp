@@ -1,8 +1,11 @@
 #include "store/Connection.h"
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <thread>
+
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -30,6 +33,11 @@ QString missingFileMessage(const QString& path)
         .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
 }
 
+bool folderWritable(const QString& folder)
+{
+    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
 } // namespace
 
 void DatabaseCloser::operator()(sqlite3* db) const noexcept
@@ -44,7 +52,10 @@ void StatementFinalizer::operator()(sqlite3_stmt* stmt) const noexcept
 
 Connection::Connection(DatabaseHandle db, const QString& path) : db_(std::move(db)), path_(path) {}
 
-Connection::~Connection() = default;
+Connection::~Connection()
+{
+    leaveWriteAheadLog();
+}
 
 std::unique_ptr<Connection> Connection::open(const QString& path)
 {
@@ -71,17 +82,55 @@ std::unique_ptr<Connection> Connection::open(const QString& path)
     return connection;
 }
 
-void Connection::configure() const
+void Connection::configure()
 {
     sqlite3_busy_timeout(handle(), int(busyTimeoutMs.load()));
     try {
-        // Several connections of both programs use the file at once: readers never wait
-        // for the writer with a write-ahead log.
-        exec("PRAGMA journal_mode=WAL");
-        exec("PRAGMA synchronous=FULL");
+        // Reading the file's header waits like any read for a writer that is committing.
+        bool writeAheadLog = false;
+        retryWhileBusy([&] {
+            exec("PRAGMA synchronous=FULL");
+            writeAheadLog = journalMode() == "wal";
+        });
+        // A rollback journal keeps every committed write in the database file itself, so
+        // a copy of that one file is complete, and it works on a network share, where a
+        // write-ahead log does not. A file left in WAL mode by an earlier version is
+        // switched back here.
+        if (!writeAheadLog) {
+            exec("PRAGMA journal_mode=DELETE");
+        } else {
+            try {
+                exec("PRAGMA journal_mode=DELETE");
+            } catch (const BusyError&) {
+                leftInWriteAheadLog_ = true;
+                // Leaving WAL needs every other connection to the file closed: a program
+                // of an earlier version still has it open. This connection works on in
+                // WAL mode and tries again when it closes (leaveWriteAheadLog).
+            }
+        }
     } catch (const StoreError& error) {
         throw StoreError(QStringLiteral("打不开数据库文件“%1”：%2")
                              .arg(QDir::toNativeSeparators(path_), error.message()));
+    }
+}
+
+QByteArray Connection::journalMode() const
+{
+    const Statement stmt = prepare("PRAGMA main.journal_mode");
+    if (!step(stmt.get()))
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0))).toLower();
+}
+
+void Connection::leaveWriteAheadLog() const noexcept
+{
+    if (!leftInWriteAheadLog_)
+        return;
+    try {
+        if (journalMode() == "wal")
+            sqlite3_exec(handle(), "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    } catch (const StoreError&) {
+        // The next connection tries again.
     }
 }
 
@@ -121,10 +170,25 @@ QString Connection::errorMessage() const
 
 void Connection::fail(const QString& context) const
 {
-    const QString message = context.isEmpty() ? errorMessage() : context + QStringLiteral("：") + errorMessage();
-    if (isBusyCode(sqlite3_extended_errcode(handle())))
+    const int code = sqlite3_extended_errcode(handle());
+    QString message = context.isEmpty() ? errorMessage() : context + QStringLiteral("：") + errorMessage();
+    if (isBusyCode(code))
         throw BusyError(message);
+    const int primary = code & 0xff;
+    // The engine says only "unable to open database file" when the journal cannot be
+    // made beside a database file that is itself writable.
+    if ((primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_IOERR)
+        && !folderWritable(QFileInfo(path_).absolutePath()))
+        message = journalFolderMessage() + QStringLiteral("（") + message + QStringLiteral("）");
     throw StoreError(message);
+}
+
+QString Connection::journalFolderMessage() const
+{
+    const QFileInfo info(path_);
+    return QStringLiteral("不能写入数据库文件“%1”：文件夹“%2”是只读的，每次写入都要在这个文件夹中建立日志文件“%3”，"
+                          "而这里不能建立。请让这个文件夹可写。")
+        .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()), info.fileName() + QStringLiteral("-journal"));
 }
 
 void Connection::retryWhileBusy(const std::function<void()>& attempt) const
@@ -147,17 +211,47 @@ void Connection::retryWhileBusy(const std::function<void()>& attempt) const
 
 void Connection::writeTransaction(const std::function<void()>& body) const
 {
+    if (inTransaction()) {
+        body();
+        return;
+    }
     retryWhileBusy([&] {
         exec("BEGIN IMMEDIATE");
         try {
             body();
             exec("COMMIT");
         } catch (...) {
-            if (!sqlite3_get_autocommit(handle()))
+            if (inTransaction())
                 sqlite3_exec(handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            endTransaction(false);
             throw;
         }
+        endTransaction(true);
     });
+}
+
+bool Connection::inTransaction() const
+{
+    return !sqlite3_get_autocommit(handle());
+}
+
+void Connection::watchTransaction(TransactionWatcher* watcher) const
+{
+    if (std::find(watchers_.begin(), watchers_.end(), watcher) == watchers_.end())
+        watchers_.push_back(watcher);
+}
+
+void Connection::forget(TransactionWatcher* watcher) const
+{
+    watchers_.erase(std::remove(watchers_.begin(), watchers_.end(), watcher), watchers_.end());
+}
+
+void Connection::endTransaction(bool committed) const noexcept
+{
+    std::vector<TransactionWatcher*> told;
+    told.swap(watchers_);
+    for (TransactionWatcher* watcher : told)
+        watcher->transactionEnded(committed);
 }
 
 std::chrono::milliseconds Connection::busyTimeout()

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
@@ -29,9 +30,21 @@ public:
     using StoreError::StoreError;
 };
 
+// Told how the outermost write transaction of a connection ended, by the connection it
+// asked (watchTransaction), once.
+class TransactionWatcher {
+public:
+    virtual void transactionEnded(bool committed) noexcept = 0;
+
+protected:
+    ~TransactionWatcher() = default;
+};
+
 // One open connection to a database file, set up for several connections from several
-// processes at once: write-ahead log, full sync, a busy timeout, and write transactions
-// that are run again while another writer holds the file.
+// processes at once: a rollback journal, full sync, a busy timeout, and write transactions
+// that are run again while another writer holds the file. The database file alone holds
+// every committed write: nothing is left beside it but a journal of a transaction that
+// never committed.
 class Connection {
 public:
     // Opens an existing file for reading and writing; never creates one.
@@ -55,8 +68,13 @@ public:
     // nothing half done when it throws.
     void retryWhileBusy(const std::function<void()>& attempt) const;
     // Runs body inside BEGIN IMMEDIATE ... COMMIT, the whole transaction again while the
-    // file is busy (see retryWhileBusy). Any exception rolls the transaction back.
+    // file is busy (see retryWhileBusy). Any exception rolls the transaction back. Called
+    // inside another write transaction of this connection, body simply becomes part of it.
     void writeTransaction(const std::function<void()>& body) const;
+    bool inTransaction() const;
+    // watcher hears how the current outermost transaction ends; forget() before it dies.
+    void watchTransaction(TransactionWatcher* watcher) const;
+    void forget(TransactionWatcher* watcher) const;
 
     // Steps stmt once: a row gives true, the end false; a failure throws StoreError
     // (BusyError for a busy file) with the engine's message.
@@ -77,10 +95,16 @@ public:
 
 private:
     Connection(DatabaseHandle db, const QString& path);
-    void configure() const;
+    void configure();
+    QByteArray journalMode() const;
+    void leaveWriteAheadLog() const noexcept;
+    void endTransaction(bool committed) const noexcept;
+    QString journalFolderMessage() const;
 
     DatabaseHandle db_;
     QString path_;
+    mutable std::vector<TransactionWatcher*> watchers_;
+    bool leftInWriteAheadLog_ = false; // another connection kept the file in WAL mode at open
 };
 
 } // namespace store

@@ -14,6 +14,8 @@ namespace {
 
 void removeDatabaseFiles(const QString& path)
 {
+    // A journal left beside a removed file would be played into the next file of that name.
+    QFile::remove(path + QStringLiteral("-journal"));
     QFile::remove(path);
     QFile::remove(path + QStringLiteral("-wal"));
     QFile::remove(path + QStringLiteral("-shm"));

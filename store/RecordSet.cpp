@@ -107,16 +107,31 @@ void storeColumn(detail::RowBuffer& rows, sqlite3_stmt* stmt, int c)
 
 } // namespace
 
-struct RecordSet::Impl {
+struct RecordSet::Impl final : TransactionWatcher {
     enum class Mode { Browsing, Editing, Adding };
 
-    std::unique_ptr<Connection> connection;
+    std::shared_ptr<Connection> connection;
     std::vector<Field> fields;
     detail::RowBuffer rows;
     bool updatable = false; // rows carry their rowid as a hidden first cell
     std::size_t position = 0;
     Mode mode = Mode::Browsing;
     std::vector<std::optional<OwnedCell>> pending;
+    // The delete of deleteCurrent() and the columns it checks, prepared once: clearing
+    // many rows runs it per row.
+    Statement deleteStatement;
+    std::vector<std::pair<QByteArray, int>> deleteChecks;
+    // The rows as they were before this set first changed them inside the connection's
+    // open transaction, given back when that transaction is rolled back.
+    struct Snapshot {
+        detail::RowBuffer rows;
+        std::size_t position = 0;
+    };
+    std::unique_ptr<Snapshot> beforeTransaction;
+
+    ~Impl() { if (connection) connection->forget(this); }
+    void keepRowsForRollback();
+    void transactionEnded(bool committed) noexcept override;
 
     void open(const QString& sql);
     Statement prepareUpdatable(const QByteArray& statementText, std::size_t afterSelect) const;
@@ -146,13 +161,37 @@ struct RecordSet::Impl {
     void updatePending();
 };
 
+void RecordSet::Impl::keepRowsForRollback()
+{
+    if (!connection->inTransaction() || beforeTransaction)
+        return;
+    auto snapshot = std::make_unique<Snapshot>();
+    snapshot->rows.copyFrom(rows);
+    snapshot->position = position;
+    beforeTransaction = std::move(snapshot);
+    connection->watchTransaction(this);
+}
+
+void RecordSet::Impl::transactionEnded(bool committed) noexcept
+{
+    if (!committed && beforeTransaction) {
+        rows.swap(beforeTransaction->rows);
+        position = beforeTransaction->position;
+        if (mode == Mode::Adding)
+            leavePending();
+    }
+    beforeTransaction.reset();
+}
+
 void RecordSet::Impl::open(const QString& sql)
 {
     if (sql.contains(QChar(0)))
         throw StoreError(QStringLiteral("语句中含有空字符（U+0000）"));
     const QByteArray text = sql.toUtf8();
     qsizetype tail = 0;
-    Statement stmt = connection->prepare(text, &tail);
+    Statement stmt;
+    // Reading the tables' definitions waits like any read for a writer that is committing.
+    connection->retryWhileBusy([&] { stmt = connection->prepare(text, &tail); });
     if (!stmt)
         throw StoreError(QStringLiteral("语句是空的"));
 
@@ -332,6 +371,7 @@ void RecordSet::Impl::insertPending()
         sql += " (" + names + ") VALUES (" + marks + ")";
     }
 
+    keepRowsForRollback();
     std::vector<OwnedCell> written;
     connection->writeTransaction([&] {
         Statement stmt = connection->prepare(sql);
@@ -367,6 +407,7 @@ void RecordSet::Impl::updatePending()
     for (const auto& [column, field] : changed)
         originals.push_back(OwnedCell::from(storedCell(position, field)));
 
+    keepRowsForRollback();
     std::vector<OwnedCell> written;
     connection->writeTransaction([&] {
         Statement stmt = connection->prepare(sql);
@@ -385,7 +426,7 @@ void RecordSet::Impl::updatePending()
     leavePending();
 }
 
-RecordSet::RecordSet(std::unique_ptr<Connection> connection, const QString& sql) : d(std::make_unique<Impl>())
+RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString& sql) : d(std::make_unique<Impl>())
 {
     d->connection = std::move(connection);
     d->open(sql);
@@ -560,25 +601,73 @@ void RecordSet::deleteCurrent()
 
     // Every value read must still be there: a row that another writer changed, deleted,
     // or deleted and replaced under the same rowid is not deleted.
-    const auto all = d->columns(false);
-    QByteArray sql = "DELETE FROM " + d->tableName() + " WHERE _rowid_ = ?";
-    std::vector<OwnedCell> originals;
-    for (const auto& [column, field] : all) {
-        sql += " AND " + quoted(column) + " IS ?";
-        originals.push_back(OwnedCell::from(d->storedCell(d->position, field)));
+    if (!d->deleteStatement) {
+        d->deleteChecks = d->columns(false);
+        QByteArray sql = "DELETE FROM " + d->tableName() + " WHERE _rowid_ = ?";
+        for (const auto& column : d->deleteChecks)
+            sql += " AND " + quoted(column.first) + " IS ?";
+        d->deleteStatement = d->connection->prepare(sql);
     }
-    const std::int64_t rowid = d->rowidAt(d->position);
+    sqlite3_stmt* stmt = d->deleteStatement.get();
+    const std::size_t row = d->position;
+    d->keepRowsForRollback();
     d->connection->writeTransaction([&] {
-        Statement stmt = d->connection->prepare(sql);
-        sqlite3_bind_int64(stmt.get(), 1, rowid);
+        sqlite3_reset(stmt);
+        sqlite3_bind_int64(stmt, 1, d->rowidAt(row));
         int parameter = 2;
-        for (const OwnedCell& original : originals)
-            detail::bindCell(stmt.get(), parameter++, original.view());
-        d->connection->step(stmt.get());
+        // The row's bytes stay where they are until the statement is reset.
+        for (const auto& column : d->deleteChecks)
+            detail::bindCell(stmt, parameter++, d->storedCell(row, column.second), false);
+        const auto unbind = [stmt] { sqlite3_reset(stmt); sqlite3_clear_bindings(stmt); };
+        try {
+            d->connection->step(stmt);
+        } catch (...) {
+            unbind();
+            throw;
+        }
+        unbind();
         if (sqlite3_changes(d->connection->handle()) == 0)
             throw ConflictError();
     });
-    d->rows.removeRow(d->position);
+    d->rows.removeRow(row);
+}
+
+void RecordSet::inOneTransaction(const std::function<void()>& body)
+{
+    d->connection->writeTransaction(body);
+}
+
+std::unique_ptr<RecordSet> RecordSet::esql(const QString& sql) const
+{
+    return std::make_unique<RecordSet>(d->connection, sql);
+}
+
+bool RecordSet::reread(std::size_t row)
+{
+    if (row >= rowCount())
+        throw StoreError(QStringLiteral("没有第 %1 条记录（共 %2 条）").arg(row + 1).arg(rowCount()));
+    d->checkUpdatable();
+    if (d->mode == Impl::Mode::Editing && row == d->position)
+        d->leavePending();
+    const std::int64_t rowid = d->rowidAt(row);
+    std::optional<std::vector<OwnedCell>> now;
+    d->connection->retryWhileBusy([&] {
+        try {
+            now = d->reread(rowid);
+        } catch (const ConflictError&) {
+            now.reset(); // no row with that rowid any more
+        }
+    });
+    d->keepRowsForRollback();
+    if (!now) {
+        d->rows.removeRow(row);
+        if (d->position > row)
+            --d->position;
+        return false;
+    }
+    d->packRow(*now);
+    d->rows.replaceRow(row);
+    return true;
 }
 
 std::size_t RecordSet::storageBytes() const

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,9 +40,12 @@ class Connection;
 // NULL, except in text columns, which keep text exactly as given.
 // Only a select that reads rows of one table can be written back (updatable()); any other
 // statement gives a set whose writes throw StoreError.
+// Writes made inside inOneTransaction() (or store::inOneTransaction) are committed
+// together or not at all; when they are rolled back, every set that wrote inside takes
+// back the rows it held before.
 class RecordSet {
 public:
-    RecordSet(std::unique_ptr<Connection> connection, const QString& sql);
+    RecordSet(std::shared_ptr<Connection> connection, const QString& sql);
     ~RecordSet();
     RecordSet(const RecordSet&) = delete;
     RecordSet& operator=(const RecordSet&) = delete;
@@ -77,6 +81,18 @@ public:
     void cancelUpdate();    // forgets pending changes
     bool editing() const;   // changes are pending
     void deleteCurrent();   // deletes the current row; the cursor moves to the row after it
+
+    // Runs body in one write transaction on this set's connection (BEGIN IMMEDIATE ...
+    // COMMIT): the writes of this set and of sets opened by esql() inside it. The whole
+    // body runs again while another writer holds the file; any exception rolls back.
+    void inOneTransaction(const std::function<void()>& body);
+    // Another statement on this set's connection, read inside its transaction.
+    std::unique_ptr<RecordSet> esql(const QString& sql) const;
+
+    // Reads the row again from the file, by its rowid, and shows what is there now
+    // (pending changes of it are dropped). A row gone from the file is dropped from the
+    // set: false.
+    bool reread(std::size_t row);
 
     // Bytes held for the rows (the packed buffer and the row index), for measurement.
     std::size_t storageBytes() const;

@@ -184,10 +184,30 @@ void RowBuffer::put(const Cell& cell)
     }
 }
 
+void RowBuffer::moveGapTo(std::size_t row)
+{
+    if (gapSize_ == 0) {
+        gapStart_ = row;
+        return;
+    }
+    std::uint64_t* index = index_.get();
+    if (row < gapStart_)
+        std::memmove(index + row + gapSize_, index + row, (gapStart_ - row) * sizeof(std::uint64_t));
+    else if (row > gapStart_)
+        std::memmove(index + gapStart_, index + gapStart_ + gapSize_, (row - gapStart_) * sizeof(std::uint64_t));
+    gapStart_ = row;
+}
+
 void RowBuffer::appendRow()
 {
-    reserveIndex(rowCount_ + 1);
+    moveGapTo(rowCount_);
+    if (gapSize_ > 0) {
+        --gapSize_;
+    } else {
+        reserveIndex(rowCount_ + 1);
+    }
     index_[rowCount_++] = rowStart_;
+    gapStart_ = rowCount_;
     cellsPerRow_ = rowCells_;
 }
 
@@ -199,15 +219,15 @@ void RowBuffer::abandonRow()
 
 void RowBuffer::replaceRow(std::size_t row)
 {
-    wasted_ += rowSize(std::size_t(index_[row]), cellsPerRow_);
-    index_[row] = rowStart_;
+    wasted_ += rowSize(std::size_t(index_[slot(row)]), cellsPerRow_);
+    index_[slot(row)] = rowStart_;
     cellsPerRow_ = rowCells_;
     compactIfWasteful();
 }
 
 Cell RowBuffer::cell(std::size_t row, std::size_t column) const
 {
-    const unsigned char* p = arena_.get() + index_[row];
+    const unsigned char* p = arena_.get() + index_[slot(row)];
     Cell cell;
     for (std::size_t i = 0; i < column; ++i)
         p = decode(p, cell);
@@ -217,10 +237,48 @@ Cell RowBuffer::cell(std::size_t row, std::size_t column) const
 
 void RowBuffer::removeRow(std::size_t row)
 {
-    wasted_ += rowSize(std::size_t(index_[row]), cellsPerRow_);
-    std::memmove(index_.get() + row, index_.get() + row + 1, (rowCount_ - row - 1) * sizeof(std::uint64_t));
+    wasted_ += rowSize(std::size_t(index_[slot(row)]), cellsPerRow_);
+    moveGapTo(row);
+    ++gapSize_;
     --rowCount_;
     compactIfWasteful();
+}
+
+void RowBuffer::copyFrom(const RowBuffer& other)
+{
+    RowBuffer copy;
+    if (other.arenaSize_) {
+        copy.reserveArena(other.arenaSize_);
+        std::memcpy(copy.arena_.get(), other.arena_.get(), other.arenaSize_);
+    }
+    copy.arenaSize_ = other.arenaSize_;
+    const std::size_t slots = other.rowCount_ + other.gapSize_;
+    if (slots) {
+        copy.reserveIndex(slots);
+        std::memcpy(copy.index_.get(), other.index_.get(), slots * sizeof(std::uint64_t));
+    }
+    copy.rowCount_ = other.rowCount_;
+    copy.gapStart_ = other.gapStart_;
+    copy.gapSize_ = other.gapSize_;
+    copy.cellsPerRow_ = other.cellsPerRow_;
+    copy.wasted_ = other.wasted_;
+    swap(copy);
+}
+
+void RowBuffer::swap(RowBuffer& other) noexcept
+{
+    std::swap(arena_, other.arena_);
+    std::swap(arenaSize_, other.arenaSize_);
+    std::swap(arenaCapacity_, other.arenaCapacity_);
+    std::swap(index_, other.index_);
+    std::swap(rowCount_, other.rowCount_);
+    std::swap(indexCapacity_, other.indexCapacity_);
+    std::swap(gapStart_, other.gapStart_);
+    std::swap(gapSize_, other.gapSize_);
+    std::swap(rowStart_, other.rowStart_);
+    std::swap(rowCells_, other.rowCells_);
+    std::swap(cellsPerRow_, other.cellsPerRow_);
+    std::swap(wasted_, other.wasted_);
 }
 
 std::size_t RowBuffer::rowSize(std::size_t offset, std::size_t cells) const
@@ -237,6 +295,7 @@ void RowBuffer::compactIfWasteful()
 {
     if (wasted_ < kMinArena || wasted_ * 2 < arenaSize_)
         return;
+    moveGapTo(rowCount_);
     std::size_t live = 0;
     for (std::size_t row = 0; row < rowCount_; ++row)
         live += rowSize(std::size_t(index_[row]), cellsPerRow_);
@@ -258,6 +317,8 @@ void RowBuffer::compactIfWasteful()
 
 void RowBuffer::shrinkToFit()
 {
+    moveGapTo(rowCount_);
+    gapSize_ = 0;
     if (arenaSize_ && arenaSize_ < arenaCapacity_) {
         grow(arena_, arenaSize_);
         arenaCapacity_ = arenaSize_;

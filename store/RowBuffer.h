@@ -37,6 +37,9 @@ using MallocBlock = std::unique_ptr<T[], FreeDeleter>;
 // (integers), 8 bytes (reals) or a varint length and the bytes (text, blob). Rows are
 // only ever appended; a changed row is appended again and its index entry repointed,
 // and the space of dropped rows is reclaimed once it is half the arena.
+// The row index is a gap buffer: removing a row moves the gap to it, so removing the
+// same position again and again (a set deleted row by row from its cursor) costs O(1)
+// per row, and removing at distance k from the last removal costs O(k).
 class RowBuffer {
 public:
     RowBuffer() = default;
@@ -61,6 +64,10 @@ public:
     Cell cell(std::size_t row, std::size_t column) const;
     void removeRow(std::size_t row);
 
+    // This buffer becomes a copy of other.
+    void copyFrom(const RowBuffer& other);
+    void swap(RowBuffer& other) noexcept;
+
     // Gives back the slack of growing (call once all rows are in).
     void shrinkToFit();
     std::size_t storageBytes() const { return arenaCapacity_ + indexCapacity_ * sizeof(std::uint64_t); }
@@ -71,6 +78,8 @@ private:
     void reserveIndex(std::size_t rows);
     void compactIfWasteful();
     std::size_t rowSize(std::size_t offset, std::size_t cells) const;
+    std::size_t slot(std::size_t row) const { return row < gapStart_ ? row : row + gapSize_; }
+    void moveGapTo(std::size_t row);
 
     MallocBlock<unsigned char> arena_;
     std::size_t arenaSize_ = 0;
@@ -78,6 +87,8 @@ private:
     MallocBlock<std::uint64_t> index_;
     std::size_t rowCount_ = 0;
     std::size_t indexCapacity_ = 0;
+    std::size_t gapStart_ = 0;   // the gap of unused index slots: [gapStart_, gapStart_ + gapSize_)
+    std::size_t gapSize_ = 0;
     std::size_t rowStart_ = 0;   // offset of the row being built
     std::size_t rowCells_ = 0;   // cells put so far into the row being built
     std::size_t cellsPerRow_ = 0; // known after the first row; used when compacting

@@ -315,8 +315,9 @@ Cell OwnedCell::view() const
     return cell;
 }
 
-void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell)
+void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell, bool copyBytes)
 {
+    const auto keep = copyBytes ? SQLITE_TRANSIENT : SQLITE_STATIC;
     switch (cell.type) {
     case Cell::Type::Null:
         sqlite3_bind_null(stmt, parameter);
@@ -328,10 +329,10 @@ void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell)
         sqlite3_bind_double(stmt, parameter, cell.real);
         break;
     case Cell::Type::Text:
-        sqlite3_bind_text64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        sqlite3_bind_text64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), keep, SQLITE_UTF8);
         break;
     case Cell::Type::Blob:
-        sqlite3_bind_blob64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_blob64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), keep);
         break;
     }
 }
@@ -401,6 +402,10 @@ OwnedCell toStored(const QVariant& value, ColumnKind kind, const QString& fieldN
         const auto number = asNumber(given);
         if (!number)
             refuse(fieldName, QStringLiteral("须是数字"), value);
+        // Amounts are worked out in single precision: a price beyond it would give
+        // infinite amounts (and its conversion is undefined).
+        if (!std::isfinite(*number) || std::fabs(*number) > double(std::numeric_limits<float>::max()))
+            refuse(fieldName, QStringLiteral("须是单精度范围内的有限数字（绝对值不超过 3.402823E+38）"), value);
         return realCell(*number);
     }
     case ColumnKind::YesNo: {

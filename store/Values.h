@@ -25,7 +25,9 @@ struct OwnedCell {
     Cell view() const;
 };
 
-void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell);
+// Binds cell's value; bytes are copied unless the caller keeps them valid until the
+// statement is reset (copyBytes false).
+void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell, bool copyBytes = true);
 
 // What a field holds: the kind of the table column it comes from, or nothing known
 // (an expression, which is read as the engine stored it).

@@ -1,5 +1,6 @@
 #include "main_program/admin/RecordsWindow.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -23,6 +24,7 @@
 #include "store/Esql.h"
 #include "store/RecordSet.h"
 #include "store/SqlText.h"
+#include "store/StoreError.h"
 
 namespace tallyon {
 
@@ -193,10 +195,20 @@ void Form5::Command2_Click()
         boxes().show(QStringLiteral("没有该用户的记录，请你确认一下！"));
         return;
     }
-    // Whatever happens half-way, the grid shows what is left.
-    const auto redraw = qScopeGuard([this] { DataGrid1->refresh(); });
-    while (!records_->atEnd())
-        records_->deleteCurrent();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    // One transaction, all or nothing: a row another program changed or deleted since it
+    // was read stops the clearing with nothing deleted.
+    try {
+        records_->inOneTransaction([this] {
+            for (records_->first(); !records_->atEnd();)
+                records_->deleteCurrent();
+        });
+    } catch (const horavo::Failure&) {
+        CChange(); // the grid and the totals show what the file holds now
+        throw;
+    }
+    DataGrid1->refresh();
 }
 
 void Form5::Label3_Click()

@@ -65,7 +65,10 @@ DataGrid::DataGrid(MessageBoxes& boxes, QWidget* parent)
     layout->addWidget(caption_);
     layout->addWidget(view_, 1);
 
-    connect(view_, &GridView::deletePressed, this, &DataGrid::deleteCurrentRow);
+    // A press on a row selector selects the whole row: the row the Delete key deletes.
+    // (The table view itself selects no row from its header in single selection.)
+    connect(rows, &QHeaderView::sectionPressed, this, &DataGrid::selectRecord);
+    connect(view_, &GridView::deletePressed, this, &DataGrid::deleteSelectedRow);
     connect(model_, &RecordSetModel::refused, this, [this](const QString& reason) { boxes_.show(reason); });
 }
 
@@ -119,12 +122,25 @@ void DataGrid::setAllowDelete(bool allow)
     model_->setAllowDelete(allow);
 }
 
-void DataGrid::deleteCurrentRow()
+void DataGrid::selectRecord(int row)
 {
-    const QModelIndex current = view_->currentIndex();
-    if (!current.isValid())
+    if (row < 0 || row >= model_->rowCount() || model_->columnCount() == 0)
         return;
-    model_->deleteRow(current.row());
+    const QModelIndex first = model_->index(row, 0);
+    const QModelIndex last = model_->index(row, model_->columnCount() - 1);
+    const int column = view_->currentIndex().isValid() ? view_->currentIndex().column() : 0;
+    view_->selectionModel()->setCurrentIndex(model_->index(row, column), QItemSelectionModel::NoUpdate);
+    view_->selectionModel()->select(QItemSelection(first, last), QItemSelectionModel::ClearAndSelect);
+}
+
+void DataGrid::deleteSelectedRow()
+{
+    // Only a row selected as a whole is deleted, never the row of a cell that is merely
+    // current.
+    const QModelIndexList selected = view_->selectionModel()->selectedRows();
+    if (selected.size() != 1)
+        return;
+    model_->deleteRow(selected.front().row());
 }
 
 void DataGrid::sizeColumns()

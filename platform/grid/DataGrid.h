@@ -14,7 +14,7 @@ namespace platform {
 class MessageBoxes;
 class RecordSetModel;
 
-// The table view of a data grid: the Delete key asks for the current row's deletion.
+// The table view of a data grid: the Delete key asks for the selected row's deletion.
 class GridView final : public QTableView {
     Q_OBJECT
 public:
@@ -29,7 +29,8 @@ protected:
 
 // A data grid bound to a record set that the window keeps: the grid caption above a
 // table of the set's rows. Read-only until edits, additions (through the empty row at
-// the end) or deletions (Delete key, without asking) are allowed; each is written to the
+// the end) or deletions (Delete key on a row selected through its row selector, without
+// asking) are allowed; each is written to the
 // database at once, and a value the database refuses is reported in a message box and
 // not kept.
 class DataGrid final : public QWidget {
@@ -54,7 +55,8 @@ public:
     QLabel* captionLabel() const { return caption_; }
 
 private:
-    void deleteCurrentRow();
+    void selectRecord(int row);
+    void deleteSelectedRow();
     void sizeColumns();
 
     MessageBoxes& boxes_;

@@ -163,7 +163,35 @@ bool RecordSetModel::setData(const QModelIndex& index, const QVariant& value, in
         return false;
     if (isAddRow(index.row()) && !checkRole && value.toString().isEmpty())
         return false;   // nothing typed into the empty row: no row to add
+    if (!isAddRow(index.row()) && unchanged(index, value, role))
+        return true;    // an editor left as it was writes nothing
     return writeCell(index.row(), field, toStored(field, value, role));
+}
+
+bool RecordSetModel::unchanged(const QModelIndex& index, const QVariant& value, int role) const
+{
+    if (role == Qt::CheckStateRole)
+        return data(index, Qt::CheckStateRole).toInt() == value.toInt();
+    return data(index, Qt::EditRole).toString() == value.toString();
+}
+
+QString RecordSetModel::showStoredRow(int row, const QString& reason)
+{
+    bool stillThere = true;
+    try {
+        stillThere = set_->reread(static_cast<std::size_t>(row));
+    } catch (const horavo::Failure&) {
+        // The row cannot be read now: it keeps showing what was read before.
+        return reason;
+    }
+    if (stillThere) {
+        emit dataChanged(index(row, 0), index(row, fields_ - 1));
+        return reason;
+    }
+    beginRemoveRows({}, row, row);
+    --rows_;
+    endRemoveRows();
+    return reason + QStringLiteral("\n这一行已不在数据库中（另一个程序删除了它），已从表格中去掉。");
 }
 
 bool RecordSetModel::writeCell(int row, int field, const QVariant& value)
@@ -177,6 +205,12 @@ bool RecordSetModel::writeCell(int row, int field, const QVariant& value)
         }
         set_->setValue(field, value);
         set_->update();
+    } catch (const store::ConflictError& conflict) {
+        if (set_->editing())
+            set_->cancelUpdate();
+        // What the file holds now is shown, so that the next edit of the row can succeed.
+        emit refused(showStoredRow(row, conflict.message()));
+        return false;
     } catch (const horavo::Failure& failure) {
         if (set_->editing())
             set_->cancelUpdate();
@@ -202,6 +236,9 @@ bool RecordSetModel::deleteRow(int row)
     try {
         set_->moveTo(static_cast<std::size_t>(row));
         set_->deleteCurrent();
+    } catch (const store::ConflictError& conflict) {
+        emit refused(showStoredRow(row, conflict.message()));
+        return false;
     } catch (const horavo::Failure& failure) {
         if (set_->editing())
             set_->cancelUpdate();

@@ -13,7 +13,9 @@ namespace platform {
 // (nothing is made per row). Where allowed, an edited cell is written at once through the
 // set, an extra empty row at the end adds a row when a cell of it is filled, and a row can
 // be deleted. A write the database refuses is cancelled: the cell shows the stored value
-// again and refused() tells why.
+// again and refused() tells why. After a conflict (another program changed or deleted the
+// row) the row is read again from the file and shows what is there now, or is dropped
+// when it is gone. An edit that leaves the text as it was writes nothing.
 class RecordSetModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -54,6 +56,9 @@ private:
     bool isYesNo(int field) const;
     QVariant toStored(int field, const QVariant& value, int role) const;
     bool writeCell(int row, int field, const QVariant& value);
+    bool unchanged(const QModelIndex& index, const QVariant& value, int role) const;
+    // Shows the row as the file now holds it; the reason to tell, with the row's fate.
+    QString showStoredRow(int row, const QString& reason);
     void setAddRowShown(bool shown);
 
     store::RecordSet* set_ = nullptr;

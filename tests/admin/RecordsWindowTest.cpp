@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -227,6 +228,35 @@ TEST_F(RecordsWindow, ClearingOneUser)
 
     QTest::mouseClick(form->Command2, Qt::LeftButton);
     EXPECT_EQ(kit.boxes.last().prompt, QStringLiteral("没有该用户的记录，请你确认一下！"));
+}
+
+TEST_F(RecordsWindow, ClearingIsAllOrNothingAndAfterAConflictShowsWhatTheFileHolds)
+{
+    addUsers();
+    addRow(QStringLiteral("ann"), QStringLiteral("60"));
+    addRow(QStringLiteral("ann"), QStringLiteral("30"));
+    addRow(QStringLiteral("ann"), QStringLiteral("10"));
+    auto* form = open();
+    ASSERT_EQ(form->Text1->text(), QStringLiteral("100"));
+    // Meanwhile tallyon adds a minute to ann's last row and starts another.
+    db.exec(QStringLiteral("update internet set itime=11 where itime=10"));
+    addRow(QStringLiteral("ann"), QStringLiteral("1"));
+
+    QTest::mouseClick(form->Command2, Qt::LeftButton);
+
+    ASSERT_EQ(kit.boxes.shown.size(), 1u);
+    EXPECT_TRUE(kit.boxes.last().prompt.startsWith(QStringLiteral("Row cannot be located for updating.")));
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 4) << "nothing deleted";
+    EXPECT_EQ(form->DataGrid1->model()->rowCount(), 4) << "the rows the file holds";
+    EXPECT_EQ(form->Text1->text(), QStringLiteral("102"));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is gone";
+
+    // Now that the window shows what the file holds, clearing goes through.
+    QTest::mouseClick(form->Command2, Qt::LeftButton);
+    EXPECT_EQ(kit.boxes.shown.size(), 1u);
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 0);
+    EXPECT_EQ(form->DataGrid1->model()->rowCount(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(RecordsWindow, ClearingAllRecords)

@@ -137,18 +137,96 @@ TEST_F(DataGridTest, ARefusedValueIsReportedAndNotKept)
     EXPECT_EQ(boxes.shown.size(), 1u);
 }
 
-TEST_F(DataGridTest, AConflictWithAnotherWriterIsReportedAndNothingWritten)
+TEST_F(DataGridTest, AConflictShowsWhatTheFileHoldsSoThatTheNextEditAndDeleteGoThrough)
 {
     bind(usersSql, true);
-    db.exec(QStringLiteral("update users set passw='theirs' where iuser='ann'"));
+    db.exec(QStringLiteral("update users set passw='theirs', quanxian=3 where iuser='ann'"));
 
     ASSERT_TRUE(typeInto(grid, 1, 1, QStringLiteral("mine")));
 
     ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.last().prompt.startsWith(QStringLiteral("Row cannot be located for updating.")));
     EXPECT_EQ(db.scalar(QStringLiteral("select passw from users where iuser='ann'")).toString(),
               QStringLiteral("theirs"));
-    EXPECT_EQ(shown(grid, 1, 1), QStringLiteral("pw")) << "the value this set read, not the typed one";
+    EXPECT_EQ(shown(grid, 1, 1), QStringLiteral("theirs")) << "what the file holds now";
+    EXPECT_EQ(shown(grid, 1, 2), QStringLiteral("3"));
     EXPECT_FALSE(set->editing());
+
+    ASSERT_TRUE(typeInto(grid, 1, 1, QStringLiteral("mine")));
+    EXPECT_EQ(boxes.shown.size(), 1u) << "the next edit of the column goes through";
+    EXPECT_EQ(db.scalar(QStringLiteral("select passw from users where iuser='ann'")).toString(), QStringLiteral("mine"));
+
+    db.exec(QStringLiteral("update users set quanxian=2 where iuser='ann'"));
+    gridtest::pressDelete(grid, 1);
+    ASSERT_EQ(boxes.shown.size(), 2u) << "the row changed again since it was read";
+    EXPECT_EQ(shown(grid, 1, 2), QStringLiteral("2"));
+    gridtest::pressDelete(grid, 1);
+    EXPECT_EQ(boxes.shown.size(), 2u) << "Delete on the row read again goes through";
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser from users")), (QStringList{QStringLiteral("admin"), QStringLiteral("tom")}));
+}
+
+TEST_F(DataGridTest, AnEditOfARowGoneFromTheFileSaysSoAndDropsTheRow)
+{
+    bind(usersSql, true);
+    db.exec(QStringLiteral("delete from users where iuser='ann'"));
+
+    ASSERT_TRUE(typeInto(grid, 1, 1, QStringLiteral("mine")));
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("已不在数据库中"))) << boxes.last().prompt.toStdString();
+    EXPECT_EQ(grid.model()->rowCount(), 3) << "two rows and the empty row";
+    EXPECT_EQ(shown(grid, 1, 0), QStringLiteral("tom"));
+    EXPECT_EQ(set->rowCount(), 2u);
+}
+
+TEST_F(DataGridTest, LeavingAnEditorWithItsTextUnchangedWritesNothing)
+{
+    bind(usersSql, true);
+    // A write now would be a conflict: the file no longer holds what was read.
+    db.exec(QStringLiteral("update users set passw='theirs' where iuser='ann'"));
+
+    ASSERT_TRUE(typeInto(grid, 1, 1, QStringLiteral("pw")));
+    ASSERT_TRUE(typeInto(grid, 1, 2, QStringLiteral("2")));
+
+    EXPECT_TRUE(boxes.shown.empty()) << "nothing was written, so nothing conflicted";
+    EXPECT_EQ(db.scalar(QStringLiteral("select passw from users where iuser='ann'")).toString(), QStringLiteral("theirs"));
+}
+
+TEST_F(DataGridTest, DeleteInACellThatIsOnlyCurrentDeletesNothing)
+{
+    bind(usersSql, true);
+    gridtest::clickCell(grid, 1, 1);
+    ASSERT_EQ(grid.view()->currentIndex().row(), 1);
+    QTest::keyClick(grid.view(), Qt::Key_Delete);
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser from users")).size(), 3);
+
+    grid.view()->selectRow(1); // programmatic: the grid's single selection keeps one cell
+    QTest::keyClick(grid.view(), Qt::Key_Delete);
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser from users")).size(), 3);
+
+    // Through the row selector, the row is deleted.
+    gridtest::clickRowSelector(grid, 1);
+    QTest::keyClick(grid.view(), Qt::Key_Delete);
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser from users")),
+              (QStringList{QStringLiteral("admin"), QStringLiteral("tom")}));
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(DataGridTest, APriceBeyondSinglePrecisionIsRefused)
+{
+    bind(accountsSql, true);
+    std::size_t refusals = 0;
+    for (const QString& price : {QStringLiteral("1e40"), QStringLiteral("-1e40"), QStringLiteral("1.7e308")}) {
+        ASSERT_TRUE(typeInto(grid, 0, 3, price));
+        ASSERT_EQ(boxes.shown.size(), ++refusals) << price.toStdString() << " was taken";
+        EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("单精度"))) << boxes.last().prompt.toStdString();
+        EXPECT_EQ(db.scalar(QStringLiteral("select price from knumber where kuser='isp1'")).toDouble(), 2.5);
+        EXPECT_EQ(shown(grid, 0, 3), QStringLiteral("2.5"));
+    }
+    EXPECT_EQ(boxes.shown.size(), 3u);
+    ASSERT_TRUE(typeInto(grid, 0, 3, QStringLiteral("3e38")));
+    EXPECT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(db.scalar(QStringLiteral("select price from knumber where kuser='isp1'")).toDouble(), 3e38);
 }
 
 TEST_F(DataGridTest, DeleteKeyDeletesTheSelectedRowWithoutAsking)
@@ -187,8 +265,10 @@ TEST_F(DataGridTest, DeletingARowSomeoneElseDeletedIsReported)
     db.exec(QStringLiteral("delete from users where iuser='ann'"));
     gridtest::pressDelete(grid, 1);
 
-    EXPECT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(grid.model()->rowCount(), 4) << "the grid still shows what the set holds";
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("已不在数据库中"))) << boxes.last().prompt.toStdString();
+    EXPECT_EQ(grid.model()->rowCount(), 3) << "the row is gone from the grid as from the file";
+    EXPECT_EQ(shown(grid, 1, 0), QStringLiteral("tom"));
 }
 
 TEST_F(DataGridTest, FillingTheEmptyRowAddsARow)

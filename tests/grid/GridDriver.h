@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QTest>
 
@@ -41,9 +42,25 @@ inline bool typeInto(platform::DataGrid& grid, int row, int column, const QStrin
     return true;
 }
 
+// A mouse click on the row's selector (its header at the left), which selects the row.
+inline void clickRowSelector(platform::DataGrid& grid, int row)
+{
+    QHeaderView* selectors = grid.view()->verticalHeader();
+    const QPoint middle(selectors->width() / 2, selectors->sectionViewportPosition(row) + selectors->sectionSize(row) / 2);
+    QTest::mouseClick(selectors->viewport(), Qt::LeftButton, {}, middle);
+}
+
+// A mouse click in the middle of a cell, which makes it current and selects that cell.
+inline void clickCell(platform::DataGrid& grid, int row, int column)
+{
+    QTableView* view = grid.view();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(cell(grid, row, column)).center());
+}
+
+// The row selected through its selector, then the Delete key.
 inline void pressDelete(platform::DataGrid& grid, int row)
 {
-    grid.view()->setCurrentIndex(cell(grid, row, 0));
+    clickRowSelector(grid, row);
     QTest::keyClick(grid.view(), Qt::Key_Delete);
 }
 

@@ -4,6 +4,11 @@
 #include <QFile>
 #include <QTest>
 
+#include <chrono>
+#include <thread>
+
+#include <sqlite3.h>
+
 #include "platform/widgets/Forms.h"
 #include "registration_program/RegistrationWindow.h"
 #include "tests/doubles/RecordingProgram.h"
@@ -153,6 +158,32 @@ TEST_F(Registration, ClosingTheWindowEndsTheProgram)
     form->close();
     EXPECT_EQ(program.endedNormally, 1);
     EXPECT_EQ(userRows(), 1);
+}
+
+} // namespace
+
+namespace {
+
+// Another program registering the same name at the same moment: it holds the file's
+// write lock with its row not yet committed while signova tests the name.
+TEST_F(Registration, ANameAnotherProgramIsRegisteringMeanwhileIsRefusedNotAddedTwice)
+{
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(db.path()).constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; insert into users values ('carol','o',3)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::thread committer([other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    fill(QStringLiteral("carol"), QStringLiteral("pw"), QStringLiteral("pw"));
+    form->Command1->click();
+    committer.join();
+    sqlite3_close_v2(other);
+
+    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("该用户已经存在，请重新输入！")});
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='carol'")).toInt(), 1);
+    EXPECT_FALSE(program.ended());
 }
 
 } // namespace

@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <sqlite3.h>
 
 #include "store/Esql.h"
 #include "tests/doubles/TempDatabase.h"
@@ -130,6 +133,29 @@ TEST_F(SetupTool, AddAdminAddsAnAdministratorToAnExistingFile)
                                    folder.path());
     EXPECT_EQ(again.exitCode, 5);
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 2);
+}
+
+// Another program adding the same name meanwhile: its row is not committed yet when
+// add-admin first looks, and add-admin must not add the name a second time.
+TEST_F(SetupTool, AddAdminRefusesANameAnotherProgramAddedMeanwhile)
+{
+    doubles::TempDatabase db;
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(db.path()).constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; insert into users values ('root','o',1)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    QProcess tool;
+    tool.setWorkingDirectory(db.folder());
+    tool.setStandardInputFile(QProcess::nullDevice());
+    tool.start(setupProgram(), {QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("root"),
+                                QStringLiteral("--password"), QStringLiteral("x")});
+    ASSERT_TRUE(tool.waitForStarted());
+    QThread::msleep(1500); // the tool has looked for the name and waits for the file
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(other);
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    EXPECT_EQ(tool.exitCode(), 5) << tool.readAllStandardError().toStdString();
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='root'")).toInt(), 1);
 }
 
 TEST_F(SetupTool, AddAdminReportsMissingFileAndForeignDatabase)

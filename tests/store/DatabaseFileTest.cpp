@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "store/DatabaseFile.h"
@@ -11,6 +17,19 @@
 using store::Esql;
 
 namespace {
+
+int rowsIn(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    int count = -1;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        count = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close_v2(db);
+    return count;
+}
 
 TEST(DatabaseFile, MissingFileNamesFileAndFolderAndIsNotCreated)
 {
@@ -56,11 +75,13 @@ TEST(DatabaseFile, CreateMakesTheThreeTablesWithTheirColumnsAndRefusesAnExisting
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 1);
 }
 
-TEST(DatabaseFile, OpenedFileUsesTheWriteAheadLog)
+TEST(DatabaseFile, OpenedFileUsesARollbackJournalWithFullSync)
 {
     doubles::TempDatabase db;
-    auto rs = Esql(QStringLiteral("pragma journal_mode"));
-    EXPECT_EQ(rs->value(0).toString(), QStringLiteral("wal"));
+    auto mode = Esql(QStringLiteral("pragma journal_mode"));
+    EXPECT_EQ(mode->value(0).toString(), QStringLiteral("delete"));
+    auto sync = mode->esql(QStringLiteral("pragma synchronous"));
+    EXPECT_EQ(sync->value(0).toInt(), 2) << "FULL";
 }
 
 TEST(DatabaseFile, CreateInAMissingFolderFailsWithoutLeavingAFile)
@@ -69,6 +90,54 @@ TEST(DatabaseFile, CreateInAMissingFolderFailsWithoutLeavingAFile)
     const QString path = dir.filePath(QStringLiteral("no/such/horavo.mdb"));
     EXPECT_FALSE(storeErrorOf([&] { store::createDatabase(path); }).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+} // namespace
+
+namespace {
+
+// A writable horavo.mdb in a folder that is read-only: the journal cannot be made beside
+// it. Permission bits bind only an ordinary user, so the write runs in a helper process
+// as nobody when this test runs as root.
+TEST(DatabaseFile, AWriteInAReadOnlyFolderSaysTheFolderKeepsTheJournalOut)
+{
+    QStringList command;
+    if (::geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            GTEST_SKIP() << "running as root without setpriv: no ordinary user to run the write as";
+        command << setpriv << QStringLiteral("--reuid=nobody") << QStringLiteral("--regid=nogroup")
+                << QStringLiteral("--clear-groups");
+    }
+    QTemporaryDir base;
+    QFile::setPermissions(base.path(), QFile::Permissions(0x7755)); // others may enter
+    const QString folder = base.filePath(QStringLiteral("readonly"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString path = folder + QStringLiteral("/horavo.mdb");
+    {
+        doubles::TempDatabase made;
+        ASSERT_TRUE(QFile::copy(made.path(), path));
+    }
+    const auto everyoneWrites = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup
+        | QFile::ReadOther | QFile::WriteOther;
+    ASSERT_TRUE(QFile::setPermissions(path, everyoneWrites));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                                                  | QFile::ReadOther | QFile::ExeOther));
+
+    QProcess writer;
+    command << QStringLiteral(STORE_TEST_WRITER) << path << QStringLiteral("zed") << QStringLiteral("--add-user");
+    writer.start(command.takeFirst(), command);
+    const bool ran = writer.waitForFinished(30000);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(ran);
+    const QString message = QString::fromUtf8(writer.readAllStandardError());
+    if (writer.exitCode() == 2 || message.contains(QStringLiteral("Permission denied")))
+        GTEST_SKIP() << "the helper cannot run as nobody here: " << message.toStdString();
+    EXPECT_EQ(writer.exitCode(), 1) << "the write is refused";
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(folder))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("只读"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("horavo.mdb-journal"))) << message.toStdString();
+    EXPECT_EQ(rowsIn(path, "select count(*) from users"), 0);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "store/RowBuffer.h"
 
@@ -84,6 +86,64 @@ TEST(RowBuffer, ReplacedAndRemovedRowsLeaveTheOthersIntactAcrossCompaction)
     EXPECT_EQ(r, rows.rowCount());
     // The dropped versions were reclaimed: far less than 20 copies of the changed rows.
     EXPECT_LT(rows.storageBytes(), std::size_t(count) * 60 * 3);
+}
+
+// Removals here and there (the gap moving both ways), appends and replacements mixed, and
+// compactions on the way, checked row by row against a plain list; then a copy taken in
+// the middle is swapped back, as a rolled-back transaction does.
+TEST(RowBuffer, RowsStayInOrderUnderRemovalsAnywhereAppendsAndACopySwappedBack)
+{
+    RowBuffer rows;
+    std::vector<std::int64_t> expected;
+    const std::string text(40, 'x');
+    for (std::int64_t id = 0; id < 2000; ++id) {
+        putRow(rows, id, text);
+        rows.appendRow();
+        expected.push_back(id);
+    }
+    const auto same = [&] {
+        if (rows.rowCount() != expected.size())
+            return false;
+        for (std::size_t row = 0; row < expected.size(); ++row) {
+            if (rows.cell(row, 0).integer != expected[row] || rows.cell(row, 1).bytes != text)
+                return false;
+        }
+        return true;
+    };
+
+    std::mt19937 random(7);
+    RowBuffer saved;
+    std::vector<std::int64_t> savedExpected;
+    std::int64_t next = 2000;
+    for (int step = 0; step < 6000; ++step) {
+        const unsigned what = random() % 10;
+        if (what < 6 && !expected.empty()) {
+            // Mostly where the last removal was, sometimes anywhere.
+            const std::size_t row = what < 4 ? std::min<std::size_t>(expected.size() - 1, 17) : random() % expected.size();
+            rows.removeRow(row);
+            expected.erase(expected.begin() + std::ptrdiff_t(row));
+        } else if (what < 8) {
+            putRow(rows, next, text);
+            rows.appendRow();
+            expected.push_back(next++);
+        } else if (!expected.empty()) {
+            const std::size_t row = random() % expected.size();
+            putRow(rows, next, text);
+            rows.replaceRow(row);
+            expected[row] = next++;
+        }
+        if (step == 3000) {
+            saved.copyFrom(rows);
+            savedExpected = expected;
+        }
+        if (step % 10 == 0)
+            ASSERT_TRUE(same()) << "after step " << step;
+    }
+    rows.swap(saved);
+    expected = savedExpected;
+    EXPECT_TRUE(same());
+    rows.shrinkToFit();
+    EXPECT_TRUE(same());
 }
 
 } // namespace

@@ -61,9 +61,21 @@ QString password(const std::optional<QString>& given, const QString& whose, cons
     return *first;
 }
 
-void addAdministrator(const QString& path, const QString& name, const QString& pw)
+std::unique_ptr<store::RecordSet> usersNamed(const QString& name, const store::Transaction& transaction)
 {
-    auto users = store::Esql(QStringLiteral("select * from users where 1=0"), path);
+    return transaction.esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(name)
+                            + QStringLiteral("'"));
+}
+
+void refuseTakenName(const QString& name, store::RecordSet& same)
+{
+    refuse(UserExists, QStringLiteral("已有用户“%1”（权限 %2），没有写入：请换一个用户名")
+                           .arg(name, same.value(QStringLiteral("quanxian")).toString()));
+}
+
+void addAdministrator(const store::Transaction& transaction, const QString& name, const QString& pw)
+{
+    auto users = transaction.esql(QStringLiteral("select * from users where 1=0"));
     users->addNew();
     users->setValue(QStringLiteral("iuser"), name);
     users->setValue(QStringLiteral("passw"), pw);
@@ -84,7 +96,7 @@ void addIspAccount(const QString& path, const QString& account, const QString& p
 
 void removeDatabase(const QString& path)
 {
-    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+    for (const QString& suffix : {QStringLiteral("-journal"), QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
         QFile::remove(path + suffix);
 }
 
@@ -105,7 +117,9 @@ ExitCode create(const SetupRequest& r, const QString& path)
         refuse(QFileInfo::exists(path) ? FileExists : DatabaseFailure, error.message());
     }
     try {
-        addAdministrator(path, r.admin, adminPassword);
+        store::inOneTransaction(path, [&](const store::Transaction& transaction) {
+            addAdministrator(transaction, r.admin, adminPassword);
+        });
         if (r.ispAccount)
             addIspAccount(path, *r.ispAccount, ispPassword, price);
     } catch (const store::StoreError& error) {
@@ -127,19 +141,25 @@ ExitCode addAdmin(const SetupRequest& r, const QString& path)
         refuse(FileMissing, QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）；新建请用 create")
                                 .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
     }
+    // Refused before any password is asked for; asked again in the transaction that
+    // adds the row, so that no other writer can add the name in between.
     try {
         auto same = store::Esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(r.admin)
                                     + QStringLiteral("'"),
                                 path);
         if (same->rowCount() > 0)
-            refuse(UserExists, QStringLiteral("已有用户“%1”（权限 %2），没有写入：请换一个用户名")
-                                   .arg(r.admin, same->value(QStringLiteral("quanxian")).toString()));
+            refuseTakenName(r.admin, *same);
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }
     const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
     try {
-        addAdministrator(path, r.admin, adminPassword);
+        store::inOneTransaction(path, [&](const store::Transaction& transaction) {
+            const auto same = usersNamed(r.admin, transaction);
+            if (same->rowCount() > 0)
+                refuseTakenName(r.admin, *same);
+            addAdministrator(transaction, r.admin, adminPassword);
+        });
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }

@@ -1,0 +1,154 @@
+// "一键清除" over one user's rows: the records window's path (its record set, every row
+// deleted from the cursor with its optimistic check, in one write transaction) against
+// the least the engine must do, one DELETE FROM internet WHERE iuser=... of the same
+// rows on a copy of the same file. Each run starts from a fresh copy; the reading of the
+// rows when the window shows them is not timed.
+//   bench_clear [ROWS] [RUNS]     (default 200000 rows of the user, 5 runs)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include "store/DatabaseFile.h"
+#include "store/Esql.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const QString recordsSql = QStringLiteral(
+    "select iuser as 用户,idate as 日期,itime as 使用时间,stime as 上机时间,xtime as 下机时间 from internet"
+    " where iuser='ann'");
+
+void check(int rc, sqlite3* db, const char* what)
+{
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
+        std::exit(1);
+    }
+}
+
+// ann's rows, and a quarter as many of other users between them.
+void fill(const QString& path, std::size_t rows)
+{
+    store::createDatabase(path);
+    sqlite3* db = nullptr;
+    check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
+    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
+    sqlite3_stmt* insert = nullptr;
+    check(sqlite3_prepare_v2(db, "insert into internet values (?, ?, ?, ?, ?)", -1, &insert, nullptr), db, "prepare");
+    char text[32];
+    const std::size_t total = rows + rows / 4;
+    for (std::size_t i = 0; i < total; ++i) {
+        const bool ann = i % 5 != 4;
+        std::snprintf(text, sizeof text, "user%03zu", i % 50);
+        sqlite3_bind_text(insert, 1, ann ? "ann" : text, -1, SQLITE_TRANSIENT);
+        std::snprintf(text, sizeof text, "2024-%02zu-%02zu", 1 + i % 12, 1 + i % 28);
+        sqlite3_bind_text(insert, 2, text, -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int64(insert, 3, std::int64_t(1 + i % 600));
+        std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", i % 24, i % 60, (i / 7) % 60);
+        sqlite3_bind_text(insert, 4, text, -1, SQLITE_TRANSIENT);
+        std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", (i + 1) % 24, (i + 3) % 60, (i / 5) % 60);
+        sqlite3_bind_text(insert, 5, text, -1, SQLITE_TRANSIENT);
+        check(sqlite3_step(insert), db, "insert");
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
+    sqlite3_close_v2(db);
+}
+
+QString freshCopy(const QString& original, const QTemporaryDir& dir)
+{
+    const QString copy = dir.filePath(QStringLiteral("horavo.mdb"));
+    QFile::remove(copy);
+    if (!QFile::copy(original, copy)) {
+        std::fprintf(stderr, "cannot copy the file\n");
+        std::exit(1);
+    }
+    return copy;
+}
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// One DELETE on a connection set up as the programs set theirs up.
+double bareDelete(const QString& path, std::size_t expected)
+{
+    sqlite3* db = nullptr;
+    check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
+    check(sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL", nullptr, nullptr, nullptr), db, "pragma");
+    const auto start = Clock::now();
+    check(sqlite3_exec(db, "DELETE FROM internet WHERE iuser='ann'", nullptr, nullptr, nullptr), db, "delete");
+    const auto took = Clock::now() - start;
+    if (std::size_t(sqlite3_changes(db)) != expected) {
+        std::fprintf(stderr, "bare delete removed %d rows, not %zu\n", sqlite3_changes(db), expected);
+        std::exit(1);
+    }
+    sqlite3_close_v2(db);
+    return seconds(took);
+}
+
+double recordsWindowClear(const QString& path, std::size_t expected)
+{
+    auto records = store::Esql(recordsSql, path);
+    if (records->rowCount() != expected) {
+        std::fprintf(stderr, "the record set holds %zu rows, not %zu\n", records->rowCount(), expected);
+        std::exit(1);
+    }
+    const auto start = Clock::now();
+    records->inOneTransaction([&] {
+        for (records->first(); !records->atEnd();)
+            records->deleteCurrent();
+    });
+    const auto took = Clock::now() - start;
+    if (records->rowCount() != 0) {
+        std::fprintf(stderr, "rows left in the record set\n");
+        std::exit(1);
+    }
+    return seconds(took);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const std::size_t rows = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200000;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+
+    QTemporaryDir templateDir;
+    QTemporaryDir workDir;
+    const QString original = templateDir.filePath(QStringLiteral("template.mdb"));
+    fill(original, rows);
+
+    std::vector<double> bare;
+    std::vector<double> window;
+    for (int run = 0; run < runs; ++run) {
+        bare.push_back(bareDelete(freshCopy(original, workDir), rows));
+        window.push_back(recordsWindowClear(freshCopy(original, workDir), rows));
+        std::printf("run %d: bare DELETE %.3f s, records window %.3f s\n", run + 1, bare.back(), window.back());
+    }
+    const double bareMedian = median(bare);
+    const double windowMedian = median(window);
+    std::printf("%zu rows of one user (of %zu), median of %d runs:\n", rows, rows + rows / 4, runs);
+    std::printf("  bare DELETE FROM internet WHERE iuser='ann': %.3f s\n", bareMedian);
+    std::printf("  records window clearing (one transaction):   %.3f s\n", windowMedian);
+    std::printf("  ratio: %.2f (at most 3 expected)\n", windowMedian / bareMedian);
+    return windowMedian <= 3 * bareMedian ? 0 : 1;
+}
