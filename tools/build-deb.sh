@@ -22,9 +22,13 @@ out=$top/build-deb
 src=$out/horavo-$version
 rm -rf "$out"
 mkdir -p "$src"
-git ls-files -z --cached --others --exclude-standard \
-  | tar --null --files-from=- --ignore-failed-read -cf - \
-  | tar -xf - -C "$src"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git ls-files -z --cached --others --exclude-standard \
+    | tar --null --files-from=- --ignore-failed-read -cf - \
+    | tar -xf - -C "$src"
+else
+  tar --exclude=./.git --exclude='./build*' --exclude=./demo -cf - . | tar -xf - -C "$src"
+fi
 
 cd "$src"
 export DEB_BUILD_OPTIONS="parallel=${HORAVO_JOBS:-2} ${DEB_BUILD_OPTIONS:-}"
