@@ -9,23 +9,23 @@ set -euo pipefail
 set_name=${1:-}
 case "$set_name" in
   "")
-packages=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools
-  libsqlite3-dev sqlite3
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fontconfig
-  xvfb xauth xdotool x11-utils imagemagick xdg-utils trayer
-  qt6-qpa-plugins libxcb-cursor0 dbus-x11
-)
+    packages=(
+      build-essential cmake ninja-build pkg-config
+      qt6-base-dev qt6-base-dev-tools
+      libsqlite3-dev sqlite3
+      libgtest-dev libgmock-dev googletest libbenchmark-dev
+      fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fontconfig
+      xvfb xauth xdotool x11-utils imagemagick xdg-utils trayer
+      qt6-qpa-plugins libxcb-cursor0 dbus-x11
+    )
     ;;
   deb)
-packages=(
-  build-essential cmake ninja-build
-  qt6-base-dev qt6-base-dev-tools libsqlite3-dev
-  debhelper dpkg-dev lintian
-  desktop-file-utils appstream man-db
-)
+    packages=(
+      build-essential cmake ninja-build
+      qt6-base-dev qt6-base-dev-tools libsqlite3-dev
+      debhelper dpkg-dev lintian
+      desktop-file-utils appstream man-db
+    )
     ;;
   *)
     echo "usage: $0 [deb]" >&2
