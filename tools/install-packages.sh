@@ -1,17 +1,54 @@
 #!/usr/bin/env bash
-# Installs, from Debian 12's own archive, everything that building, running and
-# testing Tallyon and Signova needs on a fresh machine. Safe to run again.
+# Installs, from Debian 12's own archive, what Tallyon and Signova need on a fresh
+# machine, by sets. Safe to run again.
+# Usage: tools/install-packages.sh [SET...]
+#   run     what running the programs needs (Qt's platform plugins, the CJK fonts,
+#           Qt's Chinese texts, the browser opener, the sqlite3 command of the demo)
+#   build   what building them needs
+#   test    what the tests need besides (GoogleTest, a virtual display, a tray)
+#   deb     building the Debian package and checking it (tools/build-deb.sh)
+#   (none)  run, build and test
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools
-  libsqlite3-dev sqlite3
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fontconfig
-  xvfb xauth xdotool x11-utils imagemagick xdg-utils trayer
-  qt6-qpa-plugins libxcb-cursor0 dbus-x11 qt6-translations-l10n
-)
+sets=("$@")
+[ ${#sets[@]} -gt 0 ] || sets=(run build test)
+
+packages=()
+for set_name in "${sets[@]}"; do
+  case "$set_name" in
+    run)
+      packages+=(
+        qt6-qpa-plugins libxcb-cursor0 qt6-translations-l10n
+        fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei fontconfig
+        xdg-utils sqlite3
+      )
+      ;;
+    build)
+      packages+=(
+        build-essential cmake ninja-build pkg-config
+        qt6-base-dev qt6-base-dev-tools libsqlite3-dev
+      )
+      ;;
+    test)
+      packages+=(
+        libgtest-dev libgmock-dev googletest libbenchmark-dev
+        xvfb xauth xdotool x11-utils imagemagick trayer dbus-x11
+      )
+      ;;
+    deb)
+      packages+=(
+        build-essential cmake ninja-build
+        qt6-base-dev qt6-base-dev-tools libsqlite3-dev
+        debhelper dpkg-dev lintian
+        desktop-file-utils appstream man-db
+      )
+      ;;
+    *)
+      echo "usage: $0 [run] [build] [test] [deb]" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

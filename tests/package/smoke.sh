@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Smoke test of the installed package horavo: the commands run, horavo-setup makes a
+# database in a copy of the shared data folder, tallyon and signova start on it (Qt's
+# offscreen platform) and stay up, the line tools dial a simulated line, and the
+# desktop entries, icons, metainfo and manual pages are in place and valid.
+# Needs the package installed (tests/package/lifecycle.sh installs it and runs this).
+# Usage: tests/package/smoke.sh
+set -uo pipefail
+
+export LC_ALL=C.UTF-8
+libexec=/usr/libexec/horavo
+data=/var/lib/horavo
+sizes=(16 22 24 32 48 64 128 256)
+
+passed=0
+failed=0
+pass() { echo "PASS: $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $1"; failed=$((failed + 1)); }
+# check WHAT COMMAND...: one check, passed when COMMAND exits 0.
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+# exits CODE COMMAND...: COMMAND exits with CODE (its output goes to $out).
+out=""
+exits() { local want=$1; shift; out=$("$@" 2>&1); local got=$?; [ "$got" -eq "$want" ] || { echo "  exit $got, expected $want: $*"; echo "$out" | sed 's/^/  | /'; return 1; }; }
+
+tmp=$(mktemp -d)
+children=()
+cleanup() {
+  for pid in "${children[@]}"; do kill "$pid" 2>/dev/null; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# --- files in place ---------------------------------------------------------------
+for cmd in /usr/bin/tallyon /usr/bin/signova /usr/bin/horavo-setup "$libexec/rasdial" "$libexec/tallyon-line"; do
+  check "$cmd is installed and executable" test -x "$cmd"
+done
+check "no test or benchmark executable is installed" \
+  bash -c '! dpkg -L horavo | grep -E "_tests\$|/bench_|store_test_writer"'
+check "$data is a folder root:horavo, mode 2775" \
+  test "$(stat -c '%U:%G %a' "$data" 2>/dev/null)" = "root:horavo 2775"
+
+# --- horavo-setup ---------------------------------------------------------------------
+check "horavo-setup --help exits 0 and shows both commands" \
+  bash -c 'help=$(horavo-setup --help) && grep -q "create" <<<"$help" && grep -q "add-admin" <<<"$help"'
+if horavo-setup --help 2>&1 | grep -q -- '--version'; then
+  version=$(dpkg-query -W -f='${Version}' horavo)
+  check "horavo-setup --version exits 0 and names $version" \
+    bash -c "horavo-setup --version | grep -qF '$version'"
+else
+  echo "note: horavo-setup has no --version yet; not checked"
+fi
+
+# A copy of the shared data folder, with its owner, group and mode.
+cp -a "$data" "$tmp/data"
+db=$tmp/data/horavo.mdb
+check "horavo-setup create makes horavo.mdb in a copy of $data" \
+  bash -c "cd '$tmp/data' && horavo-setup create --admin smoke --password smoke \
+             --isp-account demo --isp-password demo --price 2 && test -s horavo.mdb"
+check "horavo-setup create leaves an existing file alone (exit 2)" \
+  exits 2 bash -c "cd '$tmp/data' && horavo-setup create --admin other --password other"
+check "horavo-setup add-admin adds an administrator" \
+  exits 0 horavo-setup add-admin --file "$db" --admin second --password second
+check "horavo-setup add-admin refuses a name that is taken (exit 5)" \
+  exits 5 horavo-setup add-admin --file "$db" --admin second --password second
+check "the database belongs to the group horavo (setgid folder)" \
+  test "$(stat -c %G "$db" 2>/dev/null)" = horavo
+mode=$(stat -c %A "$db" 2>/dev/null)
+if [ "${mode:5:1}" = w ]; then
+  echo "note: horavo.mdb is group-writable ($mode)"
+else
+  echo "note: horavo.mdb is NOT group-writable ($mode): other members of horavo cannot write it"
+fi
+
+# --- the desktop programs start and stay up ---------------------------------------
+mkdir -m 0700 "$tmp/run"
+stays_up() {
+  local program=$1 log=$tmp/$1.log pid
+  (cd "$tmp/data" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run exec "$program") >"$log" 2>&1 &
+  pid=$!
+  children+=("$pid")
+  sleep 3
+  if kill -0 "$pid" 2>/dev/null; then
+    kill "$pid"; wait "$pid" 2>/dev/null
+    return 0
+  fi
+  wait "$pid"; echo "  $program ended within 3 s (exit $?):"; sed 's/^/  | /' "$log"
+  return 1
+}
+check "tallyon (offscreen) starts on the database and stays up 3 s" stays_up tallyon
+check "signova (offscreen) starts on the database and stays up 3 s" stays_up signova
+
+# --- the line tools on a simulated line -------------------------------------------
+line=$tmp/line.json
+check "tallyon-line init makes a simulated line" exits 0 "$libexec/tallyon-line" --file "$line" init
+check "rasdial dials the simulated line with an accepted account" \
+  exits 0 env TALLYON_LINE="sim:$line" "$libexec/rasdial" 宽带连接 demo demo
+check "tallyon-line show lists the connection rasdial made" \
+  bash -c "'$libexec/tallyon-line' --file '$line' show | grep -q '^active:'"
+check "rasdial hangs up" exits 0 env TALLYON_LINE="sim:$line" "$libexec/rasdial" 宽带连接 /DISCONNECT
+check "rasdial reports error 691 for a refused password" \
+  bash -c "out=\$(TALLYON_LINE='sim:$line' '$libexec/rasdial' 宽带连接 demo wrong); [ \$? -eq 1 ] && grep -q 691 <<<\"\$out\""
+
+# --- desktop entries, icons, metainfo, manual pages -------------------------------
+png_size() { od -An -j16 -N8 --endian=big -tu4 "$1" | awk '{print $1 "x" $2}'; }
+for app in tallyon signova; do
+  entry=/usr/share/applications/org.example.horavo.$app.desktop
+  check "desktop-file-validate $entry" desktop-file-validate "$entry"
+  check "$entry runs $app in $data with icon $app" \
+    bash -c "grep -qx 'Exec=$app' '$entry' && grep -qx 'Path=$data' '$entry' && grep -qx 'Icon=$app' '$entry'"
+  check "appstreamcli validate the metainfo of $app" \
+    appstreamcli validate --no-net "/usr/share/metainfo/org.example.horavo.$app.metainfo.xml"
+  check "the scalable icon of $app is an SVG" \
+    grep -q '<svg' "/usr/share/icons/hicolor/scalable/apps/$app.svg"
+  for size in "${sizes[@]}"; do
+    icon=/usr/share/icons/hicolor/${size}x${size}/apps/$app.png
+    check "$icon is a ${size}x${size} PNG" test "$(png_size "$icon" 2>/dev/null)" = "${size}x${size}"
+  done
+done
+
+renders_cleanly() {
+  local page=$1 text=$tmp/page.txt warnings=$tmp/page.warnings
+  MANWIDTH=80 man --warnings -E UTF-8 -l "$page" >"$text" 2>"$warnings" || return 1
+  [ ! -s "$warnings" ] || { sed 's/^/  | /' "$warnings"; return 1; }
+  grep -q '^NAME' "$text"
+}
+for page in tallyon signova horavo-setup rasdial tallyon-line; do
+  check "man -l renders $page.1 without warnings" renders_cleanly "/usr/share/man/man1/$page.1.gz"
+done
+
+echo "package smoke test: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
