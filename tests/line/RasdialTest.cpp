@@ -197,6 +197,24 @@ TEST_F(SimulatedLineCommands, BadChoicesAndArgumentsAreReported)
     EXPECT_TRUE(line({QStringLiteral("--help")}).output.contains(QStringLiteral("add-account USER PASSWORD")));
 }
 
+TEST_F(SimulatedLineCommands, VersionsAnswerAndAnOptionIsNeverDialedAsAnEntry)
+{
+    const QString version = QStringLiteral("%1.%2.%3").arg(HORAVO_VERSION_MAJOR).arg(HORAVO_VERSION_MINOR).arg(HORAVO_VERSION_PATCH);
+    const ProgramRun rasdialVersion = rasdial({QStringLiteral("--version")});
+    EXPECT_EQ(rasdialVersion.exitCode, 0);
+    EXPECT_EQ(rasdialVersion.output.trimmed(), QStringLiteral("rasdial ") + version);
+    EXPECT_EQ(line({QStringLiteral("--version")}).output.trimmed(), QStringLiteral("tallyon-line ") + version);
+
+    // "--verbose" is no entry to dial, however many words follow it.
+    for (const QStringList& words : {QStringList{QStringLiteral("--verbose")},
+                                     QStringList{QStringLiteral("-x"), QStringLiteral("demo"), QStringLiteral("demo")}}) {
+        const ProgramRun refused = rasdial(words);
+        EXPECT_EQ(refused.exitCode, 2) << words.join(u' ').toStdString();
+        EXPECT_TRUE(refused.output.contains(QStringLiteral("错误 87"))) << refused.output.toStdString();
+    }
+    EXPECT_TRUE(state().active.isEmpty());
+}
+
 // ---- On NetworkManager (the fake nmcli) ---------------------------------------------------------
 
 // Every file under `folder` whose content holds `secret`.

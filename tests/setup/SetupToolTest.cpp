@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+
+#include <sys/stat.h>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -311,6 +313,46 @@ TEST_F(SetupTool, PasswordTypedOnTheTerminalIsNotEchoedAndMustMatch)
     ASSERT_TRUE(mismatch.waitForFinished(10000));
     EXPECT_EQ(mismatch.exitCode(), 4);
     EXPECT_TRUE(QDir(other.path()).isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SetupTool, InASharedFolderTheDatabaseIsWritableForTheFolderGroup)
+{
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("shared")));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("private")));
+    const QByteArray shared = QFile::encodeName(folder.filePath(QStringLiteral("shared")));
+    const QByteArray own = QFile::encodeName(folder.filePath(QStringLiteral("private")));
+    ASSERT_EQ(::chmod(shared.constData(), 02775), 0);
+    ASSERT_EQ(::chmod(own.constData(), 0755), 0);
+    for (const char* where : {"shared", "private"}) {
+        const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--file"),
+                                    QStringLiteral("%1/horavo.mdb").arg(QLatin1String(where)), QStringLiteral("--admin"),
+                                    QStringLiteral("admin"), QStringLiteral("--password"), QStringLiteral("pw")},
+                                   folder.path());
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat((shared + "/horavo.mdb").constData(), &info), 0);
+    EXPECT_NE(info.st_mode & S_IWGRP, 0u) << "every member of the folder's group records into it";
+    ASSERT_EQ(::stat((own + "/horavo.mdb").constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & S_IWGRP, 0u) << "a folder of one's own keeps the file one's own";
+}
+
+TEST_F(SetupTool, VersionAndHelpAnswerWithoutTouchingAnything)
+{
+    const Outcome version = runSetup({QStringLiteral("--version")}, folder.path());
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.trimmed(), QStringLiteral("horavo-setup %1.%2.%3")
+                                         .arg(HORAVO_VERSION_MAJOR)
+                                         .arg(HORAVO_VERSION_MINOR)
+                                         .arg(HORAVO_VERSION_PATCH));
+    const Outcome help = runSetup({QStringLiteral("--help")}, folder.path());
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("--version")));
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
 }
 
 } // namespace

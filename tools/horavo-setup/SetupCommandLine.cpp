@@ -32,6 +32,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QString& command = arguments.front();
     if (isHelp(command))
         return parsed; // Help
+    if (command == QStringLiteral("--version")) {
+        r.command = SetupRequest::Command::Version;
+        return parsed;
+    }
     if (command == QStringLiteral("create"))
         r.command = SetupRequest::Command::Create;
     else if (command == QStringLiteral("add-admin"))
@@ -97,6 +101,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     return parsed;
 }
 
+QString versionText()
+{
+    return QStringLiteral("horavo-setup %1.%2.%3").arg(HORAVO_VERSION_MAJOR).arg(HORAVO_VERSION_MINOR).arg(HORAVO_VERSION_PATCH);
+}
+
 QString helpText()
 {
     return QStringLiteral(
@@ -104,7 +113,7 @@ QString helpText()
         "  horavo-setup create [--file PATH] --admin NAME [--password PW]\n"
         "                      [--isp-account NAME --isp-password PW [--price N]]\n"
         "  horavo-setup add-admin [--file PATH] --admin NAME [--password PW]\n"
-        "  horavo-setup --help\n"
+        "  horavo-setup --help | --version\n"
         "\n"
         "create     新建数据库文件（三个表 users、internet、knumber），写入第一个管理员（权限 1），\n"
         "           如给了 --isp-account，再写入一个标为“使用”的宽带帐号。已有的文件不会改动。\n"
@@ -118,6 +127,7 @@ QString helpText()
         "  --isp-password PW    宽带帐号的密码；不给时在终端上输入\n"
         "  --price N            单价，元/小时，大于 0，默认 0.3\n"
         "  --help, -h           显示本说明\n"
+        "  --version            显示版本\n"
         "命令行上的密码会被本机其他用户在进程列表里看到；不给密码就会在终端上询问。\n"
         "标准输入不是终端时，必须在命令行上给出密码。\n"
         "\n"

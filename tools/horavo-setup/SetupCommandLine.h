@@ -8,7 +8,7 @@
 namespace setup {
 
 struct SetupRequest {
-    enum class Command { Help, Create, AddAdmin } command = Command::Help;
+    enum class Command { Help, Version, Create, AddAdmin } command = Command::Help;
     QString file; // as given; empty means horavo.mdb in the current folder
     QString admin;
     std::optional<QString> password;
@@ -27,5 +27,6 @@ struct ParsedCommandLine {
 ParsedCommandLine parseCommandLine(const QStringList& arguments);
 
 QString helpText();
+QString versionText();   // "horavo-setup 1.0.27"
 
 } // namespace setup

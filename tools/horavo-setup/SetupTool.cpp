@@ -1,5 +1,7 @@
 #include "tools/horavo-setup/SetupTool.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include <QDir>
@@ -100,6 +102,21 @@ void removeDatabase(const QString& path)
         QFile::remove(path + suffix);
 }
 
+// In a folder that its group may write to (the shared /var/lib/horavo, setgid), the
+// database is made writable for that group too, so that every member records into it;
+// SQLite gives its journal the same permissions.
+void shareWithTheFolderGroup(const QString& path)
+{
+    struct stat folder {};
+    struct stat file {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) != 0
+        || ::stat(native.constData(), &file) != 0)
+        return;
+    if ((folder.st_mode & S_IWGRP) != 0)
+        ::chmod(native.constData(), (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
+}
+
 ExitCode create(const SetupRequest& r, const QString& path)
 {
     // Refused before any password is asked for.
@@ -127,6 +144,7 @@ ExitCode create(const SetupRequest& r, const QString& path)
         refuse(DatabaseFailure, error.message());
     }
 
+    shareWithTheFolderGroup(path);
     QString done = QStringLiteral("已创建数据库文件“%1”，管理员“%2”（权限 1）").arg(shownPath(path), r.admin);
     if (r.ispAccount)
         done += QStringLiteral("，宽带帐号“%1”（使用中，单价 %2 元/小时）").arg(*r.ispAccount, QString::number(price, 'g', 15));
@@ -176,6 +194,9 @@ ExitCode runSetup(const SetupRequest& request)
         switch (request.command) {
         case SetupRequest::Command::Help:
             say(stdout, helpText());
+            return Done;
+        case SetupRequest::Command::Version:
+            say(stdout, versionText());
             return Done;
         case SetupRequest::Command::Create:
             return create(request, path);

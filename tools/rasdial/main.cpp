@@ -58,6 +58,8 @@ void printUsage(std::FILE* stream)
              QStringLiteral("      rasdial -- 项名 [用户名 [密码]]   \"--\" 之后的词一律是项名、用户名和密码，不是选项"),
              QStringLiteral("      rasdial --password-stdin [--] 项名 用户名"),
              QStringLiteral("                                      密码从标准输入读到结束 (末尾一个换行不算)，不在命令行上"),
+             QStringLiteral("      rasdial --help | --version        显示本说明 | 显示版本"),
+             QStringLiteral("项名以 \"-\" 开头时须放在 \"--\" 之后。"),
              QStringLiteral("线路服务由环境变量 TALLYON_LINE 选定: networkmanager (默认) 或 sim:文件。"),
          })
         writeLine(stream, line);
@@ -111,7 +113,7 @@ int disconnect(platform::DialableLine& line, const QString& entry)
 
 // What the command line asks for.
 struct Request {
-    enum class Kind { Help, List, Disconnect, Dial, Bad };
+    enum class Kind { Help, Version, List, Disconnect, Dial, Bad };
     Kind kind = Kind::Bad;
     QString entry;
     std::optional<QString> user;
@@ -135,6 +137,10 @@ Request parse(const QStringList& arguments)
         request.kind = Request::Kind::Help;
         return request;
     }
+    if (arguments.size() == 1 && arguments.first() == QLatin1String("--version")) {
+        request.kind = Request::Kind::Version;
+        return request;
+    }
     qsizetype next = 0;
     while (next < arguments.size() && arguments.at(next) == QLatin1String("--password-stdin")) {
         request.passwordFromInput = true;
@@ -150,6 +156,10 @@ Request parse(const QStringList& arguments)
         return request;
     }
     request.entry = words.at(0);
+    // An entry name that looks like an option is a mistake on the command line (an
+    // option misspelt, or one not known here), unless "--" said that names follow.
+    if (!literal && request.entry.startsWith(QLatin1Char('-')))
+        return request;
     if (!literal && !request.passwordFromInput && words.size() == 2 && isDisconnectSwitch(words.at(1))) {
         request.kind = Request::Kind::Disconnect;
         return request;
@@ -214,6 +224,13 @@ int main(int argc, char** argv)
 
     if (request.kind == Request::Kind::Help) {
         printUsage(stdout);
+        return kSucceeded;
+    }
+    if (request.kind == Request::Kind::Version) {
+        writeLine(stdout, QStringLiteral("rasdial %1.%2.%3")
+                              .arg(HORAVO_VERSION_MAJOR)
+                              .arg(HORAVO_VERSION_MINOR)
+                              .arg(HORAVO_VERSION_PATCH));
         return kSucceeded;
     }
     if (request.kind == Request::Kind::Bad) {
