@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 
 #include "platform/MessageBoxes.h"
 #include "platform/Program.h"
@@ -12,6 +13,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("signova"));
     QApplication::setQuitOnLastWindowClosed(false);
+    QIcon icon;   // its own, as on the desktop's menu
+    for (const int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/signova/icons/signova-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
     platform::prepareDesktop();
 
     platform::QtProgram program;
