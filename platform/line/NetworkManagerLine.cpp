@@ -242,8 +242,13 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
     }
     if (!up.started)
         return failed(lineerror::kServiceUnavailable, describe(up));
-    if (const int setUp = setUpFailure(up))
+    if (const int setUp = setUpFailure(up)) {
+        // With the cable out NetworkManager finds no device for the profile ("device has
+        // no carrier"): a line that nobody answers on, not a failure of the set-up.
+        if (setUp == lineerror::kNoSuitableDevice && carrier(parentInterface(uuid)) == false)
+            return failed(lineerror::kNoAnswer, describe(up));
         return failed(setUp, describe(up));
+    }
     if (up.timedOut || up.exitCode == kNmcliTimeout || up.exitCode == kNmcliActivationFailed)
         return failed(activationFailure(uuid), describe(up));
     if (up.exitCode == kNmcliNoSuchConnection)

@@ -15,6 +15,7 @@
 set -uo pipefail
 
 bin_dir=${1:-${HORAVO_BIN_DIR:-}}
+[ -n "$bin_dir" ] && [ -d "$bin_dir" ] && bin_dir=$(cd "$bin_dir" && pwd)
 skip() { echo "networkmanager: skipped: $*"; exit 77; }
 
 [ "$(id -u)" -eq 0 ] || skip "needs root (network namespaces, a NetworkManager of its own)"
@@ -239,7 +240,7 @@ else
 fi
 
 # ---- two profiles of one name: the one whose device is present is dialed -------------
-inw nmcli connection add type pppoe con-name "$ENTRY" ifname ghost0 pppoe.username ghost-account >/dev/null
+inw nmcli connection add type pppoe con-name "$ENTRY" ifname ghost0 pppoe.username ghost-account >/dev/null 2>&1
 ghost_uuid=$(inw nmcli -t -f NAME,UUID,TYPE,DEVICE connection show | awk -F: -v n="$ENTRY" -v u="$main_uuid" '$1 == n && $2 != u {print $2}')
 dial twinuser
 expect_error "two profiles of one name, one on a missing device" 691
