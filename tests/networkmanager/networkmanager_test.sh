@@ -27,10 +27,14 @@ udevd=/lib/systemd/systemd-udevd
 polkitd=/usr/lib/polkit-1/polkitd
 [ -x "$udevd" ] || skip "systemd-udevd is not installed"
 [ -x "$polkitd" ] || skip "polkitd is not installed"
-# A NetworkManager of the machine's own is left alone.
-if pgrep -x NetworkManager >/dev/null; then
-  skip "a NetworkManager runs on this machine (pid $(pgrep -x NetworkManager | tr '\n' ' ')); this test does not run beside it"
-fi
+# A NetworkManager of the machine's own is left alone: the test does not run beside one
+# in the machine's network namespace. (Another run of this test keeps its NetworkManager
+# in namespaces of its own, and does not count.)
+for pid in $(pgrep -x NetworkManager); do
+  if [ "$(readlink /proc/"$pid"/ns/net)" = "$(readlink /proc/self/ns/net)" ]; then
+    skip "a NetworkManager runs on this machine (pid $pid); this test does not run beside it"
+  fi
+done
 export PATH=$PATH:/usr/sbin:/sbin
 
 W=$(mktemp -d "${TMPDIR:-/tmp}/horavo-nm.XXXXXX") || exit 1
@@ -101,9 +105,17 @@ teardown() {
   [ "$failed" -eq 0 ] && exit 0 || exit 1
 }
 trap teardown EXIT
-trap 'exit 1' INT TERM HUP
+trap 'fail "interrupted"; exit 1' INT TERM HUP
 
 # ---- the world ------------------------------------------------------------------------
+# What a run killed outright (a test timeout's SIGKILL) left: its namespaces and whatever
+# still runs in them. Only namespaces of this test whose run is gone.
+for ns in $(ip netns list 2>/dev/null | awk '{print $1}' | grep -E '^horavo-nm-(near|far)-[0-9]+$'); do
+  alive "${ns##*-}" && continue
+  log "removing $ns, left by an earlier run"
+  for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
+  ip netns del "$ns" 2>/dev/null
+done
 ip netns add "$NEAR" 2>/dev/null || { trap - EXIT; rm -rf "$W"; skip "cannot make a network namespace"; }
 ip netns add "$FAR" || exit 1
 ip link add "$IF" netns "$NEAR" type veth peer name tac0 netns "$FAR" || exit 1
@@ -331,4 +343,13 @@ if start_nm; then
     || fail "after a restart the account is '$(profile_account "$main_uuid")'"
 else
   fail "NetworkManager did not start again"
+fi
+
+# A change saved to the profile (no --temporary) ends the runtime copy: the file on disk
+# is the profile again.
+if inw nmcli connection modify uuid "$main_uuid" pppoe.username saved-account >/dev/null 2>&1 \
+   && [ ! -e "$runtime" ] && grep -q '^username=saved-account$' "$W/keyfiles/$ENTRY.nmconnection"; then
+  pass "a saved change ends the runtime copy"
+else
+  fail "after a saved change: runtime copy $( [ -e "$runtime" ] && echo present || echo gone), file: $(grep username "$W/keyfiles/$ENTRY.nmconnection")"
 fi
