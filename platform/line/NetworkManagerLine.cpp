@@ -201,9 +201,12 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
         return failed(lineerror::kServiceUnavailable, unknown.message());
     }
 
-    // The account is set for this activation only (--temporary keeps it off the disk);
-    // a password marked "not saved" makes NetworkManager ask nmcli, which answers from
-    // its passwd-file rather than from the command line, where anyone could read it.
+    // The account goes into NetworkManager's runtime copy of the profile (--temporary:
+    // /run/NetworkManager/system-connections), never into the profile's file; the copy
+    // stays, holding the last dial's account, until the machine restarts or the profile is
+    // saved or deleted. A password marked "not saved" makes NetworkManager ask nmcli,
+    // which answers from its passwd-file rather than from the command line, where anyone
+    // could read it.
     QStringList settings;
     if (user)
         settings << QStringLiteral("pppoe.username") << *user;

@@ -184,7 +184,7 @@ inw ip link set "$IF" up
 for i in $(seq 100); do
   [ "$(inw nmcli -g GENERAL.STATE device show "$IF" 2>/dev/null)" = "30 (disconnected)" ] && break; sleep 0.1
 done
-inw nmcli connection add type pppoe con-name "$ENTRY" ifname "$IF" pppoe.username own-account >/dev/null || exit 1
+inw nmcli connection add type pppoe con-name "$ENTRY" ifname "$IF" pppoe.username own-account connection.autoconnect no >/dev/null || exit 1
 ip netns exec "$FAR" pppoe-server -I tac0 -F >"$W/pppoe-server.log" 2>&1 &
 server_pid=$!
 sleep 0.3
