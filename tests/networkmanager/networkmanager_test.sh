@@ -73,7 +73,7 @@ teardown() {
     if alive "$nm_pid"; then
       # Every profile goes through NetworkManager, so that its runtime copies go too.
       inw nmcli -t -f UUID connection show 2>/dev/null | while read -r uuid; do
-        inw nmcli connection delete uuid "$uuid" >/dev/null 2>&1
+        inw nmcli connection delete uuid "$uuid" </dev/null >/dev/null 2>&1
       done
       [ -z "$(ls -A "$W/run/NetworkManager/system-connections" 2>/dev/null)" ] \
         || leftover+=("runtime profiles: $(ls "$W/run/NetworkManager/system-connections")")
