@@ -6,12 +6,14 @@
 #           Qt's Chinese texts, the browser opener, the sqlite3 command of the demo)
 #   build   what building them needs
 #   test    what the tests need besides (GoogleTest, a virtual display, a tray)
+#   networkmanager  the NetworkManager test's own world (tests/networkmanager), with no
+#           service started now or at boot
 #   deb     building the Debian package and checking it (tools/build-deb.sh)
-#   (none)  run, build and test
+#   (none)  run, build, test and networkmanager
 set -euo pipefail
 
 sets=("$@")
-[ ${#sets[@]} -gt 0 ] || sets=(run build test)
+[ ${#sets[@]} -gt 0 ] || sets=(run build test networkmanager)
 
 packages=()
 for set_name in "${sets[@]}"; do
@@ -35,6 +37,8 @@ for set_name in "${sets[@]}"; do
         xvfb xauth xdotool x11-utils imagemagick trayer dbus-x11
       )
       ;;
+    networkmanager)
+      ;;   # installed apart, below
     deb)
       packages+=(
         build-essential cmake ninja-build
@@ -44,20 +48,57 @@ for set_name in "${sets[@]}"; do
       )
       ;;
     *)
-      echo "usage: $0 [run] [build] [test] [deb]" >&2
+      echo "usage: $0 [run] [build] [test] [networkmanager] [deb]" >&2
       exit 2
       ;;
   esac
 done
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+# For tests/networkmanager only: a NetworkManager of the test's own, in network namespaces
+# of its own, against a PPPoE access concentrator. Installing them must not start any
+# service (a NetworkManager started here would take over the machine's network): a
+# policy-rc.d that forbids every start is in place while they are installed.
+networkmanager_packages=()
+for set_name in "${sets[@]}"; do
+  [ "$set_name" = networkmanager ] && networkmanager_packages=(
+    network-manager ppp pppoe udev iproute2 dbus polkitd util-linux procps
+  )
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t missing_nm < <(missing_of "${networkmanager_packages[@]}")
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_nm[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if [ ${#missing_nm[@]} -gt 0 ]; then
+  policy=/usr/sbin/policy-rc.d
+  saved=""
+  if [ -e "$policy" ]; then
+    saved=$(mktemp)
+    $sudo cp -p "$policy" "$saved"
+  fi
+  restore_policy() {
+    if [ -n "$saved" ]; then $sudo cp -p "$saved" "$policy"; rm -f "$saved"; else $sudo rm -f "$policy"; fi
+  }
+  trap restore_policy EXIT
+  printf '#!/bin/sh\n# tools/install-packages.sh: no service starts while its packages are installed.\nexit 101\n' \
+    | $sudo tee "$policy" >/dev/null
+  $sudo chmod 755 "$policy"
+  $sudo apt-get install -y -qq --no-install-recommends "${missing_nm[@]}"
+  # Nor at the next boot: the package enables its service; the test starts its own.
+  if printf '%s\n' "${missing_nm[@]}" | grep -qx network-manager && command -v systemctl >/dev/null; then
+    $sudo systemctl disable NetworkManager.service NetworkManager-wait-online.service \
+      NetworkManager-dispatcher.service || true
+  fi
+fi

@@ -201,9 +201,12 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
         return failed(lineerror::kServiceUnavailable, unknown.message());
     }
 
-    // The account is set for this activation only (--temporary keeps it off the disk);
-    // a password marked "not saved" makes NetworkManager ask nmcli, which answers from
-    // its passwd-file rather than from the command line, where anyone could read it.
+    // The account goes into NetworkManager's runtime copy of the profile (--temporary:
+    // /run/NetworkManager/system-connections), never into the profile's file; the copy
+    // stays, holding the last dial's account, until the machine restarts or the profile is
+    // saved or deleted. A password marked "not saved" makes NetworkManager ask nmcli,
+    // which answers from its passwd-file rather than from the command line, where anyone
+    // could read it.
     QStringList settings;
     if (user)
         settings << QStringLiteral("pppoe.username") << *user;
@@ -242,8 +245,13 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
     }
     if (!up.started)
         return failed(lineerror::kServiceUnavailable, describe(up));
-    if (const int setUp = setUpFailure(up))
+    if (const int setUp = setUpFailure(up)) {
+        // With the cable out NetworkManager finds no device for the profile ("device has
+        // no carrier"): a line that nobody answers on, not a failure of the set-up.
+        if (setUp == lineerror::kNoSuitableDevice && carrier(parentInterface(uuid)) == false)
+            return failed(lineerror::kNoAnswer, describe(up));
         return failed(setUp, describe(up));
+    }
     if (up.timedOut || up.exitCode == kNmcliTimeout || up.exitCode == kNmcliActivationFailed)
         return failed(activationFailure(uuid), describe(up));
     if (up.exitCode == kNmcliNoSuchConnection)

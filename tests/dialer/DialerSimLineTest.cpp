@@ -156,6 +156,35 @@ TEST(DialerOnNetworkManager, HungQueryIsUnknownAndTheWindowKeepsRunning)
     EXPECT_THROW(dialer.hangUpAll(), platform::LineUnknown);
 }
 
+// ---- A real NetworkManager -----------------------------------------------------------------
+
+// Run by tests/networkmanager/networkmanager_test.sh inside its own NetworkManager's world,
+// which gives the password in HORAVO_NM_DIAL_PASSWORD: the dialer's whole road, Dialer ->
+// PipeCommandRunner -> rasdial -> nmcli -> NetworkManager, for a login that an access
+// concentrator refuses. Skipped anywhere else.
+TEST(DialerOnRealNetworkManager, RefusedLoginShowsItsMessageAndStartsNoUsageRow)
+{
+    const QString password = qEnvironmentVariable("HORAVO_NM_DIAL_PASSWORD");
+    if (password.isEmpty())
+        GTEST_SKIP() << "runs only inside tests/networkmanager/networkmanager_test.sh";
+    platform::NetworkManagerLine line;
+    doubles::TempDatabase db;
+    db.exec(QStringLiteral("insert into knumber(kuser, kpassw, useyn, price) values('dialer-user', '%1', 1, 1)")
+                .arg(password));
+    tallyon::PipeCommandRunner runner;
+    doubles::ScriptedMessageBoxes boxes;
+    tallyon::Session session;
+    CountingHost host;
+    tallyon::Dialer dialer{line, runner, boxes, session, host};
+    dialer.discoverEntryName();
+    ASSERT_EQ(dialer.entryname(), QStringLiteral("宽带连接"));
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("你的用户名和密码有问题，请你查证后再试！")});
+    EXPECT_EQ(host.addtimes, 0) << "no usage row started";
+    EXPECT_FALSE(host.started);
+    EXPECT_FALSE(dialer.testc());
+}
+
 // ---- Accounts reach rasdial whole, whatever they hold -----------------------------------------
 
 struct OddAccount {

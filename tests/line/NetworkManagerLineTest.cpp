@@ -195,6 +195,22 @@ TEST_F(NetworkManagerTest, FailureWithTheCableOutIs678WithoutAProbe)
     EXPECT_FALSE(nm.has(QStringLiteral("discovery-calls")));
 }
 
+// What NetworkManager 1.42 says when the cable is out before the dial (seen in
+// tests/networkmanager): it finds no device, since the profile's has no carrier.
+TEST_F(NetworkManagerTest, NoDeviceBecauseTheCableIsOutIs678)
+{
+    nm.set(QStringLiteral("up-exit"), QStringLiteral("4"));
+    nm.set(QStringLiteral("up-error"),
+           QStringLiteral("Error: Connection activation failed: No suitable device found for this connection "
+                          "(device eth9 not available because device has no carrier).\n"));
+    setCarrier("0\n");
+    EXPECT_EQ(dial().error, lineerror::kNoAnswer);
+    EXPECT_FALSE(nm.has(QStringLiteral("discovery-calls")));
+
+    setCarrier("1\n");
+    EXPECT_EQ(dial().error, lineerror::kNoSuitableDevice) << "with carrier, no device is a set-up failure";
+}
+
 TEST_F(NetworkManagerTest, FailureThatCannotBeProbedIs691WhileTheCableIsIn)
 {
     nm.set(QStringLiteral("up-exit"), QStringLiteral("4"));
