@@ -105,8 +105,8 @@ public:
             const store::Statement stmt(raw);
             sqlite3_bind_int64(raw, 1, last);
             int count = 0;
-            int rc = SQLITE_OK;
-            while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+            int rc = firstStep(raw);
+            for (; rc == SQLITE_ROW; rc = sqlite3_step(raw)) {
                 last = sqlite3_column_int64(raw, 0);
                 ++count;
                 row(last, raw);

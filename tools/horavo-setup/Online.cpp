@@ -58,8 +58,8 @@ ExitCode online(const QString& path)
     sqlite3_bind_text(stmtRaw, 3, sinceText.constData(), int(sinceText.size()), SQLITE_STATIC);
 
     QVector<QStringList> rows{{QStringLiteral("用户名"), QStringLiteral("开始"), QStringLiteral("分钟"), QStringLiteral("最后写入")}};
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(stmtRaw)) == SQLITE_ROW)
+    int rc = firstStep(stmtRaw);
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw))
         rows.push_back({textOf(stmtRaw, 0), textOf(stmtRaw, 1), QString::number(tallyon::minutesOf(valueOf(stmtRaw, 2))),
                         textOf(stmtRaw, 3)});
     if (rc != SQLITE_DONE)

@@ -153,8 +153,8 @@ Usage gather(const SetupRequest& request, const QString& path)
     // NULL) gets its own key after a 1 byte.
     std::unordered_map<std::string, Group, TransparentHash, std::equal_to<>> groups;
     std::string key;
-    int rc = SQLITE_OK;
-    while ((rc = sqlite3_step(stmtRaw)) == SQLITE_ROW) {
+    int rc = firstStep(stmtRaw);
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw)) {
         const std::size_t nameLength = std::size_t(sqlite3_column_bytes(stmtRaw, 0));
         key.assign(reinterpret_cast<const char*>(sqlite3_column_text(stmtRaw, 0)), nameLength);
         const bool textDate = sqlite3_column_type(stmtRaw, 1) == SQLITE_TEXT;

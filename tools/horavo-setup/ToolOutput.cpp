@@ -1,5 +1,9 @@
 #include "tools/horavo-setup/ToolOutput.h"
 
+#include <chrono>
+#include <random>
+#include <thread>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,7 +62,7 @@ store::DatabaseHandle openForReading(const QString& path, ExitCode missing, Exit
                            -1, &stmt, nullptr)
         == SQLITE_OK) {
         const store::Statement owned(stmt);
-        if (sqlite3_step(stmt) == SQLITE_ROW)
+        if (firstStep(stmt) == SQLITE_ROW)
             found = sqlite3_column_int(stmt, 0);
         else
             refuse(failure, QStringLiteral("打不开数据库文件“%1”：%2").arg(shownPath(path), QString::fromUtf8(sqlite3_errmsg(raw))));
@@ -68,6 +72,20 @@ store::DatabaseHandle openForReading(const QString& path, ExitCode missing, Exit
     if (found != 3)
         refuse(failure, QStringLiteral("“%1”不是这个系统的数据库文件：缺少 users、internet 或 knumber 表").arg(shownPath(path)));
     return db;
+}
+
+int firstStep(sqlite3_stmt* stmt)
+{
+    const auto deadline = std::chrono::steady_clock::now() + store::Connection::retryWindow();
+    std::minstd_rand jitter(std::random_device{}());
+    for (;;) {
+        const int rc = sqlite3_step(stmt);
+        const int primary = rc & 0xff;
+        if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || std::chrono::steady_clock::now() >= deadline)
+            return rc;
+        sqlite3_reset(stmt);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + jitter() % 20));
+    }
 }
 
 namespace {

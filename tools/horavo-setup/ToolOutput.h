@@ -30,6 +30,13 @@ QString shownPath(const QString& path);
 // refused with missing, any other failure with failure.
 store::DatabaseHandle openForReading(const QString& path, ExitCode missing, ExitCode failure);
 
+// The first step of a read statement: a read that finds the file busy beyond the busy
+// timeout (writers one after another hold off a new reader in rollback-journal mode) is
+// tried again, for the programs' retry window. Before its first row a statement has read
+// nothing, so starting it over is safe. The later steps hold the read lock: plain
+// sqlite3_step.
+int firstStep(sqlite3_stmt* stmt);
+
 // The columns a terminal gives text: two for the wide (East Asian) characters, one for
 // the others.
 int displayWidth(const QString& text);
