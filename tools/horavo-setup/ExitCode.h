@@ -2,7 +2,8 @@
 
 namespace setup {
 
-// The exit codes of horavo-setup, as its --help lists them.
+// The exit codes of horavo-setup, as its --help lists them. backup uses FileExists for a
+// copy that is there already; every command but create uses FileMissing.
 enum ExitCode : int {
     Done = 0,
     BadCommandLine = 1,  // unknown command or option, missing or malformed value
@@ -11,6 +12,9 @@ enum ExitCode : int {
     PasswordProblem = 4, // not given and no terminal to ask on, empty, or the two entries differ
     UserExists = 5,      // add-admin: a user of that name exists already
     DatabaseFailure = 6, // the database refused: cannot create or write, not a horavo database
+    // check has its own: clean, found something, cannot read the file.
+    CheckFound = 1,
+    CheckUnreadable = 2,
 };
 
 } // namespace setup

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <QDate>
+
 namespace setup {
 
 namespace {
@@ -9,6 +11,37 @@ namespace {
 const QStringList kCreateOptions{QStringLiteral("--file"), QStringLiteral("--admin"), QStringLiteral("--password"),
                                  QStringLiteral("--isp-account"), QStringLiteral("--isp-password"), QStringLiteral("--price")};
 const QStringList kAddAdminOptions{QStringLiteral("--file"), QStringLiteral("--admin"), QStringLiteral("--password")};
+const QStringList kBackupOptions{QStringLiteral("--file"), QStringLiteral("--force")};
+const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--user"),
+                                 QStringLiteral("--format"), QStringLiteral("--price"), QStringLiteral("--bom")};
+const QStringList kFileOnly{QStringLiteral("--file")};
+// Options that take no value.
+const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom")};
+
+const QStringList& optionsOf(SetupRequest::Command command)
+{
+    switch (command) {
+    case SetupRequest::Command::Create:
+        return kCreateOptions;
+    case SetupRequest::Command::AddAdmin:
+        return kAddAdminOptions;
+    case SetupRequest::Command::Backup:
+        return kBackupOptions;
+    case SetupRequest::Command::Report:
+        return kReportOptions;
+    default:
+        return kFileOnly;
+    }
+}
+
+// A date as the usage rows store it, and a real one.
+std::optional<QString> storedDate(const QString& text)
+{
+    const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (text.size() != 10 || !date.isValid())
+        return std::nullopt;
+    return text;
+}
 
 ParsedCommandLine failure(const QString& message)
 {
@@ -27,7 +60,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return argument == QStringLiteral("--help") || argument == QStringLiteral("-h");
     };
     if (arguments.isEmpty())
-        return failure(QStringLiteral("缺少命令：create 或 add-admin"));
+        return failure(QStringLiteral("缺少命令：create、add-admin、backup、report、check 或 online"));
 
     const QString& command = arguments.front();
     if (isHelp(command))
@@ -40,9 +73,18 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         r.command = SetupRequest::Command::Create;
     else if (command == QStringLiteral("add-admin"))
         r.command = SetupRequest::Command::AddAdmin;
+    else if (command == QStringLiteral("backup"))
+        r.command = SetupRequest::Command::Backup;
+    else if (command == QStringLiteral("report"))
+        r.command = SetupRequest::Command::Report;
+    else if (command == QStringLiteral("check"))
+        r.command = SetupRequest::Command::Check;
+    else if (command == QStringLiteral("online"))
+        r.command = SetupRequest::Command::Online;
     else
-        return failure(QStringLiteral("未知的命令“%1”：应为 create 或 add-admin").arg(command));
-    const QStringList& allowed = r.command == SetupRequest::Command::Create ? kCreateOptions : kAddAdminOptions;
+        return failure(QStringLiteral("未知的命令“%1”：应为 create、add-admin、backup、report、check 或 online").arg(command));
+    const QStringList& allowed = optionsOf(r.command);
+    const bool administers = r.command != SetupRequest::Command::Create && r.command != SetupRequest::Command::AddAdmin;
 
     QStringList seen;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
@@ -56,13 +98,28 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
             parsed.request = SetupRequest{};
             return parsed;
         }
-        if (!name.startsWith(QLatin1Char('-')))
+        if (!name.startsWith(QLatin1Char('-')) || name == QStringLiteral("-")) {
+            if (r.command == SetupRequest::Command::Backup && !seen.contains(QStringLiteral("FILE"))) {
+                seen << QStringLiteral("FILE");
+                r.target = name;
+                continue;
+            }
             return failure(QStringLiteral("多余的参数“%1”").arg(name));
+        }
         if (!allowed.contains(name))
             return failure(QStringLiteral("%1 命令没有选项“%2”").arg(command, name));
         if (seen.contains(name))
             return failure(QStringLiteral("选项 %1 给了两次").arg(name));
         seen << name;
+        if (kFlags.contains(name)) {
+            if (value)
+                return failure(QStringLiteral("选项 %1 不带值").arg(name));
+            if (name == QStringLiteral("--force"))
+                r.force = true;
+            else
+                r.bom = true;
+            continue;
+        }
         if (!value) {
             if (i + 1 >= arguments.size())
                 return failure(QStringLiteral("选项 %1 后面缺少值").arg(name));
@@ -85,15 +142,41 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
             if (!ok || !std::isfinite(price) || price <= 0)
                 return failure(QStringLiteral("--price 须是大于 0 的数字（元/小时），“%1”不行").arg(*value));
             r.price = price;
+        } else if (name == QStringLiteral("--from") || name == QStringLiteral("--to")) {
+            const std::optional<QString> date = storedDate(*value);
+            if (!date)
+                return failure(QStringLiteral("%1 须是 YYYY-MM-DD 格式的有效日期，“%2”不行").arg(name, *value));
+            (name == QStringLiteral("--from") ? r.from : r.to) = date;
+        } else if (name == QStringLiteral("--user")) {
+            r.user = *value;
+        } else if (name == QStringLiteral("--format")) {
+            if (*value == QStringLiteral("table"))
+                r.format = SetupRequest::Format::Table;
+            else if (*value == QStringLiteral("csv"))
+                r.format = SetupRequest::Format::Csv;
+            else if (*value == QStringLiteral("json"))
+                r.format = SetupRequest::Format::Json;
+            else
+                return failure(QStringLiteral("--format 须是 table、csv 或 json，“%1”不行").arg(*value));
         }
+    }
+
+    if (r.file.isEmpty() && seen.contains(QStringLiteral("--file")))
+        return failure(QStringLiteral("--file 的路径不能是空的"));
+    if (administers) {
+        if (r.command == SetupRequest::Command::Backup && r.target.isEmpty())
+            return failure(QStringLiteral("backup 缺少副本的文件名 FILE"));
+        if (r.from && r.to && *r.from > *r.to)
+            return failure(QStringLiteral("--from %1 在 --to %2 之后").arg(*r.from, *r.to));
+        if (r.bom && r.format != SetupRequest::Format::Csv)
+            return failure(QStringLiteral("--bom 只能与 --format csv 一起用"));
+        return parsed;
     }
 
     if (!seen.contains(QStringLiteral("--admin")))
         return failure(QStringLiteral("缺少 --admin：第一个管理员的用户名"));
     if (r.admin.isEmpty())
         return failure(QStringLiteral("--admin 的用户名不能是空的"));
-    if (r.file.isEmpty() && seen.contains(QStringLiteral("--file")))
-        return failure(QStringLiteral("--file 的路径不能是空的"));
     if (!r.ispAccount && (r.ispPassword || r.price))
         return failure(QStringLiteral("--isp-password 和 --price 只能与 --isp-account 一起用"));
     if (r.ispAccount && r.ispAccount->isEmpty())
@@ -113,11 +196,29 @@ QString helpText()
         "  horavo-setup create [--file PATH] --admin NAME [--password PW]\n"
         "                      [--isp-account NAME --isp-password PW [--price N]]\n"
         "  horavo-setup add-admin [--file PATH] --admin NAME [--password PW]\n"
+        "  horavo-setup backup [--file PATH] [--force] FILE\n"
+        "  horavo-setup report [--file PATH] [--from DATE] [--to DATE] [--user NAME]\n"
+        "                      [--format table|csv|json] [--bom] [--price N]\n"
+        "  horavo-setup check [--file PATH]\n"
+        "  horavo-setup online [--file PATH]\n"
         "  horavo-setup --help | --version\n"
         "\n"
         "create     新建数据库文件（三个表 users、internet、knumber），写入第一个管理员（权限 1），\n"
         "           如给了 --isp-account，再写入一个标为“使用”的宽带帐号。已有的文件不会改动。\n"
         "add-admin  在已有的数据库文件里添加一个管理员（权限 1），例如所有管理员都被删掉之后。\n"
+        "backup     把数据库文件备份到 FILE：用 SQLite 的在线备份分步复制，程序照常计时和写入；\n"
+        "           副本包含备份开始前写入的全部记录，通过完整性检查，用回滚日志。\n"
+        "           FILE 已存在时不覆盖，除非加 --force。\n"
+        "report     每个用户在一段期间内的使用：记录数、分钟、小时和金额（单价 × 分钟 / 60，\n"
+        "           双精度计算，数字格式同窗口）。期间默认是本月 1 日到今天（含两端）。\n"
+        "           单价默认同窗口：第一个标为“使用”的宽带帐号的单价，不大于 0 或为空按 0.3。\n"
+        "           日期无法识别的记录单列一行（不分期间）。\n"
+        "check      只读地检查整个文件，窗口会拒绝或读错的每一行记录列一行：表、rowid、各列的值\n"
+        "           （密码只显示为 ***）和原因；另查重名用户、没有管理员、没有标为“使用”的帐号。\n"
+        "online     现在谁在计时。由使用记录推断：今天（刚过零点时也含昨天）的记录中，\n"
+        "           最后写入时刻（xtime）在两分钟以内的，计时器每分钟写一次记录。\n"
+        "backup、report、check 和 online 可以在程序正在使用文件时运行：它们只做短的读取，\n"
+        "程序的写入最多等一会儿。\n"
         "\n"
         "选项：\n"
         "  --file PATH          数据库文件，默认是当前文件夹里的 horavo.mdb\n"
@@ -125,20 +226,27 @@ QString helpText()
         "  --password PW        管理员的密码；不给时在终端上输入（不回显，输两次）\n"
         "  --isp-account NAME   宽带帐号（create）\n"
         "  --isp-password PW    宽带帐号的密码；不给时在终端上输入\n"
-        "  --price N            单价，元/小时，大于 0，默认 0.3\n"
+        "  --price N            单价，元/小时，大于 0；create 默认 0.3，report 用它代替文件里的单价\n"
+        "  --force              backup：覆盖已有的 FILE\n"
+        "  --from DATE          report：期间的第一天，YYYY-MM-DD\n"
+        "  --to DATE            report：期间的最后一天，YYYY-MM-DD\n"
+        "  --user NAME          report：只报这个用户，默认所有用户\n"
+        "  --format F           report：table（默认，对齐的表格）、csv（RFC 4180，UTF-8）或 json\n"
+        "  --bom                report：CSV 前加 UTF-8 字节顺序标记\n"
         "  --help, -h           显示本说明\n"
         "  --version            显示版本\n"
         "命令行上的密码会被本机其他用户在进程列表里看到；不给密码就会在终端上询问。\n"
         "标准输入不是终端时，必须在命令行上给出密码。\n"
         "\n"
         "退出码：\n"
-        "  0  成功\n"
-        "  1  命令行有误（未知的命令或选项，缺少 --admin，值不对）\n"
-        "  2  create：数据库文件已经存在，没有改动\n"
-        "  3  add-admin：数据库文件不存在\n"
+        "  0  成功；check：没有发现问题\n"
+        "  1  命令行有误（未知的命令或选项，缺少 --admin，值不对）；check：发现了问题\n"
+        "  2  create：数据库文件已经存在，没有改动；backup：FILE 已经存在，没有改动；\n"
+        "     check：文件读不了（不存在、不是数据库、缺少表）\n"
+        "  3  add-admin、backup、report、online：数据库文件不存在\n"
         "  4  密码：没有给出而标准输入不是终端，密码为空，或两次输入不一样\n"
         "  5  add-admin：已有这个用户名的用户\n"
-        "  6  数据库出错（不能创建或写入，文件不是这个系统的数据库）");
+        "  6  数据库出错（不能创建或写入，文件不是这个系统的数据库，备份失败）");
 }
 
 } // namespace setup

@@ -8,13 +8,22 @@
 namespace setup {
 
 struct SetupRequest {
-    enum class Command { Help, Version, Create, AddAdmin } command = Command::Help;
+    enum class Command { Help, Version, Create, AddAdmin, Backup, Report, Check, Online } command = Command::Help;
     QString file; // as given; empty means horavo.mdb in the current folder
     QString admin;
     std::optional<QString> password;
     std::optional<QString> ispAccount;
     std::optional<QString> ispPassword;
-    std::optional<double> price;
+    std::optional<double> price; // create: the account's price; report: instead of the file's
+    // backup
+    QString target;
+    bool force = false;
+    // report
+    std::optional<QString> from; // YYYY-MM-DD, checked
+    std::optional<QString> to;
+    std::optional<QString> user;
+    enum class Format { Table, Csv, Json } format = Format::Table;
+    bool bom = false;
 };
 
 // The arguments after the program name, read into a request; a mistake gives the

@@ -12,34 +12,13 @@
 #include "store/Esql.h"
 #include "store/SqlText.h"
 #include "store/StoreError.h"
+#include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/PasswordPrompt.h"
+#include "tools/horavo-setup/ToolOutput.h"
 
 namespace setup {
 
 namespace {
-
-void say(std::FILE* stream, const QString& text)
-{
-    const QByteArray bytes = (text + QLatin1Char('\n')).toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-// A failure already told to the user, with the exit code that goes with it.
-struct Refusal {
-    ExitCode code;
-};
-
-[[noreturn]] void refuse(ExitCode code, const QString& message)
-{
-    say(stderr, QStringLiteral("horavo-setup：") + message);
-    throw Refusal{code};
-}
-
-QString shownPath(const QString& path)
-{
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-}
 
 // The password from the command line, or typed twice on the terminal.
 QString password(const std::optional<QString>& given, const QString& whose, const char* option)
@@ -202,6 +181,14 @@ ExitCode runSetup(const SetupRequest& request)
             return create(request, path);
         case SetupRequest::Command::AddAdmin:
             return addAdmin(request, path);
+        case SetupRequest::Command::Backup:
+            return backup(request, path);
+        case SetupRequest::Command::Report:
+            return report(request, path);
+        case SetupRequest::Command::Check:
+            return check(path);
+        case SetupRequest::Command::Online:
+            return online(path);
         }
     } catch (const Refusal& refusal) {
         return refusal.code;

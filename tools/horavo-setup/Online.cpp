@@ -1,0 +1,86 @@
+#include <QDateTime>
+#include <QVector>
+
+#include <sqlite3.h>
+
+#include "main_program/common/Minutes.h"
+#include "tools/horavo-setup/AdminCommands.h"
+#include "tools/horavo-setup/ToolOutput.h"
+
+namespace setup {
+
+namespace {
+
+// The timer writes its row every minute; a row written within two minutes (one tick and
+// a margin) belongs to a timer that is running.
+constexpr int kRecentSeconds = 120;
+
+QString textOf(sqlite3_stmt* stmt, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+                             sqlite3_column_bytes(stmt, column));
+}
+
+QVariant valueOf(sqlite3_stmt* stmt, int column)
+{
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+        return qlonglong(sqlite3_column_int64(stmt, column));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(stmt, column);
+    case SQLITE_NULL:
+        return {};
+    default:
+        return textOf(stmt, column);
+    }
+}
+
+} // namespace
+
+ExitCode online(const QString& path)
+{
+    const store::DatabaseHandle db = openForReading(path, FileMissing, DatabaseFailure);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime since = now.addSecs(-kRecentSeconds);
+    const QByteArray today = now.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
+    // Just after midnight the last two minutes began yesterday.
+    const QByteArray sinceDay = since.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
+    const QByteArray sinceText = since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
+    sqlite3* raw = db.get();
+    sqlite3_stmt* stmtRaw = nullptr;
+    const char* sql = "select iuser, stime, itime, xtime from internet"
+                      " where idate in (?1, ?2) and idate || ' ' || xtime >= ?3 order by iuser, idate, stime";
+    if (sqlite3_prepare_v2(raw, sql, -1, &stmtRaw, nullptr) != SQLITE_OK)
+        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
+    const store::Statement stmt(stmtRaw);
+    sqlite3_bind_text(stmtRaw, 1, today.constData(), int(today.size()), SQLITE_STATIC);
+    sqlite3_bind_text(stmtRaw, 2, sinceDay.constData(), int(sinceDay.size()), SQLITE_STATIC);
+    sqlite3_bind_text(stmtRaw, 3, sinceText.constData(), int(sinceText.size()), SQLITE_STATIC);
+
+    QVector<QStringList> rows{{QStringLiteral("用户名"), QStringLiteral("开始"), QStringLiteral("分钟"), QStringLiteral("最后写入")}};
+    int rc = firstStep(stmtRaw);
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw))
+        rows.push_back({textOf(stmtRaw, 0), textOf(stmtRaw, 1), QString::number(tallyon::minutesOf(valueOf(stmtRaw, 2))),
+                        textOf(stmtRaw, 3)});
+    if (rc != SQLITE_DONE)
+        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
+    if (rows.size() == 1) {
+        say(stdout, QStringLiteral("现在没有正在计时的用户"));
+        return Done;
+    }
+    QVector<int> widths(4, 0);
+    for (const QStringList& row : rows)
+        for (int c = 0; c < 4; ++c)
+            widths[c] = qMax(widths[c], displayWidth(row[c]));
+    QString text;
+    for (const QStringList& row : rows) {
+        QStringList shownCells;
+        for (int c = 0; c < 4; ++c)
+            shownCells << padded(row[c], widths[c], c == 2);
+        text += shownCells.join(QStringLiteral("  ")).trimmed() + QLatin1Char('\n');
+    }
+    put(stdout, text.toUtf8());
+    return Done;
+}
+
+} // namespace setup

@@ -1,0 +1,118 @@
+#include "tools/horavo-setup/ToolOutput.h"
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace setup {
+
+void say(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = (text + QLatin1Char('\n')).toLocal8Bit();
+    put(stream, bytes);
+}
+
+void put(std::FILE* stream, const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void refuse(ExitCode code, const QString& message)
+{
+    say(stderr, QStringLiteral("horavo-setup：") + message);
+    throw Refusal{code};
+}
+
+QString shownPath(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+store::DatabaseHandle openForReading(const QString& path, ExitCode missing, ExitCode failure)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        refuse(missing, QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）")
+                            .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
+    if (info.isDir())
+        refuse(failure, QStringLiteral("“%1”是文件夹，不是数据库文件").arg(shownPath(path)));
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    store::DatabaseHandle db(raw);
+    if (rc != SQLITE_OK)
+        refuse(failure, QStringLiteral("打不开数据库文件“%1”：%2")
+                            .arg(shownPath(path), raw ? QString::fromUtf8(sqlite3_errmsg(raw))
+                                                      : QString::fromUtf8(sqlite3_errstr(rc))));
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3_busy_timeout(raw, int(store::Connection::busyTimeout().count()));
+    // Reading the schema tells a file that is no database (or not this system's).
+    sqlite3_stmt* stmt = nullptr;
+    int found = 0;
+    if (sqlite3_prepare_v2(raw,
+                           "select count(*) from sqlite_master where type='table' and lower(name) in "
+                           "('users','internet','knumber')",
+                           -1, &stmt, nullptr)
+        == SQLITE_OK) {
+        const store::Statement owned(stmt);
+        if (firstStep(stmt) == SQLITE_ROW)
+            found = sqlite3_column_int(stmt, 0);
+        else
+            refuse(failure, QStringLiteral("打不开数据库文件“%1”：%2").arg(shownPath(path), QString::fromUtf8(sqlite3_errmsg(raw))));
+    } else {
+        refuse(failure, QStringLiteral("打不开数据库文件“%1”：%2").arg(shownPath(path), QString::fromUtf8(sqlite3_errmsg(raw))));
+    }
+    if (found != 3)
+        refuse(failure, QStringLiteral("“%1”不是这个系统的数据库文件：缺少 users、internet 或 knumber 表").arg(shownPath(path)));
+    return db;
+}
+
+int firstStep(sqlite3_stmt* stmt)
+{
+    const auto deadline = std::chrono::steady_clock::now() + store::Connection::retryWindow();
+    std::minstd_rand jitter(std::random_device{}());
+    for (;;) {
+        const int rc = sqlite3_step(stmt);
+        const int primary = rc & 0xff;
+        if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || std::chrono::steady_clock::now() >= deadline)
+            return rc;
+        sqlite3_reset(stmt);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + jitter() % 20));
+    }
+}
+
+namespace {
+
+bool wide(char32_t c)
+{
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF)
+        || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF)
+        || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F)
+        || (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F)
+        || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+} // namespace
+
+int displayWidth(const QString& text)
+{
+    int width = 0;
+    for (const char32_t c : text.toUcs4())
+        width += wide(c) ? 2 : 1;
+    return width;
+}
+
+QString padded(const QString& text, int width, bool alignRight)
+{
+    const QString fill(qMax(0, width - displayWidth(text)), QLatin1Char(' '));
+    return alignRight ? fill + text : text + fill;
+}
+
+} // namespace setup
