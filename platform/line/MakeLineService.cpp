@@ -21,11 +21,10 @@ std::unique_ptr<DialableLine> makeLineService(const QString& choice)
     if (choice.startsWith(kSimPrefix)) {
         const QString file = simulatedLineFile(choice);
         if (file.isEmpty())
-            throw LineChoiceError(QStringLiteral("TALLYON_LINE=sim: names no file (use sim:FILE)"));
+            throw LineChoiceError(QStringLiteral("TALLYON_LINE=sim: 没有给出文件（应为 sim:文件）"));
         return std::make_unique<SimLineService>(file);
     }
-    throw LineChoiceError(QStringLiteral("TALLYON_LINE=%1 is not a line service "
-                                         "(use networkmanager or sim:FILE)")
+    throw LineChoiceError(QStringLiteral("TALLYON_LINE=%1 不是线路服务（应为 networkmanager 或 sim:文件）")
                               .arg(choice));
 }
 

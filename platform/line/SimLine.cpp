@@ -25,13 +25,12 @@ public:
         if (lock_.tryLock(kLockWaitMilliseconds))
             return;
         if (lock_.error() == QLockFile::LockFailedError)
-            throw SimLineError(QStringLiteral("the simulated line %1 is locked").arg(path));
+            throw SimLineError(QStringLiteral("模拟线路 %1 正被别的程序锁住").arg(path));
         const QString folder = QFileInfo(path).absolutePath();
         if (!QFileInfo(folder).isDir())
-            throw SimLineError(QStringLiteral("the folder %1 of the simulated line %2 does not exist")
+            throw SimLineError(QStringLiteral("模拟线路 %2 所在的文件夹 %1 不存在")
                                    .arg(folder, path));
-        throw SimLineError(QStringLiteral("the simulated line %1 cannot be locked: no lock file can be "
-                                          "made in %2")
+        throw SimLineError(QStringLiteral("无法锁住模拟线路 %1：在 %2 中建不了锁文件")
                                .arg(path, folder));
     }
 
@@ -70,7 +69,7 @@ SimLineState SimLineState::fromJson(const QByteArray& json)
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        throw SimLineError(QStringLiteral("not a simulated line: %1").arg(parseError.errorString()));
+        throw SimLineError(QStringLiteral("不是模拟线路的文件：%1").arg(parseError.errorString()));
     const QJsonObject root = document.object();
 
     SimLineState state;
@@ -125,7 +124,7 @@ SimLineState SimLineFile::readUnlocked() const
 {
     QFile file(path_);
     if (!file.open(QIODevice::ReadOnly))
-        throw SimLineError(QStringLiteral("cannot read the simulated line %1: %2")
+        throw SimLineError(QStringLiteral("读不了模拟线路 %1：%2")
                                .arg(path_, file.errorString()));
     return SimLineState::fromJson(file.readAll());
 }
@@ -134,7 +133,7 @@ void SimLineFile::writeUnlocked(const SimLineState& state) const
 {
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly) || file.write(state.toJson()) < 0 || !file.commit())
-        throw SimLineError(QStringLiteral("cannot write the simulated line %1: %2")
+        throw SimLineError(QStringLiteral("写不了模拟线路 %1：%2")
                                .arg(path_, file.errorString()));
 }
 

@@ -94,8 +94,8 @@ TEST(SimLineFile, FolderThatDoesNotExistIsNamed)
         ADD_FAILURE() << "a line in a missing folder cannot be read";
     } catch (const platform::SimLineError& error) {
         EXPECT_TRUE(error.message().contains(missing)) << error.message().toStdString();
-        EXPECT_TRUE(error.message().contains(QStringLiteral("does not exist"))) << error.message().toStdString();
-        EXPECT_FALSE(error.message().contains(QStringLiteral("locked"))) << error.message().toStdString();
+        EXPECT_TRUE(error.message().contains(QStringLiteral("不存在"))) << error.message().toStdString();
+        EXPECT_FALSE(error.message().contains(QStringLiteral("锁住"))) << error.message().toStdString();
     }
     EXPECT_THROW(file.write(SimLineState::demo()), platform::SimLineError);
 }

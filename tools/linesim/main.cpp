@@ -19,23 +19,22 @@ using platform::writeLine;
 enum ExitCode { kSucceeded = 0, kFailed = 1, kBadArguments = 2 };
 
 const char* const kUsage[] = {
-    "Usage: tallyon-line [--file FILE] COMMAND [ARGUMENTS]",
+    "用法: tallyon-line [--file 文件] 命令 [参数]",
     "",
-    "Shows and changes a simulated broadband line, the JSON file that rasdial and tallyon",
-    "use when TALLYON_LINE=sim:FILE. Without --file, the FILE of TALLYON_LINE is used.",
+    "显示和改变模拟的宽带线路，即 TALLYON_LINE=sim:文件 时 rasdial 和 tallyon 所用的 JSON 文件。",
+    "不给 --file 时用 TALLYON_LINE 里的文件。",
     "",
-    "Commands:",
-    "  init [ENTRY...]             a fresh line: the entries given (default 宽带连接),",
-    "                              the account demo/demo, the cable in, nothing connected",
-    "  show                        entries, accounts, cable and active connections",
-    "  plug                        puts the cable in",
-    "  unplug                      pulls the cable out, which drops every connection",
-    "  add-account USER PASSWORD   an account the ISP accepts (replaces its password)",
-    "  remove-account USER         an account the ISP no longer accepts",
-    "  add-entry ENTRY             a phonebook entry, after the others",
-    "  drop [HANDLE]               hangs up the connection HANDLE, or every connection",
-    "  --help                      this text",
-    "  --version                   the version",
+    "命令:",
+    "  init [项名...]              新的线路: 给出的项 (默认 宽带连接)、帐号 demo/demo、插着网线、没有连接",
+    "  show                        项、帐号、网线和已连接的项",
+    "  plug                        插上网线",
+    "  unplug                      拔掉网线，所有连接随之断开",
+    "  add-account USER PASSWORD   宽带服务商接受的帐号 (已有的换成新密码)",
+    "  remove-account USER         宽带服务商不再接受的帐号",
+    "  add-entry ENTRY             再加一个项，排在最后",
+    "  drop [HANDLE]               断开句柄为 HANDLE 的连接，或所有连接",
+    "  --help                      显示本说明",
+    "  --version                   显示版本",
 };
 
 void printUsage(std::FILE* stream)
@@ -112,12 +111,12 @@ int run(const SimLineFile& file, const QString& command, const QStringList& argu
         if (isNumber)
             file.modify([&](SimLineState& state) { dropped = state.drop(handle); });
         if (!dropped) {
-            writeLine(stderr, QStringLiteral("tallyon-line: no connection with handle ") + arguments.at(0));
+            writeLine(stderr, QStringLiteral("tallyon-line: 没有这个句柄的连接：") + arguments.at(0));
             return kFailed;
         }
         return kSucceeded;
     }
-    return badArguments(QStringLiteral("unknown command or wrong arguments: ") + command);
+    return badArguments(QStringLiteral("未知的命令或参数不对：") + command);
 }
 
 } // namespace
@@ -141,16 +140,16 @@ int main(int argc, char** argv)
     QString path;
     if (!arguments.isEmpty() && arguments.first() == QLatin1String("--file")) {
         if (arguments.size() < 2)
-            return badArguments(QStringLiteral("--file needs a FILE"));
+            return badArguments(QStringLiteral("--file 后面要给出文件"));
         path = arguments.at(1);
         arguments = arguments.mid(2);
     } else {
         path = platform::simulatedLineFile(qEnvironmentVariable(platform::kLineVariable));
         if (path.isEmpty())
-            return badArguments(QStringLiteral("no --file given and TALLYON_LINE is not sim:FILE"));
+            return badArguments(QStringLiteral("没有给出 --file，而 TALLYON_LINE 也不是 sim:文件"));
     }
     if (arguments.isEmpty())
-        return badArguments(QStringLiteral("no command given"));
+        return badArguments(QStringLiteral("缺少命令"));
 
     try {
         return run(SimLineFile(path), arguments.first(), arguments.mid(1));
