@@ -205,7 +205,7 @@ TEST(LineChoice, VariableChoosesTheBackend)
         platform::makeLineService(QStringLiteral("ras"));
         ADD_FAILURE() << "an unknown backend is refused";
     } catch (const platform::LineChoiceError& error) {
-        EXPECT_TRUE(error.message().contains(QStringLiteral("sim:FILE")));
+        EXPECT_TRUE(error.message().contains(QStringLiteral("sim:文件")));
     }
     EXPECT_EQ(platform::simulatedLineFile(QStringLiteral("sim:/a b/c.json")), QStringLiteral("/a b/c.json"));
     EXPECT_TRUE(platform::simulatedLineFile(QStringLiteral("networkmanager")).isEmpty());
