@@ -12,4 +12,10 @@ inline constexpr float kFallbackPrice = 0.3f;
 // else the fallback. Never infinity or not-a-number, whatever the file holds.
 float unitPrice(const QVariant& price);
 
+// Whether a `knumber`.`useyn` value marks the account in use: yes, not no or no value.
+inline bool isInUse(const QVariant& useyn)
+{
+    return !useyn.isNull() && useyn.toBool();
+}
+
 } // namespace tallyon

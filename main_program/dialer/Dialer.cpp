@@ -31,11 +31,6 @@ private:
     bool& flag_;
 };
 
-bool isInUse(const QVariant& useyn)
-{
-    return !useyn.isNull() && useyn.toBool();
-}
-
 QString lastLine(const QString& output)
 {
     const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

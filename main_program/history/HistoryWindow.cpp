@@ -122,8 +122,7 @@ float form2::priceForTheAmount() const
     // would take, that of the first account in use.
     const auto accounts = store::Esql(QStringLiteral("select * from knumber"));
     for (accounts->first(); !accounts->atEnd(); accounts->next()) {
-        const QVariant inUse = accounts->value(QStringLiteral("useyn"));
-        if (!inUse.isNull() && inUse.toBool())
+        if (isInUse(accounts->value(QStringLiteral("useyn"))))
             return unitPrice(accounts->value(QStringLiteral("price")));
     }
     return kFallbackPrice;

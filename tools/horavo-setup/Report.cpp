@@ -76,8 +76,7 @@ float filePrice(const QString& path)
 {
     const auto accounts = store::Esql(QStringLiteral("select * from knumber"), path);
     for (accounts->first(); !accounts->atEnd(); accounts->next()) {
-        const QVariant inUse = accounts->value(QStringLiteral("useyn"));
-        if (!inUse.isNull() && inUse.toBool())
+        if (tallyon::isInUse(accounts->value(QStringLiteral("useyn"))))
             return tallyon::unitPrice(accounts->value(QStringLiteral("price")));
     }
     return tallyon::kFallbackPrice;
