@@ -209,7 +209,7 @@ void Connection::retryWhileBusy(const std::function<void()>& attempt) const
     }
 }
 
-void Connection::writeTransaction(const std::function<void()>& body) const
+void Connection::writeTransaction(const std::function<void()>& body)
 {
     if (inTransaction()) {
         body();
@@ -233,25 +233,6 @@ void Connection::writeTransaction(const std::function<void()>& body) const
 bool Connection::inTransaction() const
 {
     return !sqlite3_get_autocommit(handle());
-}
-
-void Connection::watchTransaction(TransactionWatcher* watcher) const
-{
-    if (std::find(watchers_.begin(), watchers_.end(), watcher) == watchers_.end())
-        watchers_.push_back(watcher);
-}
-
-void Connection::forget(TransactionWatcher* watcher) const
-{
-    watchers_.erase(std::remove(watchers_.begin(), watchers_.end(), watcher), watchers_.end());
-}
-
-void Connection::endTransaction(bool committed) const noexcept
-{
-    std::vector<TransactionWatcher*> told;
-    told.swap(watchers_);
-    for (TransactionWatcher* watcher : told)
-        watcher->transactionEnded(committed);
 }
 
 std::chrono::milliseconds Connection::busyTimeout()

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include "store/Engine.h"
 #include "store/StoreError.h"
 
 struct sqlite3;
@@ -30,27 +31,17 @@ public:
     using StoreError::StoreError;
 };
 
-// Told how the outermost write transaction of a connection ended, by the connection it
-// asked (watchTransaction), once.
-class TransactionWatcher {
-public:
-    virtual void transactionEnded(bool committed) noexcept = 0;
-
-protected:
-    ~TransactionWatcher() = default;
-};
-
 // One open connection to a database file, set up for several connections from several
 // processes at once: a rollback journal, full sync, a busy timeout, and write transactions
 // that are run again while another writer holds the file. The database file alone holds
 // every committed write: nothing is left beside it but a journal of a transaction that
-// never committed.
-class Connection {
+// never committed. Rows are written back by rowid (SqliteRows.cpp).
+class Connection final : public Engine {
 public:
     // Opens an existing file for reading and writing; never creates one.
     static std::unique_ptr<Connection> open(const QString& path);
 
-    ~Connection();
+    ~Connection() override;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -66,15 +57,25 @@ public:
     // Runs attempt again while it throws BusyError, for the retry window; then the
     // engine's message goes to the caller as a plain StoreError. attempt must leave
     // nothing half done when it throws.
-    void retryWhileBusy(const std::function<void()>& attempt) const;
+    void retryWhileBusy(const std::function<void()>& attempt) const override;
     // Runs body inside BEGIN IMMEDIATE ... COMMIT, the whole transaction again while the
     // file is busy (see retryWhileBusy). Any exception rolls the transaction back. Called
     // inside another write transaction of this connection, body simply becomes part of it.
-    void writeTransaction(const std::function<void()>& body) const;
-    bool inTransaction() const;
-    // watcher hears how the current outermost transaction ends; forget() before it dies.
-    void watchTransaction(TransactionWatcher* watcher) const;
-    void forget(TransactionWatcher* watcher) const;
+    void writeTransaction(const std::function<void()>& body) override;
+    bool inTransaction() const override;
+
+    // The record set's engine, over this file.
+    detail::Opened run(const QString& sql, detail::RowBuffer& rows) override;
+    std::optional<std::vector<detail::OwnedCell>> readRow(const detail::Table& table, std::int64_t key,
+                                                          const std::vector<QByteArray>& columns) override;
+    std::vector<detail::OwnedCell> insertRow(const detail::Table& table, const detail::ColumnValues& values,
+                                             const std::vector<QByteArray>& readColumns) override;
+    std::optional<std::vector<detail::OwnedCell>> updateRow(const detail::Table& table, std::int64_t key,
+                                                            const detail::ColumnValues& values,
+                                                            const detail::ColumnValues& checks,
+                                                            const std::vector<QByteArray>& readColumns) override;
+    std::unique_ptr<detail::RowDeleter> rowDeleter(const detail::Table& table,
+                                                   const std::vector<QByteArray>& checkedColumns) override;
 
     // Steps stmt once: a row gives true, the end false; a failure throws StoreError
     // (BusyError for a busy file) with the engine's message.
@@ -98,12 +99,10 @@ private:
     void configure();
     QByteArray journalMode() const;
     void leaveWriteAheadLog() const noexcept;
-    void endTransaction(bool committed) const noexcept;
     QString journalFolderMessage() const;
 
     DatabaseHandle db_;
     QString path_;
-    mutable std::vector<TransactionWatcher*> watchers_;
     bool leftInWriteAheadLog_ = false; // another connection kept the file in WAL mode at open
 };
 

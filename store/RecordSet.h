@@ -12,15 +12,14 @@
 
 #include "store/Schema.h"
 
-struct sqlite3;
-
 namespace store {
 
-class Connection;
+class Engine;
 
 // The rows of one statement, all fetched when it opens, on a connection of its own that
-// lives as long as the record set. Rows are kept packed (one byte buffer for the whole
-// set) so that a set of a million rows costs little more than its values.
+// lives as long as the record set: to a database file or to a database server (Engine).
+// Rows are kept packed (one byte buffer for the whole set) so that a set of a million
+// rows costs little more than its values.
 //
 // Cursor: first(), next(), atEnd(); a field read without a current row throws. next() at
 // the end stays at the end. Moving (first, next, moveTo) or addNew() with changes pending
@@ -28,8 +27,8 @@ class Connection;
 // Values: QVariant: null for no value, qlonglong, double, bool (yes/no columns) or QString.
 // Fields are found by exact name first, then by name with ASCII letter case ignored.
 // Writes: addNew()/setValue()/update(), setValue()/update() on the current row, and
-// deleteCurrent(), each written to the file at once, located by the row's rowid and
-// checked against the values that were read (optimistic locking): an update needs every
+// deleteCurrent(), each written to the database at once, located by the row's key (the
+// rowid in a file, the key column on a server, never one of the fields) and checked against the values that were read (optimistic locking): an update needs every
 // changed column to still hold the value read, a delete every column read; otherwise
 // ConflictError and nothing is written. A failed update() leaves the changes pending
 // (editing() stays true) for the caller to change or cancel.
@@ -45,7 +44,7 @@ class Connection;
 // back the rows it held before.
 class RecordSet {
 public:
-    RecordSet(std::shared_ptr<Connection> connection, const QString& sql);
+    RecordSet(std::shared_ptr<Engine> engine, const QString& sql);
     ~RecordSet();
     RecordSet(const RecordSet&) = delete;
     RecordSet& operator=(const RecordSet&) = delete;
@@ -55,7 +54,7 @@ public:
     QString fieldName(int field) const;      // the name the statement gives (its "as" alias)
     int fieldIndex(const QString& name) const; // -1 when there is no such field
     ColumnKind fieldKind(int field) const;
-    bool updatable() const;                  // the statement reads one table, rowids known
+    bool updatable() const;                  // the statement reads one table, row keys known
 
     // Rows and cursor
     std::size_t rowCount() const;
@@ -89,8 +88,8 @@ public:
     // Another statement on this set's connection, read inside its transaction.
     std::unique_ptr<RecordSet> esql(const QString& sql) const;
 
-    // Reads the row again from the file, by its rowid, and shows what is there now
-    // (pending changes of it are dropped). A row gone from the file is dropped from the
+    // Reads the row again from the database, by its key, and shows what is there now
+    // (pending changes of it are dropped). A row gone from the database is dropped from the
     // set: false.
     bool reread(std::size_t row);
 

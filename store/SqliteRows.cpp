@@ -1,0 +1,323 @@
+// The rows of a database file as a record set reads and writes them: a statement's rows
+// fetched with the rowid of each, and single rows written back by rowid.
+#include "store/Connection.h"
+
+#include <sqlite3.h>
+
+#include "store/StatementShape.h"
+
+namespace store {
+
+using detail::Cell;
+using detail::ColumnValues;
+using detail::Field;
+using detail::OwnedCell;
+using detail::Table;
+
+namespace {
+
+QByteArray utf8(const char* text)
+{
+    return text ? QByteArray(text) : QByteArray();
+}
+
+QByteArray quoted(const QByteArray& name)
+{
+    QByteArray q = name;
+    q.replace('"', "\"\"");
+    return '"' + q + '"';
+}
+
+QByteArray tableName(const Table& table)
+{
+    return quoted(table.schema) + '.' + quoted(table.name);
+}
+
+std::vector<Field> describeColumns(sqlite3_stmt* stmt, int first)
+{
+    std::vector<Field> fields;
+    const int count = sqlite3_column_count(stmt);
+    for (int c = first; c < count; ++c) {
+        Field field;
+        field.name = QString::fromUtf8(sqlite3_column_name(stmt, c));
+        field.table.schema = utf8(sqlite3_column_database_name(stmt, c));
+        field.table.name = utf8(sqlite3_column_table_name(stmt, c));
+        field.column = utf8(sqlite3_column_origin_name(stmt, c));
+        if (!field.table.name.isEmpty()) {
+            field.type.known = true;
+            field.type.kind = columnKind(QString::fromUtf8(field.table.name), QString::fromUtf8(field.column));
+        }
+        fields.push_back(std::move(field));
+    }
+    return fields;
+}
+
+// Every field read straight from a column of one and the same table.
+bool fromOneTable(const std::vector<Field>& fields)
+{
+    if (fields.empty() || fields.front().table.name.isEmpty())
+        return false;
+    for (const Field& field : fields) {
+        if (!(field.table == fields.front().table))
+            return false;
+    }
+    return true;
+}
+
+bool sameOrigins(const std::vector<Field>& a, const std::vector<Field>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].name != b[i].name || !(a[i].table == b[i].table) || a[i].column != b[i].column)
+            return false;
+    }
+    return true;
+}
+
+void storeColumn(detail::RowBuffer& rows, sqlite3_stmt* stmt, int c)
+{
+    switch (sqlite3_column_type(stmt, c)) {
+    case SQLITE_INTEGER:
+        rows.putInteger(sqlite3_column_int64(stmt, c));
+        break;
+    case SQLITE_FLOAT:
+        rows.putReal(sqlite3_column_double(stmt, c));
+        break;
+    case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+        rows.putText(text, std::size_t(sqlite3_column_bytes(stmt, c)));
+        break;
+    }
+    case SQLITE_BLOB: {
+        const void* blob = sqlite3_column_blob(stmt, c);
+        rows.putBlob(blob, std::size_t(sqlite3_column_bytes(stmt, c)));
+        break;
+    }
+    default:
+        rows.putNull();
+        break;
+    }
+}
+
+QByteArray selectByRowid(const Table& table, const std::vector<QByteArray>& columns)
+{
+    QByteArray sql = "SELECT _rowid_";
+    for (const QByteArray& column : columns)
+        sql += ", " + quoted(column);
+    return sql + " FROM " + tableName(table) + " WHERE _rowid_ = ?";
+}
+
+// The statement that deletes one row by rowid while its checked columns hold the values
+// bound after it, prepared once for a whole run of deletes.
+class SqliteRowDeleter final : public detail::RowDeleter {
+public:
+    SqliteRowDeleter(Connection& connection, const Table& table, const std::vector<QByteArray>& checkedColumns)
+        : connection_(connection)
+    {
+        QByteArray sql = "DELETE FROM " + tableName(table) + " WHERE _rowid_ = ?";
+        for (const QByteArray& column : checkedColumns)
+            sql += " AND " + quoted(column) + " IS ?";
+        statement_ = connection.prepare(sql);
+    }
+
+    bool remove(std::int64_t key, const std::vector<Cell>& checkedValues) override
+    {
+        sqlite3_stmt* stmt = statement_.get();
+        bool removed = false;
+        connection_.writeTransaction([&] {
+            sqlite3_reset(stmt);
+            sqlite3_bind_int64(stmt, 1, key);
+            int parameter = 2;
+            // The caller's bytes stay where they are until the statement is reset.
+            for (const Cell& value : checkedValues)
+                detail::bindCell(stmt, parameter++, value, false);
+            const auto unbind = [stmt] { sqlite3_reset(stmt); sqlite3_clear_bindings(stmt); };
+            try {
+                connection_.step(stmt);
+            } catch (...) {
+                unbind();
+                throw;
+            }
+            unbind();
+            removed = sqlite3_changes(connection_.handle()) != 0;
+        });
+        return removed;
+    }
+
+private:
+    Connection& connection_;
+    Statement statement_;
+};
+
+// The caller's statement again with the rowid as a hidden first column, when the engine
+// confirms that the rowid is that of the table every field comes from.
+Statement prepareWithRowid(const Connection& connection, const QByteArray& statementText, std::size_t afterSelect,
+                           const std::vector<Field>& fields)
+{
+    const QByteArray withRowid = statementText.left(qsizetype(afterSelect)) + " _rowid_," + statementText.mid(qsizetype(afterSelect));
+    Statement stmt;
+    try {
+        stmt = connection.prepare(withRowid);
+    } catch (const StoreError&) {
+        return {};
+    }
+    if (!stmt || sqlite3_column_count(stmt.get()) != int(fields.size()) + 1)
+        return {};
+    const std::vector<Field> hidden = describeColumns(stmt.get(), 0);
+    const Field& rowid = hidden.front();
+    if (!(rowid.table == fields.front().table) || rowid.column != "rowid")
+        return {};
+    if (!sameOrigins(describeColumns(stmt.get(), 1), fields))
+        return {};
+    return stmt;
+}
+
+} // namespace
+
+detail::Opened Connection::run(const QString& sql, detail::RowBuffer& rows)
+{
+    const QByteArray text = sql.toUtf8();
+    qsizetype tail = 0;
+    Statement stmt;
+    // Reading the tables' definitions waits like any read for a writer that is committing.
+    retryWhileBusy([&] { stmt = prepare(text, &tail); });
+    if (!stmt)
+        throw StoreError(QStringLiteral("语句是空的"));
+
+    // One statement per call: whatever follows the first one is refused before anything
+    // runs, so a typed text cannot smuggle in a second statement.
+    for (QByteArray rest = text.mid(tail); !rest.isEmpty();) {
+        qsizetype next = 0;
+        if (prepare(rest, &next))
+            throw StoreError(QStringLiteral("一次只能执行一条语句，第一条语句后面还有：%1")
+                                 .arg(QString::fromUtf8(rest).trimmed()));
+        if (next <= 0)
+            break;
+        rest = rest.mid(next);
+    }
+
+    detail::Opened opened;
+    if (sqlite3_column_count(stmt.get()) == 0) {
+        // Not a query: it runs and leaves an empty set that cannot be updated.
+        retryWhileBusy([&] {
+            sqlite3_reset(stmt.get());
+            step(stmt.get());
+        });
+        return opened;
+    }
+
+    opened.fields = describeColumns(stmt.get(), 0);
+    const QByteArray statementText = text.left(tail);
+    const detail::StatementShape shape = detail::analyseStatement(statementText);
+    if (sqlite3_stmt_readonly(stmt.get()) && shape.rowsAreTableRows && fromOneTable(opened.fields)) {
+        if (Statement withRowid = prepareWithRowid(*this, statementText, std::size_t(shape.afterSelect), opened.fields)) {
+            stmt = std::move(withRowid);
+            opened.updatable = true;
+        }
+    }
+
+    const int count = sqlite3_column_count(stmt.get());
+    bool started = false;
+    retryWhileBusy([&] {
+        sqlite3_reset(stmt.get());
+        try {
+            while (step(stmt.get())) {
+                started = true;
+                rows.beginRow();
+                for (int c = 0; c < count; ++c)
+                    storeColumn(rows, stmt.get(), c);
+                rows.appendRow();
+            }
+        } catch (const BusyError& busy) {
+            if (started) // rows are in already: running the statement again would double them
+                throw StoreError(busy.message());
+            throw;
+        }
+    });
+    rows.shrinkToFit();
+    return opened;
+}
+
+std::optional<std::vector<OwnedCell>> Connection::readRow(const Table& table, std::int64_t key,
+                                                          const std::vector<QByteArray>& columns)
+{
+    Statement stmt = prepare(selectByRowid(table, columns));
+    sqlite3_bind_int64(stmt.get(), 1, key);
+    if (!step(stmt.get()))
+        return std::nullopt;
+    std::vector<OwnedCell> cells;
+    for (int c = 0; c <= int(columns.size()); ++c)
+        cells.push_back(OwnedCell::fromColumn(stmt.get(), c));
+    return cells;
+}
+
+std::vector<OwnedCell> Connection::insertRow(const Table& table, const ColumnValues& values,
+                                             const std::vector<QByteArray>& readColumns)
+{
+    QByteArray sql = "INSERT INTO " + tableName(table);
+    if (values.empty()) {
+        sql += " DEFAULT VALUES";
+    } else {
+        QByteArray names;
+        QByteArray marks;
+        for (const auto& [column, value] : values) {
+            names += (names.isEmpty() ? "" : ", ") + quoted(column);
+            marks += marks.isEmpty() ? "?" : ", ?";
+        }
+        sql += " (" + names + ") VALUES (" + marks + ")";
+    }
+
+    std::vector<OwnedCell> written;
+    writeTransaction([&] {
+        Statement stmt = prepare(sql);
+        int parameter = 1;
+        for (const auto& [column, value] : values)
+            detail::bindCell(stmt.get(), parameter++, value);
+        step(stmt.get());
+        auto row = readRow(table, sqlite3_last_insert_rowid(handle()), readColumns);
+        if (!row)
+            throw ConflictError();
+        written = std::move(*row);
+    });
+    return written;
+}
+
+std::optional<std::vector<OwnedCell>> Connection::updateRow(const Table& table, std::int64_t key,
+                                                            const ColumnValues& values, const ColumnValues& checks,
+                                                            const std::vector<QByteArray>& readColumns)
+{
+    QByteArray assignments;
+    QByteArray conditions;
+    for (const auto& [column, value] : values)
+        assignments += (assignments.isEmpty() ? "" : ", ") + quoted(column) + " = ?";
+    for (const auto& [column, value] : checks)
+        conditions += " AND " + quoted(column) + " IS ?";
+    const QByteArray sql = "UPDATE " + tableName(table) + " SET " + assignments + " WHERE _rowid_ = ?" + conditions;
+
+    std::optional<std::vector<OwnedCell>> written;
+    writeTransaction([&] {
+        Statement stmt = prepare(sql);
+        int parameter = 1;
+        for (const auto& [column, value] : values)
+            detail::bindCell(stmt.get(), parameter++, value);
+        sqlite3_bind_int64(stmt.get(), parameter++, key);
+        for (const auto& [column, value] : checks)
+            detail::bindCell(stmt.get(), parameter++, value);
+        step(stmt.get());
+        if (sqlite3_changes(handle()) == 0) {
+            written.reset();
+            return;
+        }
+        written = readRow(table, key, readColumns);
+    });
+    return written;
+}
+
+std::unique_ptr<detail::RowDeleter> Connection::rowDeleter(const Table& table,
+                                                           const std::vector<QByteArray>& checkedColumns)
+{
+    return std::make_unique<SqliteRowDeleter>(*this, table, checkedColumns);
+}
+
+} // namespace store
