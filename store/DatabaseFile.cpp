@@ -4,7 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <libpq-fe.h>
+
 #include "store/Connection.h"
+#include "store/DatabaseAddress.h"
+#include "store/ServerConnection.h"
 #include "store/Schema.h"
 #include "store/StoreError.h"
 
@@ -52,6 +56,26 @@ void createDatabase(const QString& path)
         removeDatabaseFiles(path);
         throw;
     }
+}
+
+void createDatabase(const DatabaseAddress& address)
+{
+    if (!address.isServer()) {
+        createDatabase(address.text());
+        return;
+    }
+    const std::unique_ptr<ServerConnection> server = ServerConnection::open(address.text());
+    server->writeTransaction([&] {
+        const ServerResult existing = server->execParams(
+            "select string_agg(tablename, ', ' order by tablename) from pg_catalog.pg_tables"
+            " where schemaname = current_schema() and tablename in ('users', 'internet', 'knumber')",
+            {});
+        const QString names = QString::fromUtf8(PQgetvalue(existing.get(), 0, 0));
+        if (!names.isEmpty())
+            throw StoreError(QStringLiteral("数据库“%1”里已经有表 %2，不会改动它").arg(server->shownName(), names));
+        for (const char* const* statement = serverCreateStatements(); *statement; ++statement)
+            server->exec(*statement);
+    });
 }
 
 QString defaultDatabasePath()

@@ -1,35 +1,44 @@
 #include "store/Esql.h"
 
-#include "store/Connection.h"
-#include "store/DatabaseFile.h"
+#include "store/Engine.h"
 
 namespace store {
 
 std::unique_ptr<RecordSet> Esql(const QString& strSql)
 {
-    return Esql(strSql, defaultDatabasePath());
+    return Esql(strSql, DatabaseAddress::fromEnvironment());
+}
+
+std::unique_ptr<RecordSet> Esql(const QString& strSql, const DatabaseAddress& database)
+{
+    return std::make_unique<RecordSet>(openDatabase(database), strSql);
 }
 
 std::unique_ptr<RecordSet> Esql(const QString& strSql, const QString& databasePath)
 {
-    return std::make_unique<RecordSet>(Connection::open(databasePath), strSql);
+    return Esql(strSql, DatabaseAddress::file(databasePath));
 }
 
 std::unique_ptr<RecordSet> Transaction::esql(const QString& strSql) const
 {
-    return std::make_unique<RecordSet>(connection_, strSql);
+    return std::make_unique<RecordSet>(engine_, strSql);
 }
 
 void inOneTransaction(const std::function<void(const Transaction&)>& body)
 {
-    inOneTransaction(defaultDatabasePath(), body);
+    inOneTransaction(DatabaseAddress::fromEnvironment(), body);
+}
+
+void inOneTransaction(const DatabaseAddress& database, const std::function<void(const Transaction&)>& body)
+{
+    const std::shared_ptr<Engine> engine = openDatabase(database);
+    const Transaction transaction(engine);
+    engine->writeTransaction([&] { body(transaction); });
 }
 
 void inOneTransaction(const QString& databasePath, const std::function<void(const Transaction&)>& body)
 {
-    const std::shared_ptr<Connection> connection = Connection::open(databasePath);
-    const Transaction transaction(connection);
-    connection->writeTransaction([&] { body(transaction); });
+    inOneTransaction(DatabaseAddress::file(databasePath), body);
 }
 
 } // namespace store

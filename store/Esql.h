@@ -5,36 +5,39 @@
 
 #include <QString>
 
+#include "store/DatabaseAddress.h"
 #include "store/RecordSet.h"
 
 namespace store {
 
-class Connection;
-
-// Runs one statement on a fresh connection to horavo.mdb in the current working
-// directory and returns its open record set, positioned on the first row.
-// Throws StoreError when the file is missing or the engine rejects the statement.
+// Runs one statement on a fresh connection to the database (the server HORAVO_DATABASE
+// names, or horavo.mdb in the current working directory) and returns its open record
+// set, positioned on the first row. Throws StoreError when the database cannot be
+// reached or the engine rejects the statement.
 std::unique_ptr<RecordSet> Esql(const QString& strSql);
 
-// The same against another database file (tests, the setup tool).
+// The same against another database (tests, the setup tool); a QString is a file's path.
+std::unique_ptr<RecordSet> Esql(const QString& strSql, const DatabaseAddress& database);
 std::unique_ptr<RecordSet> Esql(const QString& strSql, const QString& databasePath);
 
 // The statements of one write transaction: every record set opened with esql() shares
 // the transaction's connection, so what they read and write is one unit.
 class Transaction {
 public:
-    explicit Transaction(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
+    explicit Transaction(std::shared_ptr<Engine> engine) : engine_(std::move(engine)) {}
     std::unique_ptr<RecordSet> esql(const QString& strSql) const;
 
 private:
-    std::shared_ptr<Connection> connection_;
+    std::shared_ptr<Engine> engine_;
 };
 
-// Runs body in one write transaction (BEGIN IMMEDIATE ... COMMIT) on a fresh connection:
-// a test such as "is this name taken?" and the write that depends on it, with no other
-// writer in between. The whole body runs again while another writer holds the file;
-// any exception rolls everything back and goes to the caller.
+// Runs body in one write transaction on a fresh connection: a test such as "is this
+// name taken?" and the write that depends on it, with no other writer in between (a file
+// takes its write lock at BEGIN IMMEDIATE; a server runs it serializable). The whole body
+// runs again while another writer holds the file, or when the server could not
+// serialise it; any exception rolls everything back and goes to the caller.
 void inOneTransaction(const std::function<void(const Transaction&)>& body);
+void inOneTransaction(const DatabaseAddress& database, const std::function<void(const Transaction&)>& body);
 void inOneTransaction(const QString& databasePath, const std::function<void(const Transaction&)>& body);
 
 } // namespace store

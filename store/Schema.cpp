@@ -36,6 +36,23 @@ constexpr const char* kCreateStatements[] = {
     nullptr,
 };
 
+// On a server each table has a key of its own (ServerConnection's key column), which
+// record sets use to write a row back and never show; usage rows are looked up by user
+// and by day.
+// The key comes last, so that "insert into users values (...)" fills the same columns as
+// in a file.
+constexpr const char* kServerCreateStatements[] = {
+    "create table users(iuser text, passw text, quanxian smallint,"
+    " horavo_key bigint generated always as identity primary key)",
+    "create table internet(iuser text, idate text, itime bigint, stime text, xtime text,"
+    " horavo_key bigint generated always as identity primary key)",
+    "create table knumber(kuser text, kpassw text, useyn smallint, price double precision,"
+    " horavo_key bigint generated always as identity primary key)",
+    "create index internet_iuser on internet(iuser)",
+    "create index internet_idate on internet(idate)",
+    nullptr,
+};
+
 // SQLite compares identifiers without regard to ASCII letter case, so a file made by
 // hand with "USERS" or "Quanxian" has the same columns.
 bool sameIdentifier(const QString& a, const char* b)
@@ -57,6 +74,11 @@ ColumnKind columnKind(const QString& table, const QString& column)
 const char* const* createStatements()
 {
     return kCreateStatements;
+}
+
+const char* const* serverCreateStatements()
+{
+    return kServerCreateStatements;
 }
 
 } // namespace store

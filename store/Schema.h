@@ -19,8 +19,10 @@ enum class ColumnKind {
 // The kind of table.column, or Text for a column the schema does not name.
 ColumnKind columnKind(const QString& table, const QString& column);
 
-// "create table ..." statements for a new database file, in order.
+// "create table ..." statements for a new database file, in order; null-terminated.
 const char* const* createStatements();
+// The same on a PostgreSQL server, with each table's key column and the indexes.
+const char* const* serverCreateStatements();
 
 inline constexpr const char* kDatabaseFileName = "horavo.mdb";
 

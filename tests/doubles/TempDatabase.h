@@ -3,10 +3,13 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "store/DatabaseAddress.h"
+
 namespace doubles {
 
 // A fresh horavo.mdb with the three tables in a temporary folder that is the current
-// working directory while this lives (the programs open the file from there).
+// working directory while this lives (the programs open the file from there), with
+// HORAVO_DATABASE unset meanwhile.
 class TempDatabase {
 public:
     TempDatabase();
@@ -14,8 +17,10 @@ public:
     TempDatabase(const TempDatabase&) = delete;
     TempDatabase& operator=(const TempDatabase&) = delete;
 
+    bool ready() const { return true; }
     QString folder() const { return dir_.path(); }
     QString path() const;
+    store::DatabaseAddress address() const { return store::DatabaseAddress::file(path()); }
 
     // Runs statements directly on the file (setting up rows, reading them back).
     void exec(const QString& sql) const;
@@ -27,6 +32,8 @@ public:
 private:
     QTemporaryDir dir_;
     QString previousFolder_;
+    QByteArray previousDatabase_;
+    bool hadDatabase_ = false;
 };
 
 // A fixture's temporary database as a base class listed before the window services, so

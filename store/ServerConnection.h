@@ -1,0 +1,99 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <unordered_map>
+
+#include <QByteArray>
+#include <QString>
+
+#include "store/Engine.h"
+#include "store/StoreError.h"
+
+struct pg_conn;
+struct pg_result;
+
+namespace store {
+
+struct ServerLinkCloser {
+    void operator()(pg_conn* link) const noexcept;
+};
+struct ServerResultClearer {
+    void operator()(pg_result* result) const noexcept;
+};
+using ServerLink = std::unique_ptr<pg_conn, ServerLinkCloser>;
+using ServerResult = std::unique_ptr<pg_result, ServerResultClearer>;
+
+// The server could not run a transaction as if alone (it was serialised against another,
+// or chose it to end a deadlock): the whole transaction may simply be run again.
+class ServerRetryError : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+// The column of the server's own that tells the rows of a table apart, as the rowid does
+// in a file. Record sets hide it: it is never one of their fields.
+inline constexpr const char* kServerKeyColumn = "horavo_key";
+
+// One connection to a PostgreSQL database through libpq. Concurrency is the server's:
+// single writes run on their own, transactions run serializable and are run again when
+// the server asks for that. Statements are sent as the caller wrote them.
+class ServerConnection final : public Engine {
+public:
+    // conninfo: a libpq connection string or URI. Throws StoreError with the server's
+    // message when it cannot connect.
+    static std::unique_ptr<ServerConnection> open(const QString& conninfo);
+
+    ~ServerConnection() override;
+
+    detail::Opened run(const QString& sql, detail::RowBuffer& rows) override;
+    std::optional<std::vector<detail::OwnedCell>> readRow(const detail::Table& table, std::int64_t key,
+                                                          const std::vector<QByteArray>& columns) override;
+    std::vector<detail::OwnedCell> insertRow(const detail::Table& table, const detail::ColumnValues& values,
+                                             const std::vector<QByteArray>& readColumns) override;
+    std::optional<std::vector<detail::OwnedCell>> updateRow(const detail::Table& table, std::int64_t key,
+                                                            const detail::ColumnValues& values,
+                                                            const detail::ColumnValues& checks,
+                                                            const std::vector<QByteArray>& readColumns) override;
+    std::unique_ptr<detail::RowDeleter> rowDeleter(const detail::Table& table,
+                                                   const std::vector<QByteArray>& checkedColumns) override;
+
+    void writeTransaction(const std::function<void()>& body) override;
+    bool inTransaction() const override;
+    void retryWhileBusy(const std::function<void()>& attempt) const override { attempt(); }
+
+    // Runs statements that return no rows (one, or several separated by semicolons).
+    void exec(const QByteArray& sql) const;
+    // Runs one statement with text parameters (null for SQL NULL); a failure throws
+    // StoreError with the server's message (ServerRetryError where running again helps).
+    ServerResult execParams(const QByteArray& sql, const detail::ColumnValues& parameters) const;
+    // A name for a statement prepared once on this connection.
+    QByteArray prepareNamed(const QByteArray& sql);
+    ServerResult execPrepared(const QByteArray& name, const std::vector<detail::Cell>& parameters) const;
+
+    pg_conn* handle() const { return link_.get(); }
+    // Where this connection goes, without its password, for messages.
+    const QString& shownName() const { return shownName_; }
+
+private:
+    struct TableInfo {
+        detail::Table table;
+        std::unordered_map<int, QByteArray> columns; // by column number
+        int keyColumn = 0;                           // 0: the table has no key column
+    };
+
+    ServerConnection(ServerLink link, QString shownName);
+    const TableInfo* tableInfo(unsigned int oid);
+    ServerResult checked(ServerResult result) const;
+    [[noreturn]] void fail(pg_result* result) const;
+
+    ServerLink link_;
+    QString shownName_;
+    std::unordered_map<unsigned int, TableInfo> tables_;
+    int preparedCount_ = 0;
+};
+
+// conninfo with its password left out, for messages.
+QString shownServerName(const QString& conninfo);
+
+} // namespace store
