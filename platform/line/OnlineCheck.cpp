@@ -1,6 +1,5 @@
 #include "platform/line/OnlineCheck.h"
 
-#include <algorithm>
 #include <optional>
 
 #include <QFile>
@@ -12,29 +11,23 @@ namespace platform {
 
 namespace {
 
-// The kernel's route flags (linux/route.h, linux/ipv6_route.h).
-constexpr unsigned kRouteUp = 0x0001;
-constexpr unsigned kRouteReject = 0x0200;
-
 const QString kLoopback = QStringLiteral("lo");
 
 // nmcli's exit code when NetworkManager is not running.
 constexpr int kNmcliNotRunning = 8;
 
-bool usable(const QString& device, const QString& flags)
+// A route out through a device: the kernel lists its reject routes ("unreachable",
+// "prohibit", "blackhole") on no device ("*", IPv4) or on the loopback device (IPv6).
+bool outThroughADevice(const QString& device)
 {
-    bool isNumber = false;
-    const unsigned value = flags.toUInt(&isNumber, 16);
-    return isNumber && (value & kRouteUp) && !(value & kRouteReject) && device != kLoopback
-        && device != QLatin1String("*");
+    return device != kLoopback && device != QLatin1String("*");
 }
 
-// The device of the first usable default route in a routing table of /proc, an empty
-// string when there is none, nullopt when the table cannot be read. `isDefault` tells a
-// default route's row by its columns.
+// The device of the first default route out through a device in a routing table of
+// /proc, an empty string when there is none, nullopt when the table cannot be read.
+// `isDefault` tells a default route's row by its columns.
 template <typename IsDefault>
-std::optional<QString> defaultRouteDevice(const QString& path, int deviceColumn, int flagsColumn,
-                                          IsDefault isDefault)
+std::optional<QString> defaultRouteDevice(const QString& path, int deviceColumn, IsDefault isDefault)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -43,9 +36,7 @@ std::optional<QString> defaultRouteDevice(const QString& path, int deviceColumn,
     for (const QString& row : rows) {
         static const QRegularExpression blanks(QStringLiteral("\\s+"));
         const QStringList columns = row.split(blanks, Qt::SkipEmptyParts);
-        if (columns.size() <= std::max(deviceColumn, flagsColumn) || !isDefault(columns))
-            continue;
-        if (usable(columns.at(deviceColumn), columns.at(flagsColumn)))
+        if (columns.size() > deviceColumn && isDefault(columns) && outThroughADevice(columns.at(deviceColumn)))
             return columns.at(deviceColumn);
     }
     return QString();
@@ -55,7 +46,7 @@ std::optional<QString> defaultRouteDevice(const QString& path, int deviceColumn,
 // heading line; the default route has destination and mask 0.
 std::optional<QString> ipv4DefaultRoute(const QString& path)
 {
-    return defaultRouteDevice(path, 0, 3, [](const QStringList& columns) {
+    return defaultRouteDevice(path, 0, [](const QStringList& columns) {
         return columns.size() > 7 && columns.at(1) == QLatin1String("00000000")
             && columns.at(7) == QLatin1String("00000000");
     });
@@ -65,7 +56,7 @@ std::optional<QString> ipv4DefaultRoute(const QString& path)
 // hop, metric, references, use, flags, device; the default route is ::/0.
 std::optional<QString> ipv6DefaultRoute(const QString& path)
 {
-    return defaultRouteDevice(path, 9, 8, [](const QStringList& columns) {
+    return defaultRouteDevice(path, 9, [](const QStringList& columns) {
         return columns.at(0) == QString(32, QLatin1Char('0')) && columns.at(1) == QLatin1String("00");
     });
 }

@@ -21,8 +21,8 @@ public:
     virtual OnlineState check() = 0;
 };
 
-// Online when the kernel has a usable default route, IPv4 or IPv6: one that is up, not a
-// reject ("unreachable") route and not on the loopback device. A routing table that cannot
+// Online when the kernel has a default route out through a device, IPv4 or IPv6: not a
+// reject ("unreachable") route, which the kernel lists on no device or on the loopback. A routing table that cannot
 // be read counts as having none, unless neither can be read: then the state is unknown.
 class DefaultRouteCheck final : public OnlineCheck {
 public:
