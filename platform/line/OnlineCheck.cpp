@@ -89,8 +89,9 @@ NetworkManagerConnectivityCheck::NetworkManagerConnectivityCheck(QString nmcli, 
 
 OnlineState NetworkManagerConnectivityCheck::check()
 {
-    const ToolResult asked =
-        runTool(nmcli_, {QStringLiteral("networking"), QStringLiteral("connectivity")}, queryMilliseconds_);
+    // In the C locale nmcli neither translates the state nor its messages.
+    const ToolResult asked = runTool(nmcli_, {QStringLiteral("networking"), QStringLiteral("connectivity")},
+                                     queryMilliseconds_, {}, std::nullopt, {QStringLiteral("LC_ALL=C")});
     if (asked.timedOut)
         throw LineUnknown(QStringLiteral("无法得知本机是否连上网络：nmcli 在 %1 毫秒内没有回答").arg(queryMilliseconds_));
     // No NetworkManager to ask: nmcli missing, NetworkManager stopped, or no system bus

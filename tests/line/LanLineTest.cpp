@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -133,6 +134,20 @@ TEST_F(RoomLine, OnlyFullConnectivityIsOnlineWhateverTheRoutes)
     writeRoutes(kIpv4Heading + kIpv4Lan, kIpv6LoopbackReject);
     connectivity(QStringLiteral("full"));
     EXPECT_TRUE(online());
+}
+
+TEST_F(RoomLine, NmcliIsAskedInTheCLocaleSoItsWordsAreNotTranslated)
+{
+    const QByteArray savedLocale = qgetenv("LC_ALL");
+    const auto restoreLocale = qScopeGuard([&savedLocale] { qputenv("LC_ALL", savedLocale); });
+    qputenv("LC_ALL", "zh_CN.UTF-8");
+    nm.set(QStringLiteral("translates"), QString());
+    connectivity(QStringLiteral("full"));
+    EXPECT_TRUE(online()) << "\"full\", not \"完全\"";
+
+    nm.set(QStringLiteral("no-bus"), QString());
+    writeRoutes(kIpv4Heading + kIpv4Default, {});
+    EXPECT_TRUE(online()) << "no system bus is known by nmcli's English message";
 }
 
 TEST_F(RoomLine, WhereNetworkManagerCannotSayTheDefaultRouteDecides)

@@ -12,6 +12,7 @@
 #   connectivity  what "networking connectivity" answers (default unknown)
 #   connectivity-exit, connectivity-error   its exit code and what it says when that fails
 #   no-bus        present: every call fails as nmcli does without a system bus (1)
+#   translates    present: outside the C locale (LC_ALL=C) the answers are in Chinese
 #   hang          a shell pattern: a call whose arguments match it hangs (sleeps a minute;
 #                 its pid goes to hung-pids)
 # Written by it: calls, modified, downed, secrets, secrets-path,
@@ -23,8 +24,11 @@ if [ -e "$d/hang" ]; then
     $(cat "$d/hang")) echo $$ >> "$d/hung-pids"; exec sleep 60 ;;
     esac
 fi
+translated=
+[ -e "$d/translates" ] && [ "$LC_ALL" != C ] && translated=yes
 if [ -e "$d/no-bus" ]; then
-    echo "Error: Could not create NMClient object: Could not connect: No such file or directory." >&2
+    if [ -n "$translated" ]; then echo "错误：无法创建 NMClient 对象：无法连接：没有那个文件或目录" >&2
+    else echo "Error: Could not create NMClient object: Could not connect: No such file or directory." >&2; fi
     exit 1
 fi
 if [ -e "$d/not-running" ]; then
@@ -46,7 +50,11 @@ case "$*" in
 "networking connectivity")
     code="$(cat "$d/connectivity-exit" 2>/dev/null || echo 0)"
     if [ "$code" != 0 ]; then cat "$d/connectivity-error" >&2 2>/dev/null; exit "$code"; fi
-    cat "$d/connectivity" 2>/dev/null || echo unknown ;;
+    answer="$(cat "$d/connectivity" 2>/dev/null || echo unknown)"
+    if [ -n "$translated" ]; then
+        case "$answer" in full) answer=完全 ;; none) answer=无 ;; limited) answer=受限 ;; unknown) answer=未知 ;; esac
+    fi
+    echo "$answer" ;;
 "-t -f RUNNING general")
     echo running ;;
 "-t -f NAME,UUID,TYPE connection show")
