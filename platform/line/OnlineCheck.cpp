@@ -102,7 +102,7 @@ OnlineState NetworkManagerConnectivityCheck::check()
         return fallback_->check();
     if (asked.exitCode != 0) {
         const QString said = QString::fromUtf8(asked.errors + asked.output).trimmed();
-        throw LineUnknown(QStringLiteral("无法得知本机是否连上网络：nmcli 以 %1 结束 %2").arg(asked.exitCode).arg(said));
+        throw LineUnknown(QStringLiteral("无法得知本机是否连上网络：nmcli 以退出码 %1 结束：%2").arg(asked.exitCode).arg(said));
     }
     const QString connectivity = QString::fromUtf8(asked.output).trimmed();
     const QString evidence = QStringLiteral("NetworkManager 报告网络连通性为 %1").arg(connectivity);
