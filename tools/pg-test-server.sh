@@ -154,7 +154,8 @@ start_server() {
   mkdir -p "$state"
   server=$(mktemp -d /tmp/horavo-pg.XXXXXX)
   echo "$server" >"$state/server"
-  trap 'clean_up_failed_start "$state" "$server"' EXIT
+  # shellcheck disable=SC2064 # the folders now: the trap runs after the locals are gone
+  trap "clean_up_failed_start $(printf '%q %q' "$state" "$server")" EXIT
   [ "$(id -u)" -ne 0 ] || chown nobody:"$(id -g nobody)" "$server"
   cd "$server"
   as_server_user "$bindir/initdb" -D "$server/data" --auth=trust -U horavo \

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # tools/pg-test-server.sh on servers of this test's own: a second start replaces the
 # first server, stop leaves no process and no folder, also after a crash; a state naming
-# another folder is refused; without PostgreSQL's server, start is skipped (77), or fails
-# under CI. Usage: pg_test_server_test.sh PATH/TO/pg-test-server.sh
+# another folder is refused; a failing start shows why and leaves nothing; without
+# PostgreSQL's server, start is skipped (77), or fails under CI.
+# Usage: pg_test_server_test.sh PATH/TO/pg-test-server.sh
 set -euo pipefail
 
 script=$1
@@ -66,6 +67,21 @@ if bash "$script" stop "$state" 2>/dev/null; then fail "stop accepted $work/prec
 [ -d "$work/precious" ] || fail "stop removed $work/precious"
 rm -rf "$state"
 
+# a start that fails (an initdb that refuses): says what initdb said, leaves nothing
+mkdir -p "$work/failing-bin"
+printf '#!/bin/sh\necho "initdb: refused by this test" >&2\nexit 1\n' >"$work/failing-bin/initdb"
+cp "$bindir/pg_ctl" "$bindir/postgres" "$work/failing-bin/"
+chmod 755 "$work/failing-bin" "$work/failing-bin/initdb"
+chmod 711 "$work"
+status=0
+output=$(HORAVO_PG_BINDIR=$work/failing-bin bash "$script" start "$state" 2>&1) || status=$?
+[ "$status" -ne 0 ] || fail "start with a failing initdb succeeded"
+grep -q "initdb: refused by this test" <<<"$output" || fail "start with a failing initdb did not show its log: $output"
+failed=$(sed -n 's|^--- \(/tmp/horavo-pg\.[^/]*\)/initdb.log$|\1|p' <<<"$output")
+[ -n "$failed" ] || fail "start with a failing initdb named no server folder: $output"
+[ -z "$failed" ] || [ ! -e "$failed" ] || fail "start with a failing initdb left $failed"
+[ ! -e "$state" ] || fail "start with a failing initdb left $state"
+
 # no PostgreSQL server installed
 mkdir -p "$work/empty-bin"
 status=0
@@ -78,4 +94,4 @@ HORAVO_PG_BINDIR=$work/empty-bin CI=true bash "$script" start "$state" >/dev/nul
 bash "$script" stop "$state"
 
 [ "$failures" -eq 0 ] || exit 1
-echo "pgserver_script: start, restart, stop, stop after a crash, a foreign folder, no server: all as expected"
+echo "pgserver_script: start, restart, stop, stop after a crash, a foreign folder, a failing start, no server: all as expected"
