@@ -1,4 +1,5 @@
-// Another process writing the same database file, for the tests of several writers.
+// Another process writing the same database, for the tests of several writers. PATH is
+// a file's path or a server's connection string.
 //   store_test_writer PATH NAME COUNT
 //     Adds COUNT to the price of the knumber row "counter", one at a time, each as read,
 //     change, update, starting over when another writer got in between; and appends COUNT
@@ -25,7 +26,7 @@
 
 namespace {
 
-void addCounterAndUsage(const QString& path, const QString& name, int count)
+void addCounterAndUsage(const store::DatabaseAddress& path, const QString& name, int count)
 {
     for (int i = 0; i < count; ++i) {
         for (;;) {
@@ -45,7 +46,7 @@ void addCounterAndUsage(const QString& path, const QString& name, int count)
     }
 }
 
-std::unique_ptr<store::RecordSet> addUsageRow(const QString& path, const QString& name)
+std::unique_ptr<store::RecordSet> addUsageRow(const store::DatabaseAddress& path, const QString& name)
 {
     auto usage = store::Esql(QStringLiteral("select * from internet where 1=0"), path);
     usage->addNew();
@@ -55,7 +56,7 @@ std::unique_ptr<store::RecordSet> addUsageRow(const QString& path, const QString
     return usage;
 }
 
-bool registerUser(const QString& path, const QString& name)
+bool registerUser(const store::DatabaseAddress& path, const QString& name)
 {
     bool taken = false;
     store::inOneTransaction(path, [&](const store::Transaction& transaction) {
@@ -81,7 +82,7 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     if (args.size() != 4)
         return 2;
-    const QString path = args[1];
+    const store::DatabaseAddress path = store::DatabaseAddress::parse(args[1]);
     const QString name = args[2];
     const QString what = args[3];
     try {

@@ -5,7 +5,6 @@
 #include <QProcess>
 
 #include "store/Esql.h"
-#include "tests/doubles/TempDatabase.h"
 #include "tests/store/StoreTestSupport.h"
 
 using store::Esql;
@@ -20,13 +19,15 @@ QStringList texts(std::initializer_list<const char*> all)
     return list;
 }
 
-class OneTransaction : public ::testing::Test {
+template <typename Db>
+class OneTransaction : public OnEachEngine<Db> {
 protected:
-    doubles::TempDatabase db;
-
     void SetUp() override
     {
-        db.exec(QStringLiteral("insert into internet values ('ann','2024-01-01',5,'08:00:00','08:05:00'),"
+        OnEachEngine<Db>::SetUp();
+        if (this->IsSkipped() || this->HasFatalFailure())
+            return;
+        this->db.exec(QStringLiteral("insert into internet values ('ann','2024-01-01',5,'08:00:00','08:05:00'),"
                                "('ann','2024-01-02',6,'09:00:00','09:06:00'),"
                                "('ann','2024-01-03',7,'10:00:00','10:07:00'),"
                                "('bob','2024-01-03',8,'11:00:00','11:08:00')"));
@@ -40,18 +41,19 @@ protected:
         return minutes;
     }
 };
+TYPED_TEST_SUITE(OneTransaction, BothEngines, EngineNames);
 
-TEST_F(OneTransaction, ClearingStopsAtAChangedRowWithNothingDeletedAndTheRowsAsBefore)
+TYPED_TEST(OneTransaction, ClearingStopsAtAChangedRowWithNothingDeletedAndTheRowsAsBefore)
 {
     auto ann = Esql(QStringLiteral("select * from internet where iuser='ann'"));
-    db.exec(QStringLiteral("update internet set itime=60 where idate='2024-01-03'")); // the last of ann's rows
+    this->db.exec(QStringLiteral("update internet set itime=60 where idate='2024-01-03'")); // the last of ann's rows
     EXPECT_THROW(ann->inOneTransaction([&] {
         for (ann->first(); !ann->atEnd();)
             ann->deleteCurrent();
     }),
                  store::ConflictError);
-    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 4);
-    EXPECT_EQ(minutesIn(*ann), texts({"5", "6", "7"})) << "the set holds the rows it held before";
+    EXPECT_EQ(this->db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 4);
+    EXPECT_EQ(TestFixture::minutesIn(*ann), texts({"5", "6", "7"})) << "the set holds the rows it held before";
 
     // Once the changed row is read again the clearing goes through, all at once.
     ASSERT_TRUE(ann->reread(2));
@@ -60,10 +62,10 @@ TEST_F(OneTransaction, ClearingStopsAtAChangedRowWithNothingDeletedAndTheRowsAsB
             ann->deleteCurrent();
     });
     EXPECT_EQ(ann->rowCount(), 0u);
-    EXPECT_EQ(db.rows(QStringLiteral("select iuser from internet")), texts({"bob"}));
+    EXPECT_EQ(this->db.rows(QStringLiteral("select iuser from internet")), texts({"bob"}));
 }
 
-TEST_F(OneTransaction, AnyFailureRollsBackEverySetThatWroteInside)
+TYPED_TEST(OneTransaction, AnyFailureRollsBackEverySetThatWroteInside)
 {
     auto ann = Esql(QStringLiteral("select * from internet where iuser='ann'"));
     std::unique_ptr<store::RecordSet> added;
@@ -80,13 +82,13 @@ TEST_F(OneTransaction, AnyFailureRollsBackEverySetThatWroteInside)
         added->setValue(QStringLiteral("quanxian"), QStringLiteral("not a number")); // refused
     }),
                  store::StoreError);
-    EXPECT_EQ(db.rows(QStringLiteral("select itime from internet order by rowid")), texts({"5", "6", "7", "8"}));
-    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 0);
-    EXPECT_EQ(minutesIn(*ann), texts({"5", "6", "7"}));
-    EXPECT_EQ(added->rowCount(), 0u) << "no row the file does not hold";
+    EXPECT_EQ(this->db.rows(QStringLiteral("select itime from internet order by %1").arg(this->keyColumn())), texts({"5", "6", "7", "8"}));
+    EXPECT_EQ(this->db.scalar(QStringLiteral("select count(*) from users")).toInt(), 0);
+    EXPECT_EQ(TestFixture::minutesIn(*ann), texts({"5", "6", "7"}));
+    EXPECT_EQ(added->rowCount(), 0u) << "no row the database does not hold";
 }
 
-TEST_F(OneTransaction, ProcessesRegisteringOneNameTogetherAddItOnce)
+TYPED_TEST(OneTransaction, ProcessesRegisteringOneNameTogetherAddItOnce)
 {
     constexpr int rounds = 25;
     constexpr int racers = 3;
@@ -95,7 +97,7 @@ TEST_F(OneTransaction, ProcessesRegisteringOneNameTogetherAddItOnce)
         std::vector<std::unique_ptr<QProcess>> processes;
         for (int r = 0; r < racers; ++r) {
             processes.push_back(std::make_unique<QProcess>());
-            processes.back()->start(QStringLiteral(STORE_TEST_WRITER), {db.path(), name, QStringLiteral("--register")});
+            processes.back()->start(QStringLiteral(STORE_TEST_WRITER), {this->db.address().text(), name, QStringLiteral("--register")});
         }
         int added = 0;
         int refused = 0;
@@ -106,7 +108,7 @@ TEST_F(OneTransaction, ProcessesRegisteringOneNameTogetherAddItOnce)
         }
         EXPECT_EQ(added, 1) << name.toStdString();
         EXPECT_EQ(refused, racers - 1) << name.toStdString();
-        ASSERT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='%1'").arg(name)).toInt(), 1)
+        ASSERT_EQ(this->db.scalar(QStringLiteral("select count(*) from users where iuser='%1'").arg(name)).toInt(), 1)
             << name.toStdString();
     }
 }
