@@ -445,26 +445,36 @@ detail::Opened ServerConnection::run(const QString& sql, detail::RowBuffer& rows
     }
 
     // Looking the tables up ended the statement prepared above: it is sent again, with
-    // its execution, in one exchange.
-    const ServerResult result = checked(ServerResult(PQexecParams(handle(), chosen.constData(), 0, nullptr, nullptr,
-                                                                  nullptr, nullptr, 0)));
-    if (plain.fields.empty())
-        return opened;
-
-    const int rowCount = PQntuples(result.get());
-    const int columnCount = PQnfields(result.get());
-    std::vector<Oid> types(std::size_t(columnCount), 0);
-    for (int c = 0; c < columnCount; ++c)
-        types[std::size_t(c)] = PQftype(result.get(), c);
+    // its execution, in one exchange. Rows are taken one at a time as they arrive and
+    // packed at once: the server's whole answer is never held beside the packed rows.
+    if (!PQsendQueryParams(handle(), chosen.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0))
+        fail(nullptr);
+    PQsetSingleRowMode(handle());
+    std::vector<Oid> types;
     std::string scratch;
-    for (int r = 0; r < rowCount; ++r) {
-        rows.beginRow();
-        for (int c = 0; c < columnCount; ++c) {
-            if (!hidden[std::size_t(c)])
-                rows.put(serverCell(result.get(), r, c, types[std::size_t(c)], scratch));
+    ServerResult failure;
+    while (ServerResult result{PQgetResult(handle())}) {
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_SINGLE_TUPLE) {
+            if (failure)
+                continue;
+            const int columnCount = PQnfields(result.get());
+            if (types.empty()) {
+                for (int c = 0; c < columnCount; ++c)
+                    types.push_back(PQftype(result.get(), c));
+            }
+            rows.beginRow();
+            for (int c = 0; c < columnCount; ++c) {
+                if (!hidden[std::size_t(c)])
+                    rows.put(serverCell(result.get(), 0, c, types[std::size_t(c)], scratch));
+            }
+            rows.appendRow();
+        } else if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK && !failure) {
+            failure = std::move(result); // the rest is read to the end before failing
         }
-        rows.appendRow();
     }
+    if (failure)
+        fail(failure.get());
     rows.shrinkToFit();
     return opened;
 }

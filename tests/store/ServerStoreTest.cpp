@@ -90,6 +90,16 @@ TEST_F(OnServer, AMissingDatabaseOrServerIsReportedWithTheServersMessageAndNoPas
     EXPECT_TRUE(message.contains(QStringLiteral("连不上数据库服务器"))) << message.toStdString();
 }
 
+TEST_F(OnServer, AStatementThatFailsAfterItsFirstRowsGivesNoSetAndTheServersMessage)
+{
+    db.exec(QStringLiteral("insert into internet select 'ann', '2024-01-01', case when i = 1500 then 0 else i end, NULL, NULL"
+                           " from generate_series(1, 2000) as i"));
+    // Rows arrive one by one: the failure comes after 1499 of them were packed.
+    const QString message = storeErrorOf([] { Esql(QStringLiteral("select 100 / itime as x from internet")); });
+    EXPECT_TRUE(message.contains(QStringLiteral("division by zero"))) << message.toStdString();
+    EXPECT_EQ(Esql(QStringLiteral("select * from internet where itime > 0"))->rowCount(), 1999u);
+}
+
 TEST_F(OnServer, TablesAreMadeOnceWithTheirKeysAndIndexes)
 {
     const QString message = storeErrorOf([&] { store::createDatabase(db.address()); });
