@@ -7,6 +7,8 @@
 #include <random>
 #include <thread>
 
+#include <poll.h>
+
 #include <libpq-fe.h>
 
 #include "store/Connection.h"
@@ -219,15 +221,19 @@ public:
     ServerRowDeleter(ServerConnection& connection, const Table& table, const std::vector<QByteArray>& checkedColumns)
         : connection_(connection)
     {
-        QByteArray sql = "DELETE FROM " + tableName(table) + " WHERE " + quoted(kServerKeyColumn) + " = $1";
+        sql_ = "DELETE FROM " + tableName(table) + " WHERE " + quoted(kServerKeyColumn) + " = $1";
         int number = 2;
         for (const QByteArray& column : checkedColumns)
-            sql += " AND " + quoted(column) + " IS NOT DISTINCT FROM " + parameter(number++);
-        name_ = connection.prepareNamed(sql);
+            sql_ += " AND " + quoted(column) + " IS NOT DISTINCT FROM " + parameter(number++);
     }
 
     bool remove(std::int64_t key, const std::vector<Cell>& checkedValues) override
     {
+        connection_.reconnectIfLost();
+        if (name_.isEmpty() || generation_ != connection_.generation()) {
+            name_ = connection_.prepareNamed(sql_);
+            generation_ = connection_.generation();
+        }
         std::vector<Cell> parameters{Cell::ofInteger(key)};
         parameters.insert(parameters.end(), checkedValues.begin(), checkedValues.end());
         const ServerResult result = connection_.execPrepared(name_, parameters);
@@ -236,7 +242,9 @@ public:
 
 private:
     ServerConnection& connection_;
+    QByteArray sql_;
     QByteArray name_;
+    int generation_ = 0;
 };
 
 } // namespace
@@ -313,13 +321,38 @@ ServerResult ServerConnection::checked(ServerResult result) const
     return result;
 }
 
+void ServerConnection::reconnectIfLost()
+{
+    // Inside a transaction a lost connection has lost the transaction with it: that must
+    // fail, not go on on a new connection.
+    if (inWriteTransaction_)
+        return;
+    // A server that ended the connection (a restart, an administrator) has said so and
+    // closed it: reading what is waiting, without waiting for more, finds that out before
+    // a statement is sent into it. The server's last message and the end of the
+    // connection may take two reads.
+    for (int read = 0; read < 2 && PQstatus(handle()) == CONNECTION_OK; ++read) {
+        pollfd waiting{PQsocket(handle()), POLLIN, 0};
+        if (::poll(&waiting, 1, 0) <= 0)
+            break;
+        PQconsumeInput(handle());
+    }
+    if (PQstatus(handle()) != CONNECTION_BAD)
+        return;
+    PQreset(handle());
+    if (PQstatus(handle()) != CONNECTION_OK)
+        fail(nullptr);
+    ++generation_; // statements prepared on the old connection are gone
+}
+
 void ServerConnection::exec(const QByteArray& sql) const
 {
     checked(ServerResult(PQexec(handle(), sql.constData())));
 }
 
-ServerResult ServerConnection::execParams(const QByteArray& sql, const ColumnValues& parameters) const
+ServerResult ServerConnection::execParams(const QByteArray& sql, const ColumnValues& parameters)
 {
+    reconnectIfLost();
     const Parameters given(cellsOf(parameters));
     return checked(ServerResult(PQexecParams(handle(), sql.constData(), given.count(), nullptr, given.values(),
                                              given.lengths(), given.formats(), 0)));
@@ -327,12 +360,13 @@ ServerResult ServerConnection::execParams(const QByteArray& sql, const ColumnVal
 
 QByteArray ServerConnection::prepareNamed(const QByteArray& sql)
 {
+    reconnectIfLost();
     const QByteArray name = "horavo_" + QByteArray::number(++preparedCount_);
     checked(ServerResult(PQprepare(handle(), name.constData(), sql.constData(), 0, nullptr)));
     return name;
 }
 
-ServerResult ServerConnection::execPrepared(const QByteArray& name, const std::vector<Cell>& parameters) const
+ServerResult ServerConnection::execPrepared(const QByteArray& name, const std::vector<Cell>& parameters)
 {
     const Parameters given(parameters);
     return checked(ServerResult(PQexecPrepared(handle(), name.constData(), given.count(), given.values(),
@@ -369,6 +403,7 @@ detail::Opened ServerConnection::run(const QString& sql, detail::RowBuffer& rows
     const QByteArray text = sql.toUtf8();
     if (text.trimmed().isEmpty())
         throw StoreError(QStringLiteral("语句是空的"));
+    reconnectIfLost();
 
     // The statement is prepared and described first: what its fields are, and whether
     // every one comes from one table with a key, is known before any row is fetched.
@@ -550,16 +585,20 @@ void ServerConnection::writeTransaction(const std::function<void()>& body)
     std::minstd_rand jitter(std::random_device{}());
     for (;;) {
         try {
+            reconnectIfLost();
             exec("BEGIN ISOLATION LEVEL SERIALIZABLE");
+            inWriteTransaction_ = true;
             try {
                 body();
                 exec("COMMIT");
             } catch (...) {
+                inWriteTransaction_ = false;
                 if (inTransaction())
                     ServerResult(PQexec(handle(), "ROLLBACK"));
                 endTransaction(false);
                 throw;
             }
+            inWriteTransaction_ = false;
             endTransaction(true);
             return;
         } catch (const ServerRetryError& retry) {
@@ -572,7 +611,14 @@ void ServerConnection::writeTransaction(const std::function<void()>& body)
 
 bool ServerConnection::inTransaction() const
 {
-    return PQtransactionStatus(handle()) != PQTRANS_IDLE;
+    switch (PQtransactionStatus(handle())) {
+    case PQTRANS_ACTIVE:
+    case PQTRANS_INTRANS:
+    case PQTRANS_INERROR:
+        return true;
+    default:
+        return inWriteTransaction_; // a connection lost inside one is still inside it
+    }
 }
 
 } // namespace store

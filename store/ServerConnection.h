@@ -66,10 +66,16 @@ public:
     void exec(const QByteArray& sql) const;
     // Runs one statement with text parameters (null for SQL NULL); a failure throws
     // StoreError with the server's message (ServerRetryError where running again helps).
-    ServerResult execParams(const QByteArray& sql, const detail::ColumnValues& parameters) const;
-    // A name for a statement prepared once on this connection.
+    ServerResult execParams(const QByteArray& sql, const detail::ColumnValues& parameters);
+    // A name for a statement prepared once on this connection; prepared again when the
+    // connection was made anew (generation()).
     QByteArray prepareNamed(const QByteArray& sql);
-    ServerResult execPrepared(const QByteArray& name, const std::vector<detail::Cell>& parameters) const;
+    ServerResult execPrepared(const QByteArray& name, const std::vector<detail::Cell>& parameters);
+    int generation() const { return generation_; }
+    // A connection the server or the network dropped is made again before the next
+    // statement outside a transaction: a record set held for hours (the timer's) writes
+    // on after a server restart. Inside a transaction the failure stands.
+    void reconnectIfLost();
 
     pg_conn* handle() const { return link_.get(); }
     // Where this connection goes, without its password, for messages.
@@ -91,6 +97,8 @@ private:
     QString shownName_;
     std::unordered_map<unsigned int, TableInfo> tables_;
     int preparedCount_ = 0;
+    int generation_ = 0;
+    bool inWriteTransaction_ = false;
 };
 
 // conninfo with its password left out, for messages.

@@ -100,6 +100,58 @@ TEST_F(OnServer, AStatementThatFailsAfterItsFirstRowsGivesNoSetAndTheServersMess
     EXPECT_EQ(Esql(QStringLiteral("select * from internet where itime > 0"))->rowCount(), 1999u);
 }
 
+TEST_F(OnServer, ASetHeldWhileTheServerDroppedItsConnectionWritesOnAfterIt)
+{
+    db.exec(QStringLiteral("insert into internet values ('ann', '2024-01-01', 1, NULL, NULL), ('bob', '2024-01-01', 1, NULL, NULL),"
+                           " ('cat', '2024-01-01', 1, NULL, NULL)"));
+    auto usage = Esql(QStringLiteral("select * from internet"));
+    usage->next();
+    usage->deleteCurrent(); // bob's: the delete is now prepared on the connection
+    const auto dropEveryOtherConnection = [&] {
+        db.exec(QStringLiteral("select pg_terminate_backend(pid, 5000) from pg_stat_activity"
+                               " where datname = current_database() and pid <> pg_backend_pid()"));
+    };
+
+    dropEveryOtherConnection();
+    usage->first();
+    usage->setValue(QStringLiteral("itime"), 2);
+    usage->update();
+    EXPECT_EQ(db.scalar(QStringLiteral("select itime from internet where iuser = 'ann'")).toInt(), 2);
+
+    dropEveryOtherConnection();
+    usage->next();
+    usage->deleteCurrent(); // prepared again on the new connection
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser from internet")), QStringList{QStringLiteral("ann")});
+
+    dropEveryOtherConnection();
+    usage->inOneTransaction([&] {
+        usage->first();
+        usage->setValue(QStringLiteral("itime"), 3);
+        usage->update();
+    });
+    EXPECT_EQ(db.scalar(QStringLiteral("select itime from internet")).toInt(), 3);
+}
+
+TEST_F(OnServer, AConnectionLostInsideATransactionFailsItAndWritesNothing)
+{
+    db.exec(QStringLiteral("insert into internet values ('ann', '2024-01-01', 1, NULL, NULL), ('bob', '2024-01-01', 1, NULL, NULL)"));
+    auto usage = Esql(QStringLiteral("select * from internet"));
+    const QString message = storeErrorOf([&] {
+        usage->inOneTransaction([&] {
+            usage->deleteCurrent();
+            db.exec(QStringLiteral("select pg_terminate_backend(pid, 5000) from pg_stat_activity"
+                                   " where datname = current_database() and pid <> pg_backend_pid()"));
+            usage->deleteCurrent();
+        });
+    });
+    EXPECT_FALSE(message.isEmpty());
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 2);
+    EXPECT_EQ(usage->rowCount(), 2u) << "the set holds again the rows it held before";
+    usage->first();
+    usage->deleteCurrent(); // and the next write goes through on a new connection
+    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 1);
+}
+
 TEST_F(OnServer, TablesAreMadeOnceWithTheirKeysAndIndexes)
 {
     const QString message = storeErrorOf([&] { store::createDatabase(db.address()); });
