@@ -12,6 +12,7 @@
 #include <libpq-fe.h>
 
 #include "store/Connection.h"
+#include "store/SqlNames.h"
 #include "store/StatementShape.h"
 
 namespace store {
@@ -21,6 +22,8 @@ using detail::ColumnValues;
 using detail::Field;
 using detail::OwnedCell;
 using detail::Table;
+using detail::quoted;
+using detail::tableName;
 
 namespace {
 
@@ -39,18 +42,6 @@ enum ServerType : Oid {
 
 constexpr const char* kSerializationFailure = "40001";
 constexpr const char* kDeadlockDetected = "40P01";
-
-QByteArray quoted(const QByteArray& name)
-{
-    QByteArray q = name;
-    q.replace('"', "\"\"");
-    return '"' + q + '"';
-}
-
-QByteArray tableName(const Table& table)
-{
-    return quoted(table.schema) + '.' + quoted(table.name);
-}
 
 QByteArray keyAndColumns(const std::vector<QByteArray>& columns)
 {

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include "store/SqlNames.h"
 #include "store/StatementShape.h"
 
 namespace store {
@@ -13,24 +14,14 @@ using detail::ColumnValues;
 using detail::Field;
 using detail::OwnedCell;
 using detail::Table;
+using detail::quoted;
+using detail::tableName;
 
 namespace {
 
 QByteArray utf8(const char* text)
 {
     return text ? QByteArray(text) : QByteArray();
-}
-
-QByteArray quoted(const QByteArray& name)
-{
-    QByteArray q = name;
-    q.replace('"', "\"\"");
-    return '"' + q + '"';
-}
-
-QByteArray tableName(const Table& table)
-{
-    return quoted(table.schema) + '.' + quoted(table.name);
 }
 
 std::vector<Field> describeColumns(sqlite3_stmt* stmt, int first)

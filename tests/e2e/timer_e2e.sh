@@ -48,27 +48,11 @@ fail() {
     sqlite3 "$work/horavo.mdb" "select rowid, * from internet" 2>/dev/null || true
     exit 1
 }
-step() { echo "[$(date +%T)] $*"; }
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local limit=$1
-    shift
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.2
-    done
-}
+# shellcheck source=tests/e2e/e2e_lib.sh
+. "$(dirname "$0")/e2e_lib.sh"
 
 # --- a display of our own -------------------------------------------------------------
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 5>&-
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-wait_for 10 xwininfo -root >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+start_display
 step "display $DISPLAY"
 
 # A notification area when one can be had (trayer); without it the timer window waits
@@ -105,9 +89,6 @@ rows() { sql "select count(*) from internet"; }
 rows_are() { [ "$(rows)" = "$1" ]; }
 itime_of() { sql "select itime from internet where rowid = $1"; }
 last_rowid() { sql "select coalesce(max(rowid), 0) from internet"; }
-visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
-window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
-running() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" | cut -c1)" != Z ]; }
 
 run=0
 tallyon_pid=
@@ -128,16 +109,6 @@ log_in() {
     xdotool key Tab
     xdotool type --delay 20 "$2"
     xdotool key Return
-}
-
-# Answers the box titled $1 with the key $2.
-answer() {
-    local box
-    wait_for 15 visible "^$1\$" || fail "no box \"$1\""
-    box=$(window_of "^$1\$")
-    xdotool windowfocus --sync "$box"
-    sleep 0.2
-    xdotool key "$2"
 }
 
 # Clicks the notification-area icon of tallyon (a child window of trayer's panel).

@@ -59,36 +59,11 @@ fail() {
     sql "select horavo_key, iuser, itime, stime, xtime from internet order by horavo_key" 2>/dev/null || true
     exit 1
 }
-step() { echo "[$(date +%T)] $*"; }
-wait_for() {
-    local limit=$1
-    shift
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.2
-    done
-}
-visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
-window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
-running() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" | cut -c1)" != Z ]; }
-answer() {
-    local box
-    wait_for 15 visible "^$1\$" || fail "no box \"$1\""
-    box=$(window_of "^$1\$")
-    xdotool windowfocus --sync "$box"
-    sleep 0.2
-    xdotool key "$2"
-}
+# shellcheck source=tests/e2e/e2e_lib.sh
+. "$(dirname "$0")/e2e_lib.sh"
 
 # --- a display, without a notification area: timer windows wait minimized ------------
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 5>&-
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-wait_for 10 xwininfo -root >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+start_display
 
 # --- the room's database ---------------------------------------------------------------
 psql -q "$server" -c "create database $database" || fail "cannot make the database"
