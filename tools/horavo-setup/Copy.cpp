@@ -1,0 +1,155 @@
+#include <array>
+#include <functional>
+#include <memory>
+
+#include <QFileInfo>
+
+#include "store/DatabaseFile.h"
+#include "store/Esql.h"
+#include "store/ServerConnection.h"
+#include "store/StoreError.h"
+#include "tools/horavo-setup/AdminCommands.h"
+#include "tools/horavo-setup/DatabaseChoice.h"
+#include "tools/horavo-setup/ToolOutput.h"
+
+namespace setup {
+
+namespace {
+
+struct TableColumns {
+    QString name;
+    QString columns;
+};
+
+const std::array<TableColumns, 3> kTables{{
+    {QStringLiteral("users"), QStringLiteral("iuser, passw, quanxian")},
+    {QStringLiteral("internet"), QStringLiteral("iuser, idate, itime, stime, xtime")},
+    {QStringLiteral("knumber"), QStringLiteral("kuser, kpassw, useyn, price")},
+}};
+
+using Counts = std::array<qlonglong, kTables.size()>;
+using SourceRows = std::array<std::unique_ptr<store::RecordSet>, kTables.size()>;
+
+// The rows of one table in the order they were written: by rowid in a file, by the key
+// column on a server.
+QString readingStatement(const TableColumns& table, const store::DatabaseAddress& from)
+{
+    return QStringLiteral("select %1 from %2 order by %3")
+        .arg(table.columns, table.name, from.isServer() ? QString::fromLatin1(store::kServerKeyColumn) : QStringLiteral("rowid"));
+}
+
+QString countsText(const Counts& counts)
+{
+    QStringList parts;
+    for (std::size_t t = 0; t < kTables.size(); ++t)
+        parts << QStringLiteral("%1 %2 行").arg(kTables[t].name).arg(counts[t]);
+    return parts.join(QStringLiteral("，"));
+}
+
+Counts countRows(const std::function<std::unique_ptr<store::RecordSet>(const QString&)>& esql)
+{
+    Counts counts{};
+    for (std::size_t t = 0; t < kTables.size(); ++t)
+        counts[t] = esql(QStringLiteral("select count(*) from %1").arg(kTables[t].name))->value(0).toLongLong();
+    return counts;
+}
+
+void refuseRowsIn(const store::DatabaseAddress& to, const Counts& counts)
+{
+    for (const qlonglong count : counts) {
+        if (count > 0)
+            refuse(TargetHoldsRows, QStringLiteral("%1里已经有记录（%2），没有改动它：copy 只复制到空的数据库")
+                                        .arg(named(to), countsText(counts)));
+    }
+}
+
+// Whether the database to write into is there yet. A server database with some of the
+// tables only is refused: createDatabase would refuse it too.
+bool targetExists(const store::DatabaseAddress& to)
+{
+    if (!to.isServer()) {
+        const QFileInfo info(to.text());
+        if (info.isDir())
+            refuse(DatabaseFailure, QStringLiteral("“%1”是文件夹，不是数据库文件").arg(shownPath(to.text())));
+        return info.exists() || info.isSymLink();
+    }
+    QStringList tables;
+    try {
+        tables = serverTables(to);
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, error.message());
+    }
+    if (!tables.isEmpty() && tables.size() < int(kTables.size()))
+        refuse(DatabaseFailure, QStringLiteral("%1只有表 %2，没有改动它").arg(named(to), tables.join(QStringLiteral("、"))));
+    return !tables.isEmpty();
+}
+
+void refuseTheSameFile(const store::DatabaseAddress& from, const store::DatabaseAddress& to)
+{
+    if (from.isServer() || to.isServer())
+        return;
+    if (from.text() == to.text() || QFileInfo(from.text()).canonicalFilePath() == QFileInfo(to.text()).canonicalFilePath())
+        refuse(BadCommandLine, QStringLiteral("FROM 和 TO 是同一个数据库文件“%1”").arg(shownPath(from.text())));
+}
+
+// Appends every row of rows to the table through a record set of the transaction, value
+// by value as read, so the store checks each value as it checks the windows' writes.
+void appendRows(const store::Transaction& transaction, const TableColumns& table, const store::RecordSet& rows)
+{
+    const auto target = transaction.esql(QStringLiteral("select %1 from %2 where 1=0").arg(table.columns, table.name));
+    const int fields = rows.fieldCount();
+    for (std::size_t row = 0; row < rows.rowCount(); ++row) {
+        try {
+            target->addNew();
+            for (int f = 0; f < fields; ++f)
+                target->setValue(f, rows.valueAt(row, f));
+            target->update();
+        } catch (const store::StoreError& error) {
+            throw store::StoreError(QStringLiteral("表 %1 的第 %2 行：%3").arg(table.name).arg(row + 1).arg(error.message()));
+        }
+    }
+}
+
+} // namespace
+
+ExitCode copy(const store::DatabaseAddress& from, const store::DatabaseAddress& to)
+{
+    refuseTheSameFile(from, to);
+    requireDatabase(from, FileMissing, DatabaseFailure);
+    const bool existed = targetExists(to);
+    SourceRows source;
+    Counts copied{};
+    try {
+        if (existed)
+            refuseRowsIn(to, countRows([&](const QString& sql) { return store::Esql(sql, to); }));
+        for (std::size_t t = 0; t < kTables.size(); ++t) {
+            source[t] = store::Esql(readingStatement(kTables[t], from), from);
+            copied[t] = qlonglong(source[t]->rowCount());
+        }
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, error.message());
+    }
+
+    try {
+        if (!existed)
+            store::createDatabase(to);
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, error.message());
+    }
+    try {
+        store::inOneTransaction(to, [&](const store::Transaction& transaction) {
+            // Asked again in the transaction: nothing may have been written meanwhile.
+            refuseRowsIn(to, countRows([&](const QString& sql) { return transaction.esql(sql); }));
+            for (std::size_t t = 0; t < kTables.size(); ++t)
+                appendRows(transaction, kTables[t], *source[t]);
+        });
+    } catch (const store::StoreError& error) {
+        if (!existed)
+            removeMadeDatabase(to);
+        refuse(DatabaseFailure, QStringLiteral("没有复制到%1，它没有改动：%2").arg(named(to), error.message()));
+    }
+    say(stdout, QStringLiteral("已把%1复制到%2：%3").arg(named(from), named(to), countsText(copied)));
+    return Done;
+}
+
+} // namespace setup
