@@ -1,5 +1,6 @@
 #include "platform/line/MakeLineService.h"
 
+#include "platform/line/LanLine.h"
 #include "platform/line/NetworkManagerLine.h"
 #include "platform/line/SimLine.h"
 
@@ -18,13 +19,15 @@ std::unique_ptr<DialableLine> makeLineService(const QString& choice)
 {
     if (choice.isEmpty() || choice == QLatin1String("networkmanager"))
         return std::make_unique<NetworkManagerLine>();
+    if (choice == QLatin1String("lan"))
+        return std::make_unique<LanLine>();
     if (choice.startsWith(kSimPrefix)) {
         const QString file = simulatedLineFile(choice);
         if (file.isEmpty())
             throw LineChoiceError(QStringLiteral("TALLYON_LINE=sim: 没有给出文件（应为 sim:文件）"));
         return std::make_unique<SimLineService>(file);
     }
-    throw LineChoiceError(QStringLiteral("TALLYON_LINE=%1 不是线路服务（应为 networkmanager 或 sim:文件）")
+    throw LineChoiceError(QStringLiteral("TALLYON_LINE=%1 不是线路服务（应为 networkmanager、lan 或 sim:文件）")
                               .arg(choice));
 }
 

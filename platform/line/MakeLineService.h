@@ -19,6 +19,8 @@ inline constexpr const char* kLineVariable = "TALLYON_LINE";
 
 // The line service that TALLYON_LINE chooses:
 //   unset, empty or "networkmanager"  NetworkManager's PPPoE profiles (through nmcli)
+//   "lan"                             a room behind a router that keeps the line up:
+//                                     up while this machine is online, nothing dialed
 //   "sim:FILE"                        the simulated line kept in the JSON file FILE
 // Anything else throws LineChoiceError.
 std::unique_ptr<DialableLine> makeLineService();

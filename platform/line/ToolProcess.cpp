@@ -33,7 +33,8 @@ bool waitForEnd(QProcess& process, int milliseconds)
 } // namespace
 
 ToolResult runTool(const QString& name, const QStringList& arguments, int timeoutMilliseconds,
-                   const QStringList& extraFolders, const std::optional<QByteArray>& input)
+                   const QStringList& extraFolders, const std::optional<QByteArray>& input,
+                   const QStringList& environment)
 {
     ToolResult result;
     QString program = QStandardPaths::findExecutable(name);
@@ -43,6 +44,12 @@ ToolResult runTool(const QString& name, const QStringList& arguments, int timeou
         return result;
 
     QProcess process;
+    if (!environment.isEmpty()) {
+        QProcessEnvironment settings = QProcessEnvironment::systemEnvironment();
+        for (const QString& setting : environment)
+            settings.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+        process.setProcessEnvironment(settings);
+    }
     if (!input)
         process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);

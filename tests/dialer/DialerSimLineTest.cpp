@@ -16,6 +16,7 @@
 #include "main_program/common/Session.h"
 #include "main_program/dialer/Dialer.h"
 #include "main_program/dialer/PipeCommandRunner.h"
+#include "platform/line/LanLine.h"
 #include "platform/line/NetworkManagerLine.h"
 #include "platform/line/SimLine.h"
 #include "tests/line/FakeNetworkManager.h"
@@ -154,6 +155,67 @@ TEST(DialerOnNetworkManager, HungQueryIsUnknownAndTheWindowKeepsRunning)
     EXPECT_GE(ticks, 1) << "timer events were delivered meanwhile";
     EXPECT_FALSE(dialer.testc());
     EXPECT_THROW(dialer.hangUpAll(), platform::LineUnknown);
+}
+
+// ---- A room's line (TALLYON_LINE=lan) --------------------------------------------------------
+
+// The dialer on a room's line: rasdial started by the runner, both it and the line
+// learning "online" from the fake nmcli's connectivity.
+class DialerOnARoomsLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        savedChoice = qgetenv("TALLYON_LINE");
+        qputenv("TALLYON_LINE", "lan");
+        db.exec(QStringLiteral("insert into knumber(kuser, kpassw, useyn, price) values('demo', 'pw', 1, 2)"));
+        dialer.discoverEntryName();
+    }
+    void TearDown() override { qputenv("TALLYON_LINE", savedChoice); }
+    void connectivity(const char* answer) const { nm.set(QStringLiteral("connectivity"), QString::fromLatin1(answer)); }
+    static platform::LanOptions quickQueries()
+    {
+        platform::LanOptions options;
+        options.queryMilliseconds = 300;
+        return options;
+    }
+
+    FakeNetworkManager nm;
+    QByteArray savedChoice;
+    doubles::TempDatabase db;
+    platform::LanLine line{quickQueries()};
+    tallyon::PipeCommandRunner runner;
+    doubles::ScriptedMessageBoxes boxes;
+    tallyon::Session session;
+    CountingHost host;
+    tallyon::Dialer dialer{line, runner, boxes, session, host};
+};
+
+TEST_F(DialerOnARoomsLine, OnlineDialStartsTheRowAndHangingUpLeavesTheRoomOnline)
+{
+    connectivity("full");
+    EXPECT_EQ(dialer.entryname(), QStringLiteral("宽带连接"));
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Up);
+
+    dialer.conutionadd();
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.prompts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(host.addtimes, 1);
+    EXPECT_EQ(session.gprice, 2.0f) << "the account in use still sets the price";
+
+    dialer.hangUpAll();
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Up);
+    EXPECT_FALSE(nm.get(QStringLiteral("calls")).contains(QStringLiteral("connection"))) << "nothing activated or downed";
+}
+
+TEST_F(DialerOnARoomsLine, OfflineIsADropAndItsDialChargesNothing)
+{
+    connectivity("none");
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Down);
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("远程主机没有反应，请你查看一下你的线路是否有问题！")});
+    EXPECT_EQ(host.addtimes, 0);
+
+    nm.set(QStringLiteral("hang"), QStringLiteral("networking*"));
+    EXPECT_EQ(dialer.lineState(), tallyon::LineState::Unknown) << "a hung query is not a drop";
 }
 
 // ---- A real NetworkManager -----------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "platform/widgets/Desktop.h"
+#include "tests/doubles/TestExitCode.h"
 
 namespace {
 
@@ -58,5 +59,5 @@ int main(int argc, char** argv)
     platform::prepareDesktop();
     ModalWatchdog watchdog(10);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return testExitCode(RUN_ALL_TESTS());
 }

@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 
+#include "tests/doubles/TestExitCode.h"
+
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return testExitCode(RUN_ALL_TESTS());
 }

@@ -181,7 +181,7 @@ TEST_F(SimulatedLineCommands, BadChoicesAndArgumentsAreReported)
         QStringLiteral("rasdial"), {kBroadband, QStringLiteral("demo"), QStringLiteral("demo")},
         QStringLiteral("bogus"));
     EXPECT_NE(unknownBackend.exitCode, 0);
-    EXPECT_TRUE(unknownBackend.errors.contains(QStringLiteral("networkmanager 或 sim:文件")));
+    EXPECT_TRUE(unknownBackend.errors.contains(QStringLiteral("networkmanager、lan 或 sim:文件")));
     EXPECT_TRUE(unknownBackend.output.contains(QStringLiteral("错误 711")));
 
     const ProgramRun tooMany = rasdial({kBroadband, QStringLiteral("demo"), QStringLiteral("de"), QStringLiteral("mo")});

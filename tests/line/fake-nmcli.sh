@@ -9,6 +9,10 @@
 #   parent        the profiles' pppoe.parent      up-exit  exit code of "connection up"
 #   modify-exit   exit code of "connection modify"
 #   up-error, modify-error   what a failing "connection up" / "connection modify" says
+#   connectivity  what "networking connectivity" answers (default unknown)
+#   connectivity-exit, connectivity-error   its exit code and what it says when that fails
+#   no-bus        present: every call fails as nmcli does without a system bus (1)
+#   translates    present: outside the C locale (LC_ALL=C) the answers are in Chinese
 #   hang          a shell pattern: a call whose arguments match it hangs (sleeps a minute;
 #                 its pid goes to hung-pids)
 # Written by it: calls, modified, downed, secrets, secrets-path,
@@ -19,6 +23,13 @@ if [ -e "$d/hang" ]; then
     case "$*" in
     $(cat "$d/hang")) echo $$ >> "$d/hung-pids"; exec sleep 60 ;;
     esac
+fi
+translated=
+[ -e "$d/translates" ] && [ "$LC_ALL" != C ] && translated=yes
+if [ -e "$d/no-bus" ]; then
+    if [ -n "$translated" ]; then echo "错误：无法创建 NMClient 对象：无法连接：没有那个文件或目录" >&2
+    else echo "Error: Could not create NMClient object: Could not connect: No such file or directory." >&2; fi
+    exit 1
 fi
 if [ -e "$d/not-running" ]; then
     echo "Error: NetworkManager is not running." >&2
@@ -36,6 +47,14 @@ table() {
 unescape() { sed 's/\x01/\\:/g'; }
 
 case "$*" in
+"networking connectivity")
+    code="$(cat "$d/connectivity-exit" 2>/dev/null || echo 0)"
+    if [ "$code" != 0 ]; then cat "$d/connectivity-error" >&2 2>/dev/null; exit "$code"; fi
+    answer="$(cat "$d/connectivity" 2>/dev/null || echo unknown)"
+    if [ -n "$translated" ]; then
+        case "$answer" in full) answer=完全 ;; none) answer=无 ;; limited) answer=受限 ;; unknown) answer=未知 ;; esac
+    fi
+    echo "$answer" ;;
 "-t -f RUNNING general")
     echo running ;;
 "-t -f NAME,UUID,TYPE connection show")

@@ -60,7 +60,7 @@ void printUsage(std::FILE* stream)
              QStringLiteral("                                      密码从标准输入读到结束 (末尾一个换行不算)，不在命令行上"),
              QStringLiteral("      rasdial --help | --version        显示本说明 | 显示版本"),
              QStringLiteral("项名以 \"-\" 开头时须放在 \"--\" 之后。"),
-             QStringLiteral("线路服务由环境变量 TALLYON_LINE 选定: networkmanager (默认) 或 sim:文件。"),
+             QStringLiteral("线路服务由环境变量 TALLYON_LINE 选定: networkmanager (默认，本机拨号)、lan (路由器拨号，本机只计时) 或 sim:文件 (模拟线路)。"),
          })
         writeLine(stream, line);
 }
