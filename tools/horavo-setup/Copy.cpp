@@ -88,7 +88,8 @@ void refuseTheSameFile(const store::DatabaseAddress& from, const store::Database
 {
     if (from.isServer() || to.isServer())
         return;
-    if (from.text() == to.text() || QFileInfo(from.text()).canonicalFilePath() == QFileInfo(to.text()).canonicalFilePath())
+    const QString fromFile = QFileInfo(from.text()).canonicalFilePath(); // empty for a file that is not there
+    if (from.text() == to.text() || (!fromFile.isEmpty() && fromFile == QFileInfo(to.text()).canonicalFilePath()))
         refuse(BadCommandLine, QStringLiteral("FROM 和 TO 是同一个数据库文件“%1”").arg(shownPath(from.text())));
 }
 
@@ -146,7 +147,7 @@ ExitCode copy(const store::DatabaseAddress& from, const store::DatabaseAddress& 
     } catch (const store::StoreError& error) {
         if (!existed)
             removeMadeDatabase(to);
-        refuse(DatabaseFailure, QStringLiteral("没有复制到%1，它没有改动：%2").arg(named(to), error.message()));
+        refuse(DatabaseFailure, QStringLiteral("复制失败，%1没有改动：%2").arg(named(to), error.message()));
     }
     say(stdout, QStringLiteral("已把%1复制到%2：%3").arg(named(from), named(to), countsText(copied)));
     return Done;
