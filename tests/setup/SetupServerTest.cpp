@@ -353,7 +353,9 @@ TEST_F(SetupOnAServer, ReportAndOnlineGiveOnAServerWhatTheyGiveOnAFile)
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QString recent = QStringLiteral("insert into internet values ('zed', '%1', 3, '00:00:01', '%2');"
                                           "insert into internet values ('Amy', '%1', 5, '00:00:02', '%2');"
-                                          "insert into internet values ('old', '%1', 5, '00:00:02', '00:00:00');")
+                                          "insert into internet values ('old', '%1', 5, '00:00:02', '00:00:00');"
+                                          "insert into internet values (NULL, '%1', 1, NULL, '%2');"
+                                          "insert into internet values ('Amy', '%1', 2, NULL, '%2');")
                                .arg(now.left(10), now.mid(11));
     onFile(file("horavo.mdb"), QString::fromLatin1(kUsage) + recent);
     doubles::execOn(server, QString::fromLatin1(kUsage) + recent);

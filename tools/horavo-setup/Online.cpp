@@ -83,13 +83,13 @@ Table fromFile(const QString& path, const Recent& recent)
     return rows;
 }
 
-// The same rows from a server, in the byte order of the names as in a file.
+// The same rows from a server, in the order a file gives them: bytes compared, NULL first.
 Table fromServer(const store::DatabaseAddress& database, const Recent& recent)
 {
     requireDatabase(database, FileMissing, DatabaseFailure);
     const QString sql = QStringLiteral("select iuser, stime, itime, xtime from internet"
                                        " where idate in ('%1', '%2') and (idate || ' ' || xtime) collate \"C\" >= '%3'"
-                                       " order by iuser collate \"C\", idate collate \"C\", stime collate \"C\"")
+                                       " order by iuser collate \"C\" nulls first, idate collate \"C\", stime collate \"C\" nulls first")
                             .arg(QString::fromUtf8(recent.today), QString::fromUtf8(recent.sinceDay),
                                  QString::fromUtf8(recent.since));
     Table rows;
