@@ -13,6 +13,13 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <libpq-fe.h>
 
 #include <sqlite3.h>
 
@@ -320,6 +327,47 @@ TEST_F(SetupOnAServer, ACopyThatFailsMidwayLeavesTheTargetAsItWas)
     EXPECT_TRUE(everyRowOf(emptyFile).isEmpty());
     EXPECT_EQ(run({QStringLiteral("copy"), server, file("new.mdb")}, folder.path()).exitCode, 6);
     EXPECT_FALSE(QFileInfo::exists(file("new.mdb")));
+}
+
+// Two copies into one empty database at once, both past the first look for rows while
+// another connection holds the users table: the server lets only one of them commit, and
+// the other, run again, finds the rows and leaves them alone.
+TEST_F(SetupOnAServer, TwoCopiesAtOnceFillTheTargetOnce)
+{
+    created();
+    doubles::execOn(server, QStringLiteral("delete from users; delete from knumber"));
+    QStringList sources;
+    for (const char* name : {"first.mdb", "second.mdb"}) {
+        sources << file(name);
+        onFile(sources.back(), QString::fromLatin1(kFileTables)
+                                   + QStringLiteral("insert into users values ('%1', 'p', 2);"
+                                                    "insert into internet values ('%1', '2026-11-01', 1, '08:00:00', '08:01:00');")
+                                         .arg(QString::fromLatin1(name)));
+    }
+    PGconn* holder = PQconnectdb(server.toUtf8().constData());
+    ASSERT_EQ(PQstatus(holder), CONNECTION_OK) << PQerrorMessage(holder);
+    PQclear(PQexec(holder, "BEGIN; LOCK TABLE users IN SHARE MODE"));
+
+    std::vector<std::unique_ptr<QProcess>> copies;
+    for (const QString& source : sources) {
+        copies.push_back(std::make_unique<QProcess>());
+        copies.back()->setWorkingDirectory(folder.path());
+        copies.back()->start(setupProgram(), {QStringLiteral("copy"), source, server});
+    }
+    QThread::msleep(1500); // both wait for the lock (the tool waits up to 10 s)
+    PQclear(PQexec(holder, "COMMIT"));
+    PQfinish(holder);
+    QList<int> codes;
+    for (const auto& copy : copies) {
+        ASSERT_TRUE(copy->waitForFinished(60000));
+        codes << copy->exitCode();
+    }
+    std::sort(codes.begin(), codes.end());
+    EXPECT_EQ(codes, (QList<int>{0, 7})) << copies[0]->readAllStandardError().toStdString()
+                                         << copies[1]->readAllStandardError().toStdString();
+    const QStringList users = doubles::rowsOn(server, QStringLiteral("select iuser from users"));
+    ASSERT_EQ(users.size(), 1);
+    EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select iuser from internet")), users);
 }
 
 // --- report and online ----------------------------------------------------------------

@@ -94,20 +94,22 @@ void refuseTheSameFile(const store::DatabaseAddress& from, const store::Database
 }
 
 // Appends every row of rows to the table through a record set of the transaction, value
-// by value as read, so the store checks each value as it checks the windows' writes.
+// by value as read, so the store checks each value as it checks the windows' writes. A
+// value it refuses is told with its row; what the engine says when writing goes on as it
+// is, so that the transaction still knows a failure it may simply run again.
 void appendRows(const store::Transaction& transaction, const TableColumns& table, const store::RecordSet& rows)
 {
     const auto target = transaction.esql(QStringLiteral("select %1 from %2 where 1=0").arg(table.columns, table.name));
     const int fields = rows.fieldCount();
     for (std::size_t row = 0; row < rows.rowCount(); ++row) {
+        target->addNew();
         try {
-            target->addNew();
             for (int f = 0; f < fields; ++f)
                 target->setValue(f, rows.valueAt(row, f));
-            target->update();
         } catch (const store::StoreError& error) {
             throw store::StoreError(QStringLiteral("表 %1 的第 %2 行：%3").arg(table.name).arg(row + 1).arg(error.message()));
         }
+        target->update();
     }
 }
 
