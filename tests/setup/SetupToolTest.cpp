@@ -19,6 +19,7 @@
 
 #include "store/Esql.h"
 #include "tests/doubles/TempDatabase.h"
+#include "tests/setup/FileRows.h"
 
 namespace {
 
@@ -370,32 +371,7 @@ TEST_F(SetupTool, VersionAndHelpAnswerWithoutTouchingAnything)
 
 // --- copy between files ---------------------------------------------------------------
 
-QStringList everyRowOf(const QString& path)
-{
-    QStringList rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        return {QStringLiteral("cannot open")};
-    for (const char* sql : {"select 'users', quote(iuser), quote(passw), quote(quanxian) from users order by rowid",
-                            "select 'internet', quote(iuser), quote(idate), quote(itime), quote(stime), quote(xtime)"
-                            " from internet order by rowid",
-                            "select 'knumber', quote(kuser), quote(kpassw), quote(useyn), quote(price) from knumber order by rowid"}) {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-            rows << QString::fromUtf8(sqlite3_errmsg(db));
-            continue;
-        }
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QStringList cells;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c)
-                cells << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)));
-            rows << cells.join(QLatin1Char('|'));
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rows;
-}
+using setuptest::everyRowOf;
 
 TEST_F(SetupTool, CopyMakesANewFileWithEveryRowInOrder)
 {
