@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <memory>
@@ -113,6 +114,38 @@ void appendRows(const store::Transaction& transaction, const TableColumns& table
     }
 }
 
+// Every row of the three tables of from, each table read by one statement.
+SourceRows readAll(const store::DatabaseAddress& from)
+{
+    SourceRows source;
+    for (std::size_t t = 0; t < kTables.size(); ++t)
+        source[t] = store::Esql(readingStatement(kTables[t], from), from);
+    return source;
+}
+
+// Writes every row of source into to in one transaction, after asking again there that
+// to holds no rows: nothing may have been written since the first look.
+void writeAll(const store::DatabaseAddress& to, const SourceRows& source)
+{
+    store::inOneTransaction(to, [&](const store::Transaction& transaction) {
+        refuseRowsIn(to, countRows([&](const QString& sql) { return transaction.esql(sql); }));
+        for (std::size_t t = 0; t < kTables.size(); ++t)
+            appendRows(transaction, kTables[t], *source[t]);
+    });
+}
+
+// Whether to holds no rows (a database made by this copy that another copy has not
+// filled meanwhile).
+bool holdsNoRows(const store::DatabaseAddress& to)
+{
+    try {
+        const Counts counts = countRows([&](const QString& sql) { return store::Esql(sql, to); });
+        return std::all_of(counts.begin(), counts.end(), [](qlonglong count) { return count == 0; });
+    } catch (const store::StoreError&) {
+        return true; // not even readable: nothing of anyone's is in it
+    }
+}
+
 } // namespace
 
 ExitCode copy(const store::DatabaseAddress& from, const store::DatabaseAddress& to)
@@ -121,36 +154,25 @@ ExitCode copy(const store::DatabaseAddress& from, const store::DatabaseAddress& 
     requireDatabase(from, FileMissing, DatabaseFailure);
     const bool existed = targetExists(to);
     SourceRows source;
-    Counts copied{};
     try {
         if (existed)
             refuseRowsIn(to, countRows([&](const QString& sql) { return store::Esql(sql, to); }));
-        for (std::size_t t = 0; t < kTables.size(); ++t) {
-            source[t] = store::Esql(readingStatement(kTables[t], from), from);
-            copied[t] = qlonglong(source[t]->rowCount());
-        }
-    } catch (const store::StoreError& error) {
-        refuse(DatabaseFailure, error.message());
-    }
-
-    try {
+        source = readAll(from);
         if (!existed)
             store::createDatabase(to);
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }
     try {
-        store::inOneTransaction(to, [&](const store::Transaction& transaction) {
-            // Asked again in the transaction: nothing may have been written meanwhile.
-            refuseRowsIn(to, countRows([&](const QString& sql) { return transaction.esql(sql); }));
-            for (std::size_t t = 0; t < kTables.size(); ++t)
-                appendRows(transaction, kTables[t], *source[t]);
-        });
+        writeAll(to, source);
     } catch (const store::StoreError& error) {
-        if (!existed)
+        if (!existed && holdsNoRows(to))
             removeMadeDatabase(to);
         refuse(DatabaseFailure, QStringLiteral("复制失败，%1没有改动：%2").arg(named(to), error.message()));
     }
+    Counts copied{};
+    for (std::size_t t = 0; t < kTables.size(); ++t)
+        copied[t] = qlonglong(source[t]->rowCount());
     say(stdout, QStringLiteral("已把%1复制到%2：%3").arg(named(from), named(to), countsText(copied)));
     return Done;
 }
