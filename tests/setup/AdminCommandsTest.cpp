@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -36,6 +37,9 @@ struct Outcome {
 Outcome run(const QStringList& arguments, const QString& folder)
 {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("HORAVO_DATABASE")); // the file, not a server the developer set
+    process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(setupProgram(), arguments);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <sys/stat.h>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 
 #include "store/Esql.h"
 #include "tests/doubles/TempDatabase.h"
+#include "tests/setup/FileRows.h"
 
 namespace {
 
@@ -35,6 +37,9 @@ struct Outcome {
 Outcome runSetup(const QStringList& arguments, const QString& folder)
 {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("HORAVO_DATABASE")); // the file, not a server the developer set
+    process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
     process.setStandardInputFile(QProcess::nullDevice()); // not a terminal
     process.start(setupProgram(), arguments);
@@ -198,6 +203,13 @@ TEST_F(SetupTool, CommandLineMistakesExitWithOneAndCreateNothing)
          QStringLiteral("--isp-account"), QStringLiteral("k"), QStringLiteral("--isp-password"), QStringLiteral("p"),
          QStringLiteral("--price"), QStringLiteral("-1")},
         {QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--isp-account"), QStringLiteral("k")},
+        {QStringLiteral("create"), QStringLiteral("--file"), QStringLiteral("a.mdb"), QStringLiteral("--database"),
+         QStringLiteral("b.mdb"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password"), QStringLiteral("p")},
+        {QStringLiteral("report"), QStringLiteral("--database"), QStringLiteral("")},
+        {QStringLiteral("copy"), QStringLiteral("a.mdb")},
+        {QStringLiteral("copy"), QStringLiteral("a.mdb"), QStringLiteral("b.mdb"), QStringLiteral("c.mdb")},
+        {QStringLiteral("copy"), QStringLiteral("--file"), QStringLiteral("a.mdb"), QStringLiteral("b.mdb")},
+        {QStringLiteral("copy"), QStringLiteral("a.mdb"), QStringLiteral("./a.mdb")},
     };
     for (const QStringList& arguments : mistakes) {
         const Outcome r = runSetup(arguments, folder.path());
@@ -211,8 +223,10 @@ TEST_F(SetupTool, HelpListsEveryExitCode)
 {
     const Outcome r = runSetup({QStringLiteral("--help")}, folder.path());
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("horavo-setup create [--file PATH] --admin NAME")));
-    for (int code = 0; code <= 6; ++code)
+    EXPECT_TRUE(r.out.contains(QStringLiteral("horavo-setup create [--file PATH | --database ADDRESS] --admin NAME")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("horavo-setup copy FROM TO")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("HORAVO_DATABASE")));
+    for (int code = 0; code <= 8; ++code)
         EXPECT_TRUE(r.out.contains(QStringLiteral("  %1  ").arg(code))) << code;
 }
 
@@ -353,6 +367,81 @@ TEST_F(SetupTool, VersionAndHelpAnswerWithoutTouchingAnything)
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("--version")));
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
+}
+
+// --- copy between files ---------------------------------------------------------------
+
+using setuptest::everyRowOf;
+
+TEST_F(SetupTool, CopyMakesANewFileWithEveryRowInOrder)
+{
+    doubles::TempDatabase source;
+    source.exec(QStringLiteral("insert into users values ('张三', NULL, 3);"
+                               "insert into users values ('admin', 'p''w', 1);"
+                               "insert into internet values ('张三', '2026-11-02', 9223372036854775807, '23:59:59', NULL);"
+                               "insert into internet values ('admin', NULL, 0, NULL, '00:00:00');"
+                               "insert into knumber values ('0571', '', 1, 0.1);"));
+    const Outcome noFolder = runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("sub/copy.mdb")}, folder.path());
+    EXPECT_EQ(noFolder.exitCode, 6);
+    EXPECT_TRUE(noFolder.err.contains(folder.filePath(QStringLiteral("sub")))) << noFolder.err.toStdString();
+    const Outcome made = runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("copy.mdb")}, folder.path());
+    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+    EXPECT_TRUE(made.out.contains(QStringLiteral("users 2 行，internet 2 行，knumber 1 行"))) << made.out.toStdString();
+    const QStringList rows = everyRowOf(source.path());
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_EQ(everyRowOf(folder.filePath(QStringLiteral("copy.mdb"))), rows);
+
+    // Into a file that holds rows: refused, left as it was.
+    const Outcome again = runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("copy.mdb")}, folder.path());
+    EXPECT_EQ(again.exitCode, 7);
+    EXPECT_EQ(everyRowOf(folder.filePath(QStringLiteral("copy.mdb"))), rows);
+    // From a file that is not there: nothing made.
+    EXPECT_EQ(runSetup({QStringLiteral("copy"), QStringLiteral("none.mdb"), QStringLiteral("other.mdb")}, folder.path()).exitCode, 3);
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("other.mdb"))));
+}
+
+// The first rows are written, then one the store refuses, or the target file is held by
+// another writer: either way the copy is undone whole.
+TEST_F(SetupTool, ACopyThatFailsLeavesTheTargetFileAsItWas)
+{
+    doubles::TempDatabase source;
+    source.exec(QStringLiteral("insert into users values ('u', 'p', 2);"
+                               "insert into internet values ('u', '2026-11-01', 10, '08:00:00', '08:10:00');"
+                               "insert into internet values ('u', '2026-11-31', 10, '08:00:00', '08:10:00');"));
+    const Outcome refused = runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("new.mdb")}, folder.path());
+    EXPECT_EQ(refused.exitCode, 6);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("internet 的第 2 行"))) << refused.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("new.mdb"))));
+
+    source.exec(QStringLiteral("update internet set idate = '2026-11-30'"));
+    doubles::TempDatabase target;
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(target.path()).constData(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const Outcome locked = runSetup({QStringLiteral("copy"), source.path(), target.path()}, folder.path());
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(holder);
+    EXPECT_EQ(locked.exitCode, 6) << locked.err.toStdString();
+    EXPECT_TRUE(everyRowOf(target.path()).isEmpty());
+
+    // Once the other writer is gone the same copy goes through.
+    EXPECT_EQ(runSetup({QStringLiteral("copy"), source.path(), target.path()}, folder.path()).exitCode, 0);
+    EXPECT_EQ(everyRowOf(target.path()), everyRowOf(source.path()));
+}
+
+TEST_F(SetupTool, AnEmptyHoravoDatabaseMeansTheFileHere)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HORAVO_DATABASE"), QStringLiteral(" "));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder.path());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(setupProgram(), {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"),
+                                   QStringLiteral("--password"), QStringLiteral("p")});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from users")), QStringList{QStringLiteral("a|p|1")});
 }
 
 } // namespace

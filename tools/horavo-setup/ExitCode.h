@@ -7,11 +7,13 @@ namespace setup {
 enum ExitCode : int {
     Done = 0,
     BadCommandLine = 1,  // unknown command or option, missing or malformed value
-    FileExists = 2,      // create: the file is there already and is left alone
-    FileMissing = 3,     // add-admin: there is no such file
+    FileExists = 2,      // create: the file (or the server's tables) is there already and is left alone
+    FileMissing = 3,     // add-admin, report, online, copy's FROM: there is no such database
     PasswordProblem = 4, // not given and no terminal to ask on, empty, or the two entries differ
     UserExists = 5,      // add-admin: a user of that name exists already
     DatabaseFailure = 6, // the database refused: cannot create or write, not a horavo database
+    TargetHoldsRows = 7, // copy: TO holds rows already and is left alone
+    NeedsFile = 8,       // backup, check: the database is on a server, not in a file
     // check has its own: clean, found something, cannot read the file.
     CheckFound = 1,
     CheckUnreadable = 2,

@@ -4,7 +4,10 @@
 #include <sqlite3.h>
 
 #include "main_program/common/Minutes.h"
+#include "store/Esql.h"
+#include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
+#include "tools/horavo-setup/DatabaseChoice.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
 namespace setup {
@@ -35,17 +38,30 @@ QVariant valueOf(sqlite3_stmt* stmt, int column)
     }
 }
 
-} // namespace
+// The moment of the query: rows of today (and of yesterday just after midnight) whose
+// last write is at or after since.
+struct Recent {
+    QByteArray today;
+    QByteArray sinceDay;
+    QByteArray since; // "YYYY-MM-DD HH:MM:SS"
+};
 
-ExitCode online(const QString& path)
+Recent recentNow()
 {
-    const store::DatabaseHandle db = openForReading(path, FileMissing, DatabaseFailure);
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime since = now.addSecs(-kRecentSeconds);
-    const QByteArray today = now.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
-    // Just after midnight the last two minutes began yesterday.
-    const QByteArray sinceDay = since.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
-    const QByteArray sinceText = since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
+    return {now.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8(),
+            since.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8(),
+            since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8()};
+}
+
+using Table = QVector<QStringList>;
+
+const QStringList kHeader{QStringLiteral("用户名"), QStringLiteral("开始"), QStringLiteral("分钟"), QStringLiteral("最后写入")};
+
+Table fromFile(const QString& path, const Recent& recent)
+{
+    const store::DatabaseHandle db = openForReading(path, FileMissing, DatabaseFailure);
     sqlite3* raw = db.get();
     sqlite3_stmt* stmtRaw = nullptr;
     const char* sql = "select iuser, stime, itime, xtime from internet"
@@ -53,17 +69,48 @@ ExitCode online(const QString& path)
     if (sqlite3_prepare_v2(raw, sql, -1, &stmtRaw, nullptr) != SQLITE_OK)
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
     const store::Statement stmt(stmtRaw);
-    sqlite3_bind_text(stmtRaw, 1, today.constData(), int(today.size()), SQLITE_STATIC);
-    sqlite3_bind_text(stmtRaw, 2, sinceDay.constData(), int(sinceDay.size()), SQLITE_STATIC);
-    sqlite3_bind_text(stmtRaw, 3, sinceText.constData(), int(sinceText.size()), SQLITE_STATIC);
+    sqlite3_bind_text(stmtRaw, 1, recent.today.constData(), int(recent.today.size()), SQLITE_STATIC);
+    sqlite3_bind_text(stmtRaw, 2, recent.sinceDay.constData(), int(recent.sinceDay.size()), SQLITE_STATIC);
+    sqlite3_bind_text(stmtRaw, 3, recent.since.constData(), int(recent.since.size()), SQLITE_STATIC);
 
-    QVector<QStringList> rows{{QStringLiteral("用户名"), QStringLiteral("开始"), QStringLiteral("分钟"), QStringLiteral("最后写入")}};
+    Table rows;
     int rc = firstStep(stmtRaw);
     for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw))
         rows.push_back({textOf(stmtRaw, 0), textOf(stmtRaw, 1), QString::number(tallyon::minutesOf(valueOf(stmtRaw, 2))),
                         textOf(stmtRaw, 3)});
     if (rc != SQLITE_DONE)
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
+    return rows;
+}
+
+// The same rows from a server, in the order a file gives them: bytes compared, NULL first.
+Table fromServer(const store::DatabaseAddress& database, const Recent& recent)
+{
+    requireDatabase(database, FileMissing, DatabaseFailure);
+    const QString sql = QStringLiteral("select iuser, stime, itime, xtime from internet"
+                                       " where idate in ('%1', '%2') and (idate || ' ' || xtime) collate \"C\" >= '%3'"
+                                       " order by iuser collate \"C\" nulls first, idate collate \"C\", stime collate \"C\" nulls first")
+                            .arg(QString::fromUtf8(recent.today), QString::fromUtf8(recent.sinceDay),
+                                 QString::fromUtf8(recent.since));
+    Table rows;
+    try {
+        const auto found = store::Esql(sql, database);
+        for (std::size_t row = 0; row < found->rowCount(); ++row)
+            rows.push_back({found->valueAt(row, 0).toString(), found->valueAt(row, 1).toString(),
+                            QString::number(tallyon::minutesOf(found->valueAt(row, 2))), found->valueAt(row, 3).toString()});
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
+    }
+    return rows;
+}
+
+} // namespace
+
+ExitCode online(const store::DatabaseAddress& database)
+{
+    const Recent recent = recentNow();
+    Table rows{kHeader};
+    rows += database.isServer() ? fromServer(database, recent) : fromFile(database.text(), recent);
     if (rows.size() == 1) {
         say(stdout, QStringLiteral("现在没有正在计时的用户"));
         return Done;

@@ -1,4 +1,6 @@
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -15,8 +17,10 @@
 #include "main_program/common/NumberFormat.h"
 #include "main_program/common/UnitPrice.h"
 #include "store/Esql.h"
+#include "store/SqlText.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
+#include "tools/horavo-setup/DatabaseChoice.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
 namespace setup {
@@ -72,26 +76,15 @@ struct Usage {
 };
 
 // The unit price the windows take: that of the first account in use, else 0.3.
-float filePrice(const QString& path)
+float databasePrice(const store::DatabaseAddress& database)
 {
-    const auto accounts = store::Esql(QStringLiteral("select * from knumber"), path);
+    const auto accounts = store::Esql(QStringLiteral("select * from knumber"), database);
     for (accounts->first(); !accounts->atEnd(); accounts->next()) {
         if (tallyon::isInUse(accounts->value(QStringLiteral("useyn"))))
             return tallyon::unitPrice(accounts->value(QStringLiteral("price")));
     }
     return tallyon::kFallbackPrice;
 }
-
-// One statement, so one read transaction. The rows of the period, and those whose date
-// is none (SQLite's own test: date(x, '+0 days') gives x back only for a valid date
-// YYYY-MM-DD, carrying 2026-11-31 over into December), are summed per user and day in a
-// hash table: SQLite would sort them for a GROUP BY, which takes longer than the whole
-// scan here (bench/report). The rows of other days go by on a comparison of text.
-constexpr const char* kSql =
-    "select iuser, idate, itime from internet"
-    " where (idate between ?1 and ?2"
-    "  or not (typeof(idate) = 'text' and date(idate, '+0 days') is idate and idate > '0000-12-31'))"
-    "%1";
 
 // A date as the usage rows store it: YYYY-MM-DD, a real day of the years 1 to 9999.
 bool storedDate(std::string_view text)
@@ -110,33 +103,93 @@ void addGroup(Line& line, tallyon::MinutesTotal& sum, const Group& group)
     line.minutes = sum.value();
 }
 
-Usage gather(const SetupRequest& request, const QString& path)
-{
-    Usage usage;
-    const QDate today = QDate::currentDate();
-    usage.from = request.from.value_or(QDate(today.year(), today.month(), 1).toString(QStringLiteral("yyyy-MM-dd")));
-    usage.to = request.to.value_or(today.toString(QStringLiteral("yyyy-MM-dd")));
-    if (usage.from > usage.to)
-        refuse(BadCommandLine, QStringLiteral("期间的开始 %1 在结束 %2 之后").arg(usage.from, usage.to));
-
-    const store::DatabaseHandle db = openForReading(path, FileMissing, DatabaseFailure);
-    if (request.price) {
-        usage.price = *request.price;
-        usage.priceText = tallyon::formatDouble(usage.price);
-    } else {
-        try {
-            // The price as the windows show it (single precision, 7 digits), so that 0.3
-            // bills as 0.3 and not as the single-precision 0.300000011920929.
-            usage.priceText = tallyon::formatSingle(filePrice(path));
-            usage.price = usage.priceText.toDouble();
-        } catch (const store::StoreError& error) {
-            refuse(DatabaseFailure, error.message());
+// The usage rows as they are read, summed per user and day in a hash table: SQLite would
+// sort them for a GROUP BY, which takes longer than the whole scan (bench/report). The
+// rows given may be more than those of the period: a row counts in the period only when
+// its date is a stored date within it, and rows whose date is none count apart.
+class UsageTally {
+public:
+    // user: the name's UTF-8 bytes; date: the idate's text, or nullopt for a value that
+    // is no text (NULL, a number).
+    void add(std::string_view user, std::optional<std::string_view> date, qint64 minutes)
+    {
+        // Keyed by the user's name, a 0 byte and the day; a date that is not text gets
+        // its own key after a 1 byte.
+        key_.assign(user);
+        if (date) {
+            key_.push_back('\0');
+            key_.append(*date);
+        } else {
+            key_.push_back('\1');
         }
+        auto found = groups_.find(std::string_view(key_));
+        if (found == groups_.end())
+            found = groups_.emplace(key_, Group{user.size(), date.has_value(), 0, {}}).first;
+        ++found->second.rows;
+        found->second.minutes.add(minutes);
     }
 
+    // The lines of usage.from to usage.to into usage.
+    void finishInto(Usage& usage) const
+    {
+        const QByteArray from = usage.from.toUtf8();
+        const QByteArray to = usage.to.toUtf8();
+        // Users in the byte order of their names, as SQLite compares them.
+        std::map<std::string_view, std::pair<Line, tallyon::MinutesTotal>> users;
+        tallyon::MinutesTotal unreadable;
+        for (const auto& [groupKey, group] : groups_) {
+            const std::string_view name = std::string_view(groupKey).substr(0, group.nameLength);
+            const std::string_view date = std::string_view(groupKey).substr(group.nameLength + 1);
+            const bool inPeriod = group.textDate && storedDate(date) && date >= std::string_view(from.constData())
+                && date <= std::string_view(to.constData());
+            if (!inPeriod) {
+                addGroup(usage.unreadable, unreadable, group);
+                continue;
+            }
+            auto& [line, sum] = users[name];
+            addGroup(line, sum, group);
+        }
+        tallyon::MinutesTotal all;
+        for (auto& [name, entry] : users) {
+            Line& line = entry.first;
+            line.user = QString::fromUtf8(name.data(), qsizetype(name.size()));
+            usage.total.rows += line.rows;
+            all.add(line.minutes);
+            usage.total.overflowed = usage.total.overflowed || line.overflowed;
+            usage.users << line;
+        }
+        usage.total.minutes = all.value();
+        usage.total.overflowed = usage.total.overflowed || all.overflowed();
+        usage.overflowed = usage.total.overflowed || usage.unreadable.overflowed;
+    }
+
+private:
+    std::unordered_map<std::string, Group, TransparentHash, std::equal_to<>> groups_;
+    std::string key_;
+};
+
+// One statement, so one read transaction: the rows of the period, and those whose date
+// is none (SQLite's own test: date(x, '+0 days') gives x back only for a valid date
+// YYYY-MM-DD, carrying 2026-11-31 over into December). The rows of other days go by on a
+// comparison of text.
+constexpr const char* kFileSql =
+    "select iuser, idate, itime from internet"
+    " where (idate between ?1 and ?2"
+    "  or not (typeof(idate) = 'text' and date(idate, '+0 days') is idate and idate > '0000-12-31'))"
+    "%1";
+
+// A column's text, valid until the next step (NULL gives none).
+std::string_view textOfColumn(sqlite3_stmt* stmt, int column)
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+    return {text, std::size_t(sqlite3_column_bytes(stmt, column))};
+}
+
+void tallyFile(const SetupRequest& request, const Usage& usage, const store::DatabaseHandle& db, UsageTally& tally)
+{
     sqlite3* raw = db.get();
     sqlite3_stmt* stmtRaw = nullptr;
-    const QByteArray sql = QByteArray(kSql).replace("%1", request.user ? " and iuser = ?3" : "");
+    const QByteArray sql = QByteArray(kFileSql).replace("%1", request.user ? " and iuser = ?3" : "");
     if (sqlite3_prepare_v2(raw, sql.constData(), int(sql.size()), &stmtRaw, nullptr) != SQLITE_OK)
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
     const store::Statement stmt(stmtRaw);
@@ -148,56 +201,92 @@ Usage gather(const SetupRequest& request, const QString& path)
     if (request.user)
         sqlite3_bind_text(stmtRaw, 3, user.constData(), int(user.size()), SQLITE_STATIC);
 
-    // Keyed by the user's name, a 0 byte and the day; a date that is not text (a number,
-    // NULL) gets its own key after a 1 byte.
-    std::unordered_map<std::string, Group, TransparentHash, std::equal_to<>> groups;
-    std::string key;
     int rc = firstStep(stmtRaw);
     for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw)) {
-        const std::size_t nameLength = std::size_t(sqlite3_column_bytes(stmtRaw, 0));
-        key.assign(reinterpret_cast<const char*>(sqlite3_column_text(stmtRaw, 0)), nameLength);
-        const bool textDate = sqlite3_column_type(stmtRaw, 1) == SQLITE_TEXT;
-        if (textDate) {
-            key.push_back('\0');
-            key.append(reinterpret_cast<const char*>(sqlite3_column_text(stmtRaw, 1)), std::size_t(sqlite3_column_bytes(stmtRaw, 1)));
-        } else {
-            key.push_back('\1');
-        }
-        auto found = groups.find(std::string_view(key));
-        if (found == groups.end())
-            found = groups.emplace(key, Group{nameLength, textDate, 0, {}}).first;
-        ++found->second.rows;
-        found->second.minutes.add(minutesOfColumn(stmtRaw, 2));
+        std::optional<std::string_view> date;
+        if (sqlite3_column_type(stmtRaw, 1) == SQLITE_TEXT)
+            date = textOfColumn(stmtRaw, 1);
+        tally.add(textOfColumn(stmtRaw, 0), date, minutesOfColumn(stmtRaw, 2));
     }
     if (rc != SQLITE_DONE)
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
-    // Users in the byte order of their names, as SQLite compares them.
-    std::map<std::string_view, std::pair<Line, tallyon::MinutesTotal>> users;
-    tallyon::MinutesTotal unreadable;
-    for (const auto& [groupKey, group] : groups) {
-        const std::string_view name = std::string_view(groupKey).substr(0, group.nameLength);
-        const std::string_view date = std::string_view(groupKey).substr(group.nameLength + 1);
-        const bool inPeriod = group.textDate && storedDate(date) && date >= std::string_view(from.constData())
-            && date <= std::string_view(to.constData());
-        if (!inPeriod) {
-            addGroup(usage.unreadable, unreadable, group);
-            continue;
+}
+
+// The same rows from a server, where idate is text or NULL: a date is a stored one when
+// it has the form YYYY-MM-DD and names a real day of the years 1 to 9999, worked out
+// without any cast that could fail. Dates compare as bytes (collation "C"), as in a file.
+constexpr const char* kServerSql =
+    "select iuser, idate, itime from internet"
+    " where (idate collate \"C\" between '%1' and '%2'"
+    "  or not coalesce(case when idate ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' then"
+    "   substr(idate, 1, 4)::int >= 1 and substr(idate, 6, 2)::int between 1 and 12"
+    "   and substr(idate, 9, 2)::int between 1 and case"
+    "    when substr(idate, 6, 2)::int in (4, 6, 9, 11) then 30"
+    "    when substr(idate, 6, 2)::int <> 2 then 31"
+    "    when substr(idate, 1, 4)::int % 400 = 0 then 29"
+    "    when substr(idate, 1, 4)::int % 100 = 0 then 28"
+    "    when substr(idate, 1, 4)::int % 4 = 0 then 29"
+    "    else 28 end"
+    "   end, false))"
+    "%3";
+
+void tallyServer(const SetupRequest& request, const Usage& usage, const store::DatabaseAddress& database, UsageTally& tally)
+{
+    const QString user = request.user ? QStringLiteral(" and iuser = '%1'").arg(store::escapeQuotes(*request.user)) : QString();
+    std::unique_ptr<store::RecordSet> rows;
+    try {
+        rows = store::Esql(QString::fromLatin1(kServerSql).arg(usage.from, usage.to, user), database);
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
+    }
+    std::string name;
+    std::string date;
+    for (std::size_t row = 0; row < rows->rowCount(); ++row) {
+        name = rows->valueAt(row, 0).toString().toStdString();
+        const QVariant day = rows->valueAt(row, 1);
+        std::optional<std::string_view> dateText;
+        if (!day.isNull()) {
+            date = day.toString().toStdString();
+            dateText = date;
         }
-        auto& [line, sum] = users[name];
-        addGroup(line, sum, group);
+        tally.add(name, dateText, tallyon::minutesOf(rows->valueAt(row, 2)));
     }
-    tallyon::MinutesTotal all;
-    for (auto& [name, entry] : users) {
-        Line& line = entry.first;
-        line.user = QString::fromUtf8(name.data(), qsizetype(name.size()));
-        usage.total.rows += line.rows;
-        all.add(line.minutes);
-        usage.total.overflowed = usage.total.overflowed || line.overflowed;
-        usage.users << line;
+}
+
+Usage gather(const SetupRequest& request, const store::DatabaseAddress& database)
+{
+    Usage usage;
+    const QDate today = QDate::currentDate();
+    usage.from = request.from.value_or(QDate(today.year(), today.month(), 1).toString(QStringLiteral("yyyy-MM-dd")));
+    usage.to = request.to.value_or(today.toString(QStringLiteral("yyyy-MM-dd")));
+    if (usage.from > usage.to)
+        refuse(BadCommandLine, QStringLiteral("期间的开始 %1 在结束 %2 之后").arg(usage.from, usage.to));
+
+    std::optional<store::DatabaseHandle> file;
+    if (database.isServer())
+        requireDatabase(database, FileMissing, DatabaseFailure);
+    else
+        file.emplace(openForReading(database.text(), FileMissing, DatabaseFailure));
+    if (request.price) {
+        usage.price = *request.price;
+        usage.priceText = tallyon::formatDouble(usage.price);
+    } else {
+        try {
+            // The price as the windows show it (single precision, 7 digits), so that 0.3
+            // bills as 0.3 and not as the single-precision 0.300000011920929.
+            usage.priceText = tallyon::formatSingle(databasePrice(database));
+            usage.price = usage.priceText.toDouble();
+        } catch (const store::StoreError& error) {
+            refuse(DatabaseFailure, error.message());
+        }
     }
-    usage.total.minutes = all.value();
-    usage.total.overflowed = usage.total.overflowed || all.overflowed();
-    usage.overflowed = usage.total.overflowed || usage.unreadable.overflowed;
+
+    UsageTally tally;
+    if (file)
+        tallyFile(request, usage, *file, tally);
+    else
+        tallyServer(request, usage, database, tally);
+    tally.finishInto(usage);
     return usage;
 }
 
@@ -308,9 +397,9 @@ QByteArray asJson(const Usage& usage)
 
 } // namespace
 
-ExitCode report(const SetupRequest& request, const QString& path)
+ExitCode report(const SetupRequest& request, const store::DatabaseAddress& database)
 {
-    const Usage usage = gather(request, path);
+    const Usage usage = gather(request, database);
     switch (request.format) {
     case SetupRequest::Format::Table:
         put(stdout, asTable(usage));

@@ -8,13 +8,17 @@ namespace setup {
 
 namespace {
 
-const QStringList kCreateOptions{QStringLiteral("--file"), QStringLiteral("--admin"), QStringLiteral("--password"),
-                                 QStringLiteral("--isp-account"), QStringLiteral("--isp-password"), QStringLiteral("--price")};
-const QStringList kAddAdminOptions{QStringLiteral("--file"), QStringLiteral("--admin"), QStringLiteral("--password")};
-const QStringList kBackupOptions{QStringLiteral("--file"), QStringLiteral("--force")};
-const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--user"),
-                                 QStringLiteral("--format"), QStringLiteral("--price"), QStringLiteral("--bom")};
-const QStringList kFileOnly{QStringLiteral("--file")};
+const QStringList kCreateOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
+                                 QStringLiteral("--password"), QStringLiteral("--isp-account"), QStringLiteral("--isp-password"),
+                                 QStringLiteral("--price")};
+const QStringList kAddAdminOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
+                                   QStringLiteral("--password")};
+const QStringList kBackupOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--force")};
+const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--from"),
+                                 QStringLiteral("--to"), QStringLiteral("--user"), QStringLiteral("--format"),
+                                 QStringLiteral("--price"), QStringLiteral("--bom")};
+const QStringList kDatabaseOnly{QStringLiteral("--file"), QStringLiteral("--database")};
+const QStringList kNoOptions;
 // Options that take no value.
 const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom")};
 
@@ -29,8 +33,10 @@ const QStringList& optionsOf(SetupRequest::Command command)
         return kBackupOptions;
     case SetupRequest::Command::Report:
         return kReportOptions;
+    case SetupRequest::Command::Copy:
+        return kNoOptions; // FROM and TO name both databases
     default:
-        return kFileOnly;
+        return kDatabaseOnly;
     }
 }
 
@@ -41,6 +47,26 @@ std::optional<QString> storedDate(const QString& text)
     if (text.size() != 10 || !date.isValid())
         return std::nullopt;
     return text;
+}
+
+// The words of the command line that are no option: backup's FILE, copy's FROM and TO.
+bool takePositional(SetupRequest& r, const QString& word, QStringList& seen)
+{
+    if (r.command == SetupRequest::Command::Backup && !seen.contains(QStringLiteral("FILE"))) {
+        seen << QStringLiteral("FILE");
+        r.target = word;
+        return true;
+    }
+    if (r.command == SetupRequest::Command::Copy) {
+        for (const auto& [name, field] : {std::pair{QStringLiteral("FROM"), &r.source}, std::pair{QStringLiteral("TO"), &r.target}}) {
+            if (!seen.contains(name)) {
+                seen << name;
+                *field = word;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 ParsedCommandLine failure(const QString& message)
@@ -60,7 +86,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return argument == QStringLiteral("--help") || argument == QStringLiteral("-h");
     };
     if (arguments.isEmpty())
-        return failure(QStringLiteral("缺少命令：create、add-admin、backup、report、check 或 online"));
+        return failure(QStringLiteral("缺少命令：create、add-admin、backup、report、check、online 或 copy"));
 
     const QString& command = arguments.front();
     if (isHelp(command))
@@ -81,8 +107,10 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         r.command = SetupRequest::Command::Check;
     else if (command == QStringLiteral("online"))
         r.command = SetupRequest::Command::Online;
+    else if (command == QStringLiteral("copy"))
+        r.command = SetupRequest::Command::Copy;
     else
-        return failure(QStringLiteral("未知的命令“%1”：应为 create、add-admin、backup、report、check 或 online").arg(command));
+        return failure(QStringLiteral("未知的命令“%1”：应为 create、add-admin、backup、report、check、online 或 copy").arg(command));
     const QStringList& allowed = optionsOf(r.command);
     const bool administers = r.command != SetupRequest::Command::Create && r.command != SetupRequest::Command::AddAdmin;
 
@@ -99,11 +127,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
             return parsed;
         }
         if (!name.startsWith(QLatin1Char('-')) || name == QStringLiteral("-")) {
-            if (r.command == SetupRequest::Command::Backup && !seen.contains(QStringLiteral("FILE"))) {
-                seen << QStringLiteral("FILE");
-                r.target = name;
+            if (takePositional(r, arguments[i], seen))
                 continue;
-            }
             return failure(QStringLiteral("多余的参数“%1”").arg(name));
         }
         if (!allowed.contains(name))
@@ -128,6 +153,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
 
         if (name == QStringLiteral("--file"))
             r.file = *value;
+        else if (name == QStringLiteral("--database"))
+            r.database = *value;
         else if (name == QStringLiteral("--admin"))
             r.admin = *value;
         else if (name == QStringLiteral("--password"))
@@ -163,6 +190,15 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
 
     if (r.file.isEmpty() && seen.contains(QStringLiteral("--file")))
         return failure(QStringLiteral("--file 的路径不能是空的"));
+    if (r.database.trimmed().isEmpty() && seen.contains(QStringLiteral("--database")))
+        return failure(QStringLiteral("--database 的地址不能是空的"));
+    if (seen.contains(QStringLiteral("--file")) && seen.contains(QStringLiteral("--database")))
+        return failure(QStringLiteral("--file 和 --database 只能给一个：数据库要么是文件，要么在服务器上"));
+    if (r.command == SetupRequest::Command::Copy) {
+        if (r.source.isEmpty() || r.target.isEmpty())
+            return failure(QStringLiteral("copy 需要两个数据库：FROM（复制哪个）和 TO（复制到哪里）"));
+        return parsed;
+    }
     if (administers) {
         if (r.command == SetupRequest::Command::Backup && r.target.isEmpty())
             return failure(QStringLiteral("backup 缺少副本的文件名 FILE"));
@@ -193,40 +229,57 @@ QString helpText()
 {
     return QStringLiteral(
         "用法：\n"
-        "  horavo-setup create [--file PATH] --admin NAME [--password PW]\n"
+        "  horavo-setup create [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
         "                      [--isp-account NAME --isp-password PW [--price N]]\n"
-        "  horavo-setup add-admin [--file PATH] --admin NAME [--password PW]\n"
-        "  horavo-setup backup [--file PATH] [--force] FILE\n"
-        "  horavo-setup report [--file PATH] [--from DATE] [--to DATE] [--user NAME]\n"
-        "                      [--format table|csv|json] [--bom] [--price N]\n"
-        "  horavo-setup check [--file PATH]\n"
-        "  horavo-setup online [--file PATH]\n"
+        "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
+        "  horavo-setup backup [--file PATH | --database ADDRESS] [--force] FILE\n"
+        "  horavo-setup report [--file PATH | --database ADDRESS] [--from DATE] [--to DATE]\n"
+        "                      [--user NAME] [--format table|csv|json] [--bom] [--price N]\n"
+        "  horavo-setup check [--file PATH | --database ADDRESS]\n"
+        "  horavo-setup online [--file PATH | --database ADDRESS]\n"
+        "  horavo-setup copy FROM TO\n"
         "  horavo-setup --help | --version\n"
         "\n"
-        "create     新建数据库文件（三个表 users、internet、knumber），写入第一个管理员（权限 1），\n"
-        "           如给了 --isp-account，再写入一个标为“使用”的宽带帐号。已有的文件不会改动。\n"
-        "add-admin  在已有的数据库文件里添加一个管理员（权限 1），例如所有管理员都被删掉之后。\n"
+        "数据库是一个 SQLite 文件，或 PostgreSQL 服务器上的一个数据库。用哪个：--file 给出的文件；\n"
+        "--database 给出的地址；都没有给时，环境变量 HORAVO_DATABASE 不为空就用它指的服务器\n"
+        "（与 tallyon、signova 相同），否则用当前文件夹里的 horavo.mdb。\n"
+        "\n"
+        "create     新建数据库（三个表 users、internet、knumber），写入第一个管理员（权限 1），\n"
+        "           如给了 --isp-account，再写入一个标为“使用”的宽带帐号。已有的文件不会改动；\n"
+        "           服务器上的数据库须还没有这三个表中的任何一个。\n"
+        "add-admin  在已有的数据库里添加一个管理员（权限 1），例如所有管理员都被删掉之后。\n"
         "backup     把数据库文件备份到 FILE：用 SQLite 的在线备份分步复制，程序照常计时和写入；\n"
         "           副本包含备份开始前写入的全部记录，通过完整性检查，用回滚日志。\n"
-        "           FILE 已存在时不覆盖，除非加 --force。\n"
+        "           FILE 已存在时不覆盖，除非加 --force。只用于数据库文件：服务器上的数据库\n"
+        "           请用服务器自己的 pg_dump 备份。\n"
         "report     每个用户在一段期间内的使用：记录数、分钟、小时和金额（单价 × 分钟 / 60，\n"
         "           双精度计算，数字格式同窗口）。期间默认是本月 1 日到今天（含两端）。\n"
         "           单价默认同窗口：第一个标为“使用”的宽带帐号的单价，不大于 0 或为空按 0.3。\n"
-        "           日期无法识别的记录单列一行（不分期间）。\n"
-        "check      只读地检查整个文件，窗口会拒绝或读错的每一行记录列一行：表、rowid、各列的值\n"
-        "           （密码只显示为 ***）和原因；另查重名用户、没有管理员、没有标为“使用”的帐号。\n"
+        "           日期无法识别的记录单列一行（不分期间）。文件和服务器上的结果相同。\n"
+        "check      只读地检查整个数据库文件，窗口会拒绝或读错的每一行记录列一行：表、rowid、\n"
+        "           各列的值（密码只显示为 ***）和原因；另查重名用户、没有管理员、没有标为“使用”\n"
+        "           的帐号。只用于数据库文件。\n"
         "online     现在谁在计时。由使用记录推断：今天（刚过零点时也含昨天）的记录中，\n"
         "           最后写入时刻（xtime）在两分钟以内的，计时器每分钟写一次记录。\n"
-        "backup、report、check 和 online 可以在程序正在使用文件时运行：它们只做短的读取，\n"
+        "copy       把数据库 FROM 的三个表的全部记录按原来的顺序复制到数据库 TO，每个值都像\n"
+        "           程序写入时一样检查；在文件和服务器之间任一方向都可以。FROM、TO 各是文件的\n"
+        "           路径或服务器的地址。\n"
+        "           TO 是不存在的文件时新建它；服务器上的 TO 没有这三个表时建立它们；\n"
+        "           TO 里已有记录时不复制。全部记录在 TO 上一次写入（一个事务）：\n"
+        "           中途失败（例如 TO 拒绝某个值）时 TO 保持原样。\n"
+        "backup、report、check 和 online 可以在程序正在使用数据库时运行：它们只做短的读取，\n"
         "程序的写入最多等一会儿。\n"
         "\n"
         "选项：\n"
         "  --file PATH          数据库文件，默认是当前文件夹里的 horavo.mdb\n"
+        "  --database ADDRESS   数据库：PostgreSQL 的连接地址（postgresql://用户@主机/库名，\n"
+        "                       或 \"host=... dbname=...\" 这样的连接串），也可以是文件的路径；\n"
+        "                       不能与 --file 一起用。消息里显示地址时不含密码\n"
         "  --admin NAME         管理员的用户名\n"
         "  --password PW        管理员的密码；不给时在终端上输入（不回显，输两次）\n"
         "  --isp-account NAME   宽带帐号（create）\n"
         "  --isp-password PW    宽带帐号的密码；不给时在终端上输入\n"
-        "  --price N            单价，元/小时，大于 0；create 默认 0.3，report 用它代替文件里的单价\n"
+        "  --price N            单价，元/小时，大于 0；create 默认 0.3，report 用它代替数据库里的单价\n"
         "  --force              backup：覆盖已有的 FILE\n"
         "  --from DATE          report：期间的第一天，YYYY-MM-DD\n"
         "  --to DATE            report：期间的最后一天，YYYY-MM-DD\n"
@@ -238,15 +291,22 @@ QString helpText()
         "命令行上的密码会被本机其他用户在进程列表里看到；不给密码就会在终端上询问。\n"
         "标准输入不是终端时，必须在命令行上给出密码。\n"
         "\n"
+        "环境变量：\n"
+        "  HORAVO_DATABASE      不为空时，没有 --file 或 --database 的命令用它指的服务器上的数据库\n"
+        "\n"
         "退出码：\n"
         "  0  成功；check：没有发现问题\n"
-        "  1  命令行有误（未知的命令或选项，缺少 --admin，值不对）；check：发现了问题\n"
-        "  2  create：数据库文件已经存在，没有改动；backup：FILE 已经存在，没有改动；\n"
-        "     check：文件读不了（不存在、不是数据库、缺少表）\n"
-        "  3  add-admin、backup、report、online：数据库文件不存在\n"
+        "  1  命令行有误（未知的命令或选项，缺少 --admin，值不对，--file 与 --database 同时给出，\n"
+        "     copy 的 FROM 和 TO 是同一个文件）；check：发现了问题\n"
+        "  2  create：数据库文件已经存在，或服务器上的数据库已经有这些表，没有改动；\n"
+        "     backup：FILE 已经存在，没有改动；check：文件读不了（不存在、不是数据库、缺少表）\n"
+        "  3  add-admin、backup、report、online：数据库文件不存在，或服务器上的数据库没有这些表；\n"
+        "     copy：FROM 不存在\n"
         "  4  密码：没有给出而标准输入不是终端，密码为空，或两次输入不一样\n"
         "  5  add-admin：已有这个用户名的用户\n"
-        "  6  数据库出错（不能创建或写入，文件不是这个系统的数据库，备份失败）");
+        "  6  数据库出错（不能创建或写入，连不上服务器，文件不是这个系统的数据库，备份或复制失败）\n"
+        "  7  copy：TO 里已经有记录，没有改动\n"
+        "  8  backup、check：数据库在服务器上，不是文件（备份请用 pg_dump）");
 }
 
 } // namespace setup

@@ -8,15 +8,19 @@
 namespace setup {
 
 struct SetupRequest {
-    enum class Command { Help, Version, Create, AddAdmin, Backup, Report, Check, Online } command = Command::Help;
-    QString file; // as given; empty means horavo.mdb in the current folder
+    enum class Command { Help, Version, Create, AddAdmin, Backup, Report, Check, Online, Copy } command = Command::Help;
+    QString file;     // --file as given
+    QString database; // --database as given
+    // Neither: the server HORAVO_DATABASE names, else horavo.mdb in the current folder.
     QString admin;
     std::optional<QString> password;
     std::optional<QString> ispAccount;
     std::optional<QString> ispPassword;
     std::optional<double> price; // create: the account's price; report: instead of the file's
-    // backup
+    // backup: the copy's file; copy: the database written to
     QString target;
+    // copy: the database read from
+    QString source;
     bool force = false;
     // report
     std::optional<QString> from; // YYYY-MM-DD, checked

@@ -13,6 +13,7 @@
 #include "store/SqlText.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
+#include "tools/horavo-setup/DatabaseChoice.h"
 #include "tools/horavo-setup/PasswordPrompt.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
@@ -64,21 +65,15 @@ void addAdministrator(const store::Transaction& transaction, const QString& name
     users->update();
 }
 
-void addIspAccount(const QString& path, const QString& account, const QString& pw, double price)
+void addIspAccount(const store::Transaction& transaction, const QString& account, const QString& pw, double price)
 {
-    auto accounts = store::Esql(QStringLiteral("select * from knumber where 1=0"), path);
+    auto accounts = transaction.esql(QStringLiteral("select * from knumber where 1=0"));
     accounts->addNew();
     accounts->setValue(QStringLiteral("kuser"), account);
     accounts->setValue(QStringLiteral("kpassw"), pw);
     accounts->setValue(QStringLiteral("useyn"), true);
     accounts->setValue(QStringLiteral("price"), price);
     accounts->update();
-}
-
-void removeDatabase(const QString& path)
-{
-    for (const QString& suffix : {QStringLiteral("-journal"), QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
-        QFile::remove(path + suffix);
 }
 
 // In a folder that its group may write to (the shared /var/lib/horavo, setgid), the
@@ -96,11 +91,39 @@ void shareWithTheFolderGroup(const QString& path)
         ::chmod(native.constData(), (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
 }
 
-ExitCode create(const SetupRequest& r, const QString& path)
+// Whether the database is there: the file, or any of the tables on the server.
+bool databaseExists(const store::DatabaseAddress& address)
+{
+    if (!address.isServer())
+        return QFileInfo::exists(address.text()) || QFileInfo(address.text()).isSymLink();
+    try {
+        return !serverTables(address).isEmpty();
+    } catch (const store::StoreError&) {
+        return false;
+    }
+}
+
+void refuseExisting(const store::DatabaseAddress& address)
+{
+    if (!address.isServer()) {
+        if (databaseExists(address))
+            refuse(FileExists, QStringLiteral("数据库文件“%1”已经存在，没有改动它").arg(shownPath(address.text())));
+        return;
+    }
+    QStringList tables;
+    try {
+        tables = serverTables(address);
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, error.message());
+    }
+    if (!tables.isEmpty())
+        refuse(FileExists, QStringLiteral("%1里已经有表 %2，没有改动它").arg(named(address), tables.join(QStringLiteral("、"))));
+}
+
+ExitCode create(const SetupRequest& r, const store::DatabaseAddress& address)
 {
     // Refused before any password is asked for.
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
-        refuse(FileExists, QStringLiteral("数据库文件“%1”已经存在，没有改动它").arg(shownPath(path)));
+    refuseExisting(address);
     const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
     QString ispPassword;
     if (r.ispAccount)
@@ -108,42 +131,41 @@ ExitCode create(const SetupRequest& r, const QString& path)
     const double price = r.price.value_or(0.3);
 
     try {
-        store::createDatabase(path);
+        store::createDatabase(address);
     } catch (const store::StoreError& error) {
-        refuse(QFileInfo::exists(path) ? FileExists : DatabaseFailure, error.message());
+        refuse(databaseExists(address) ? FileExists : DatabaseFailure, error.message());
     }
     try {
-        store::inOneTransaction(path, [&](const store::Transaction& transaction) {
+        store::inOneTransaction(address, [&](const store::Transaction& transaction) {
             addAdministrator(transaction, r.admin, adminPassword);
+            if (r.ispAccount)
+                addIspAccount(transaction, *r.ispAccount, ispPassword, price);
         });
-        if (r.ispAccount)
-            addIspAccount(path, *r.ispAccount, ispPassword, price);
     } catch (const store::StoreError& error) {
-        removeDatabase(path); // a file without its administrator would only be in the way
+        removeMadeDatabase(address); // a database without its administrator would only be in the way
         refuse(DatabaseFailure, error.message());
     }
 
-    shareWithTheFolderGroup(path);
-    QString done = QStringLiteral("已创建数据库文件“%1”，管理员“%2”（权限 1）").arg(shownPath(path), r.admin);
+    if (!address.isServer())
+        shareWithTheFolderGroup(address.text());
+    QString done = address.isServer()
+        ? QStringLiteral("已在%1中建立表 users、internet、knumber，管理员“%2”（权限 1）").arg(named(address), r.admin)
+        : QStringLiteral("已创建%1，管理员“%2”（权限 1）").arg(named(address), r.admin);
     if (r.ispAccount)
         done += QStringLiteral("，宽带帐号“%1”（使用中，单价 %2 元/小时）").arg(*r.ispAccount, QString::number(price, 'g', 15));
     say(stdout, done);
     return Done;
 }
 
-ExitCode addAdmin(const SetupRequest& r, const QString& path)
+ExitCode addAdmin(const SetupRequest& r, const store::DatabaseAddress& address)
 {
-    if (!QFileInfo::exists(path)) {
-        const QFileInfo info(path);
-        refuse(FileMissing, QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）；新建请用 create")
-                                .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
-    }
+    requireDatabase(address, FileMissing, DatabaseFailure);
     // Refused before any password is asked for; asked again in the transaction that
     // adds the row, so that no other writer can add the name in between.
     try {
         auto same = store::Esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(r.admin)
                                     + QStringLiteral("'"),
-                                path);
+                                address);
         if (same->rowCount() > 0)
             refuseTakenName(r.admin, *same);
     } catch (const store::StoreError& error) {
@@ -151,7 +173,7 @@ ExitCode addAdmin(const SetupRequest& r, const QString& path)
     }
     const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
     try {
-        store::inOneTransaction(path, [&](const store::Transaction& transaction) {
+        store::inOneTransaction(address, [&](const store::Transaction& transaction) {
             const auto same = usersNamed(r.admin, transaction);
             if (same->rowCount() > 0)
                 refuseTakenName(r.admin, *same);
@@ -160,7 +182,7 @@ ExitCode addAdmin(const SetupRequest& r, const QString& path)
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }
-    say(stdout, QStringLiteral("已在“%1”中添加管理员“%2”（权限 1）").arg(shownPath(path), r.admin));
+    say(stdout, QStringLiteral("已在%1中添加管理员“%2”（权限 1）").arg(named(address), r.admin));
     return Done;
 }
 
@@ -168,7 +190,7 @@ ExitCode addAdmin(const SetupRequest& r, const QString& path)
 
 ExitCode runSetup(const SetupRequest& request)
 {
-    const QString path = request.file.isEmpty() ? store::defaultDatabasePath() : QFileInfo(request.file).absoluteFilePath();
+    const store::DatabaseAddress address = chosenDatabase(request);
     try {
         switch (request.command) {
         case SetupRequest::Command::Help:
@@ -178,17 +200,24 @@ ExitCode runSetup(const SetupRequest& request)
             say(stdout, versionText());
             return Done;
         case SetupRequest::Command::Create:
-            return create(request, path);
+            return create(request, address);
         case SetupRequest::Command::AddAdmin:
-            return addAdmin(request, path);
+            return addAdmin(request, address);
         case SetupRequest::Command::Backup:
-            return backup(request, path);
+            requireFile(address, QStringLiteral("backup"),
+                        QStringLiteral("服务器上的数据库请用服务器自己的 pg_dump 备份（例如 pg_dump -d 数据库名 -f 副本.sql）"));
+            return backup(request, address.text());
         case SetupRequest::Command::Report:
-            return report(request, path);
+            return report(request, address);
         case SetupRequest::Command::Check:
-            return check(path);
+            requireFile(address, QStringLiteral("check"),
+                        QStringLiteral("它检查的是数据库文件本身（能否打开、每一行的值）；要检查服务器上的数据，"
+                                       "可以先用 copy 把它复制到一个新文件，再检查那个文件"));
+            return check(address.text());
         case SetupRequest::Command::Online:
-            return online(path);
+            return online(address);
+        case SetupRequest::Command::Copy:
+            return copy(addressOf(request.source), addressOf(request.target));
         }
     } catch (const Refusal& refusal) {
         return refusal.code;

@@ -1,0 +1,103 @@
+#include "tools/horavo-setup/DatabaseChoice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "store/Esql.h"
+#include "store/StoreError.h"
+#include "tools/horavo-setup/ToolOutput.h"
+
+namespace setup {
+
+namespace {
+
+const QStringList kTables{QStringLiteral("users"), QStringLiteral("internet"), QStringLiteral("knumber")};
+
+} // namespace
+
+store::DatabaseAddress addressOf(const QString& word)
+{
+    const store::DatabaseAddress parsed = store::DatabaseAddress::parse(word);
+    if (parsed.isServer())
+        return parsed;
+    return store::DatabaseAddress::file(QFileInfo(word).absoluteFilePath());
+}
+
+store::DatabaseAddress chosenDatabase(const SetupRequest& request)
+{
+    if (!request.file.isEmpty())
+        return store::DatabaseAddress::file(QFileInfo(request.file).absoluteFilePath());
+    if (!request.database.isEmpty())
+        return addressOf(request.database);
+    return store::DatabaseAddress::fromEnvironment();
+}
+
+QString named(const store::DatabaseAddress& address)
+{
+    if (address.isServer())
+        return QStringLiteral("数据库服务器上的数据库（%1）").arg(address.shown());
+    return QStringLiteral("数据库文件“%1”").arg(address.shown());
+}
+
+QStringList serverTables(const store::DatabaseAddress& server)
+{
+    const auto found = store::Esql(QStringLiteral("select tablename from pg_catalog.pg_tables"
+                                                  " where schemaname = current_schema()"
+                                                  " and tablename in ('users', 'internet', 'knumber')"),
+                                   server);
+    QStringList names;
+    for (; !found->atEnd(); found->next())
+        names << found->value(0).toString();
+    QStringList ordered;
+    for (const QString& table : kTables) {
+        if (names.contains(table))
+            ordered << table;
+    }
+    return ordered;
+}
+
+void requireDatabase(const store::DatabaseAddress& address, ExitCode missing, ExitCode failure)
+{
+    if (!address.isServer()) {
+        const QFileInfo info(address.text());
+        if (!info.exists())
+            refuse(missing, QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）；新建请用 create")
+                                .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
+        return;
+    }
+    QStringList tables;
+    try {
+        tables = serverTables(address);
+    } catch (const store::StoreError& error) {
+        refuse(failure, error.message());
+    }
+    if (tables.isEmpty())
+        refuse(missing, QStringLiteral("%1里没有这个系统的表 users、internet、knumber；新建请用 create").arg(named(address)));
+    if (tables.size() < kTables.size())
+        refuse(failure, QStringLiteral("%1只有表 %2，不是这个系统的完整数据库").arg(named(address), tables.join(QStringLiteral("、"))));
+}
+
+void removeMadeDatabase(const store::DatabaseAddress& address)
+{
+    if (address.isServer()) {
+        try {
+            store::Esql(QStringLiteral("drop table if exists users, internet, knumber"), address);
+        } catch (const store::StoreError&) {
+        }
+        return;
+    }
+    // The journal first: one left beside a removed file would be played into the next
+    // file of that name.
+    for (const QString& suffix : {QStringLiteral("-journal"), QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(address.text() + suffix);
+}
+
+void requireFile(const store::DatabaseAddress& address, const QString& command, const QString& useInstead)
+{
+    if (address.isServer())
+        refuse(NeedsFile, QStringLiteral("%1 只用于 SQLite 数据库文件，而数据库在服务器上（%2）：%3")
+                              .arg(command, address.shown(), useInstead));
+}
+
+} // namespace setup
