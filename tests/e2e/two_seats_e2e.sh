@@ -152,6 +152,8 @@ wait_for 10 eval '! running $alice_pid' || fail "alice's seat did not end"
 
 xdotool windowfocus --sync "$records"
 sleep 0.3
+xdotool key shift+Tab   # back from 一键清除 to the user list
+sleep 0.3
 xdotool key Up Down     # read alice's rows again, as they stand now
 sleep 0.5
 xdotool key Tab space
