@@ -34,6 +34,18 @@ const Statement kStatements[] = {
     {"select * from internet where iuser='bob'", 5, 2, true},
     {"select iuser as 用户,idate as 日期,itime as 使用时间,stime as 上机时间,xtime as 下机时间 from internet", 5, 3, true},
     {"select iuser as 用户,idate as 日期,itime as 使用时间,stime as 上机时间,xtime as 下机时间 from internet where iuser='bob'", 5, 2, true},
+    // horavo-setup copy: counting, reading in the order written is engine's own (rowid or
+    // key), and the empty set it appends through.
+    {"select count(*) from internet", 1, 1, false},
+    {"select iuser, idate, itime, stime, xtime from internet where 1=0", 5, 0, true},
+    {"select kuser, kpassw, useyn, price from knumber where 1=0", 4, 0, true},
+};
+
+// What only a server is asked: whether its database holds the tables yet (create), and
+// dropping tables a failed create made. They are run by the setup tool's server tests.
+const char* const kServerOwn[] = {
+    "select tablename from pg_catalog.pg_tables",
+    "drop table if exists users, internet, knumber",
 };
 
 template <typename Db>
@@ -78,8 +90,9 @@ TYPED_TEST(Statements, EachRunsUnchangedWithTheSameFieldsRowsAndValues)
     EXPECT_EQ(named->value(QStringLiteral("passw")).toString(), QStringLiteral("密码"));
 }
 
-// The list above is the code's: a statement the programs or the setup tool give Esql
-// that the list does not start is missing from it.
+// The lists above are the code's: a statement the programs or the setup tool give Esql
+// that matches none of them is missing. A statement the code builds is matched by its
+// start, with each %N of a template standing for any text.
 TEST(StatementList, HoldsEveryStatementTheCodeGivesEsql)
 {
     const QRegularExpression call(QStringLiteral(R"((?:Esql|esql)\(\s*QStringLiteral\(\s*"([^"]*)\")"));
@@ -95,9 +108,14 @@ TEST(StatementList, HoldsEveryStatementTheCodeGivesEsql)
             for (auto match = call.globalMatch(text); match.hasNext();) {
                 const QString start = match.next().captured(1);
                 ++found;
+                QString pattern = QRegularExpression::escape(start);
+                pattern.replace(QRegularExpression(QStringLiteral(R"(\\%\d)")), QStringLiteral(".+"));
+                const QRegularExpression startOf(QStringLiteral("^") + pattern);
                 bool listed = false;
                 for (const Statement& s : kStatements)
-                    listed = listed || QString::fromUtf8(s.sql).startsWith(start);
+                    listed = listed || startOf.match(QString::fromUtf8(s.sql)).hasMatch();
+                for (const char* sql : kServerOwn)
+                    listed = listed || startOf.match(QString::fromUtf8(sql)).hasMatch();
                 if (!listed)
                     missing << start;
             }
