@@ -28,6 +28,18 @@ answer() {
     xdotool key "$2"
 }
 
+# Types name $1 and password $2 into the login window and presses Enter.
+log_in() {
+    local login
+    login=$(window_of '^登录界面')
+    xdotool windowfocus --sync "$login"
+    sleep 0.3
+    xdotool type --delay 20 "$1"
+    xdotool key Tab
+    xdotool type --delay 20 "$2"
+    xdotool key Return
+}
+
 # An Xvfb display of this run's own; DISPLAY names it.
 start_display() {
     exec 5>"$work/display"

@@ -100,17 +100,6 @@ start_tallyon() {
     wait_for 20 visible '^登录界面' || fail "the login window did not appear"
 }
 
-log_in() {
-    local login
-    login=$(window_of '^登录界面')
-    xdotool windowfocus --sync "$login"
-    sleep 0.3
-    xdotool type --delay 20 "$1"
-    xdotool key Tab
-    xdotool type --delay 20 "$2"
-    xdotool key Return
-}
-
 # Clicks the notification-area icon of tallyon (a child window of trayer's panel).
 click_icon() {
     local icon

@@ -89,15 +89,8 @@ start_seat() {
     pids+=("$seat_pid")
     wait_for 20 visible '^登录界面' || fail "the login window of $1's seat did not appear"
 }
-log_in() {
-    local login
-    login=$(window_of '^登录界面')
-    xdotool windowfocus --sync "$login"
-    sleep 0.3
-    xdotool type --delay 20 "$1"
-    xdotool key Tab
-    xdotool type --delay 20 "$2"
-    xdotool key Return
+log_in_seat() {
+    log_in "$1" "$2"
     wait_for 15 eval '! visible "^登录界面"' || fail "$1's log-in did not leave the login window"
 }
 minutes_of() { sql "select coalesce(sum(itime), 0) from internet where iuser = '$1'"; }
@@ -106,13 +99,13 @@ rows_of() { sql "select count(*) from internet where iuser = '$1'"; }
 step "alice's seat"
 start_seat alice
 alice_pid=$seat_pid
-log_in alice a
+log_in_seat alice a
 wait_for 20 eval '[ "$(rows_of alice)" = 1 ]' || fail "no usage row for alice"
 
 step "bob's seat"
 start_seat bob
 bob_pid=$seat_pid
-log_in bob b
+log_in_seat bob b
 bob_started=$SECONDS
 wait_for 20 eval '[ "$(rows_of bob)" = 1 ]' || fail "no usage row for bob"
 wait_for 20 eval '[ "$(minutes_of alice)" -ge 3 ] && [ "$(minutes_of bob)" -ge 2 ]' \
@@ -122,7 +115,7 @@ step "both record: alice $(minutes_of alice), bob $(minutes_of bob)"
 # --- the administrator's records window ------------------------------------------------
 step "the administrator opens the records window"
 start_seat admin
-log_in admin admin
+log_in_seat admin admin
 wait_for 15 visible '^管理窗口$' || fail "the administration window did not appear"
 admin_window=$(window_of '^管理窗口$')
 xdotool windowfocus --sync "$admin_window"

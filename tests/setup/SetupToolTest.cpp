@@ -149,6 +149,8 @@ TEST_F(SetupTool, AddAdminRefusesANameAnotherProgramAddedMeanwhile)
     doubles::TempDatabase db;
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(db.path()).constData(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    // The commit waits for the tool's read of the name to end, as a program's would.
+    sqlite3_busy_timeout(other, 5000);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; insert into users values ('root','o',1)", nullptr, nullptr, nullptr),
               SQLITE_OK);
     QProcess tool;
@@ -158,8 +160,9 @@ TEST_F(SetupTool, AddAdminRefusesANameAnotherProgramAddedMeanwhile)
                                 QStringLiteral("--password"), QStringLiteral("x")});
     ASSERT_TRUE(tool.waitForStarted());
     QThread::msleep(1500); // the tool has looked for the name and waits for the file
-    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    const int committed = sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close_v2(other);
+    ASSERT_EQ(committed, SQLITE_OK) << "the other program's row must be in the file";
     ASSERT_TRUE(tool.waitForFinished(30000));
     EXPECT_EQ(tool.exitCode(), 5) << tool.readAllStandardError().toStdString();
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='root'")).toInt(), 1);
