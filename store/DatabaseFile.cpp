@@ -16,6 +16,26 @@ namespace store {
 
 namespace {
 
+// Which of the system's three tables the server's database holds, in the system's order.
+QStringList systemTablesOn(ServerConnection& server)
+{
+    const ServerResult found = server.execParams(
+        "select tablename from pg_catalog.pg_tables"
+        " where schemaname = current_schema() and tablename in ('users', 'internet', 'knumber')",
+        {});
+    QStringList present;
+    for (int row = 0; row < PQntuples(found.get()); ++row)
+        present << QString::fromUtf8(PQgetvalue(found.get(), row, 0));
+    QStringList ordered;
+    for (const char* table : {"users", "internet", "knumber"}) {
+        if (present.contains(QLatin1String(table)))
+            ordered << QString::fromLatin1(table);
+    }
+    return ordered;
+}
+
+} // namespace
+
 void removeDatabaseFiles(const QString& path)
 {
     // A journal left beside a removed file would be played into the next file of that name.
@@ -25,7 +45,10 @@ void removeDatabaseFiles(const QString& path)
     QFile::remove(path + QStringLiteral("-shm"));
 }
 
-} // namespace
+QStringList systemTablesOnServer(const DatabaseAddress& server)
+{
+    return systemTablesOn(*ServerConnection::open(server.text()));
+}
 
 void createDatabase(const QString& path)
 {
@@ -66,13 +89,10 @@ void createDatabase(const DatabaseAddress& address)
     }
     const std::unique_ptr<ServerConnection> server = ServerConnection::open(address.text());
     server->writeTransaction([&] {
-        const ServerResult existing = server->execParams(
-            "select string_agg(tablename, ', ' order by tablename) from pg_catalog.pg_tables"
-            " where schemaname = current_schema() and tablename in ('users', 'internet', 'knumber')",
-            {});
-        const QString names = QString::fromUtf8(PQgetvalue(existing.get(), 0, 0));
-        if (!names.isEmpty())
-            throw StoreError(QStringLiteral("数据库“%1”里已经有表 %2，不会改动它").arg(server->shownName(), names));
+        const QStringList existing = systemTablesOn(*server);
+        if (!existing.isEmpty())
+            throw StoreError(QStringLiteral("数据库“%1”里已经有表 %2，不会改动它")
+                                 .arg(server->shownName(), existing.join(QStringLiteral(", "))));
         for (const char* const* statement = serverCreateStatements(); *statement; ++statement)
             server->exec(*statement);
     });

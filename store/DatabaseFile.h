@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace store {
 
@@ -13,6 +14,13 @@ void createDatabase(const QString& path);
 // The same for either engine: a file as above, or the three tables (with their keys and
 // indexes) in a server's database, which must not hold any of them yet.
 void createDatabase(const DatabaseAddress& address);
+
+// Removes a database file and whatever lies beside it (journal first).
+void removeDatabaseFiles(const QString& path);
+
+// Which of users, internet and knumber a server's database holds, in that order. Throws
+// StoreError when the server cannot be reached.
+QStringList systemTablesOnServer(const DatabaseAddress& server);
 
 // The path that Esql opens: horavo.mdb in the current working directory.
 QString defaultDatabasePath();

@@ -45,9 +45,7 @@ ServerDatabase::ServerDatabase() : previousFolder_(QDir::currentPath())
         return;
     conninfo_ = PgTestServer::freshDatabase();
     store::createDatabase(address());
-    hadDatabase_ = qEnvironmentVariableIsSet(store::kDatabaseVariable);
-    previousDatabase_ = qgetenv(store::kDatabaseVariable);
-    qputenv(store::kDatabaseVariable, conninfo_.toUtf8());
+    namedServer_.emplace(store::kDatabaseVariable, conninfo_.toUtf8());
     QDir::setCurrent(dir_.path());
 }
 
@@ -56,10 +54,7 @@ ServerDatabase::~ServerDatabase()
     if (!ready())
         return;
     QDir::setCurrent(previousFolder_);
-    if (hadDatabase_)
-        qputenv(store::kDatabaseVariable, previousDatabase_);
-    else
-        qunsetenv(store::kDatabaseVariable);
+    namedServer_.reset();
     try {
         PgTestServer::dropDatabase(conninfo_);
     } catch (const std::exception&) {

@@ -5,7 +5,10 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include <optional>
+
 #include "store/DatabaseAddress.h"
+#include "tests/doubles/EnvironmentVariable.h"
 
 namespace doubles {
 
@@ -35,8 +38,7 @@ private:
     QTemporaryDir dir_;
     QString conninfo_;
     QString previousFolder_;
-    QByteArray previousDatabase_;
-    bool hadDatabase_ = false;
+    std::optional<EnvironmentVariable> namedServer_;
 };
 
 } // namespace doubles

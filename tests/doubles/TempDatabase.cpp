@@ -61,16 +61,11 @@ TempDatabase::TempDatabase() : previousFolder_(QDir::currentPath())
         throw std::runtime_error("cannot make a temporary folder");
     store::createDatabase(path());
     QDir::setCurrent(dir_.path());
-    hadDatabase_ = qEnvironmentVariableIsSet(store::kDatabaseVariable);
-    previousDatabase_ = qgetenv(store::kDatabaseVariable);
-    qunsetenv(store::kDatabaseVariable);
 }
 
 TempDatabase::~TempDatabase()
 {
     QDir::setCurrent(previousFolder_);
-    if (hadDatabase_)
-        qputenv(store::kDatabaseVariable, previousDatabase_);
 }
 
 QString TempDatabase::path() const

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include "store/DatabaseAddress.h"
+#include "tests/doubles/EnvironmentVariable.h"
 
 namespace doubles {
 
@@ -32,8 +33,7 @@ public:
 private:
     QTemporaryDir dir_;
     QString previousFolder_;
-    QByteArray previousDatabase_;
-    bool hadDatabase_ = false;
+    EnvironmentVariable noServer_{store::kDatabaseVariable, QByteArray()};
 };
 
 // A fixture's temporary database as a base class listed before the window services, so

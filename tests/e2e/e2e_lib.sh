@@ -1,6 +1,15 @@
 # What the end-to-end scripts share: waiting, finding windows by title, answering boxes
 # and a display of their own. Sourced; the script defines fail, pids and work first.
 
+# Ends every process the script started (pids) and waits for them.
+stop_processes() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+}
+
 step() { echo "[$(date +%T)] $*"; }
 
 # Waits up to $1 seconds for the command after it to succeed.

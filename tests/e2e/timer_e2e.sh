@@ -31,11 +31,7 @@ done
 work=$(mktemp -d /tmp/tallyon-e2e.XXXXXX)
 pids=()
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
+    stop_processes
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -38,11 +38,7 @@ db="${server/dbname=postgres/dbname=$database}"
 work=$(mktemp -d /tmp/tallyon-seats.XXXXXX)
 pids=()
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
+    stop_processes
     psql -q "$server" -c "drop database if exists $database" >/dev/null 2>&1 || true
     rm -rf "$work"
 }

@@ -22,6 +22,7 @@
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/LinuxProgramLauncher.h"
 #include "platform/widgets/QtMessageBoxes.h"
+#include "tests/doubles/EnvironmentVariable.h"
 
 namespace {
 
@@ -120,31 +121,6 @@ TEST(LockFileOtherCopy, ACopyThatCrashedDoesNotBlockTheNextStart)
     EXPECT_FALSE(next.running());
 }
 
-// Sets (or, with a null value, unsets) an environment variable for one test.
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const QByteArray& value)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name))
-    {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    ~EnvironmentVariable()
-    {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
-};
-
 QString otherCopyErrorOf(platform::LockFileOtherCopy& copy)
 {
     try {
@@ -158,8 +134,8 @@ QString otherCopyErrorOf(platform::LockFileOtherCopy& copy)
 TEST(LockFileOtherCopy, WithoutARuntimeFolderTheLockLivesInAFolderOfTheUsersOwn)
 {
     QTemporaryDir temp;
-    EnvironmentVariable runtime("XDG_RUNTIME_DIR", QByteArray());
-    EnvironmentVariable tmpdir("TMPDIR", temp.path().toUtf8());
+    doubles::EnvironmentVariable runtime("XDG_RUNTIME_DIR", QByteArray());
+    doubles::EnvironmentVariable tmpdir("TMPDIR", temp.path().toUtf8());
     const QString own = temp.filePath(QStringLiteral("horavo-%1").arg(::getuid()));
 
     platform::LockFileOtherCopy first(QStringLiteral("probe"));
@@ -175,8 +151,8 @@ TEST(LockFileOtherCopy, WithoutARuntimeFolderTheLockLivesInAFolderOfTheUsersOwn)
 TEST(LockFileOtherCopy, AFolderPlantedByAnotherUserOrOpenToOthersIsRefusedByName)
 {
     QTemporaryDir temp;
-    EnvironmentVariable runtime("XDG_RUNTIME_DIR", QByteArray());
-    EnvironmentVariable tmpdir("TMPDIR", temp.path().toUtf8());
+    doubles::EnvironmentVariable runtime("XDG_RUNTIME_DIR", QByteArray());
+    doubles::EnvironmentVariable tmpdir("TMPDIR", temp.path().toUtf8());
     const QString own = temp.filePath(QStringLiteral("horavo-%1").arg(::getuid()));
     ASSERT_EQ(::mkdir(QFile::encodeName(own).constData(), 0777), 0);
     ::chmod(QFile::encodeName(own).constData(), 0777);
@@ -201,7 +177,7 @@ TEST(LockFileOtherCopy, ARuntimeFolderWhereNoLockCanBeMadeIsNamed)
     QFile file(notAFolder);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
-    EnvironmentVariable runtime("XDG_RUNTIME_DIR", notAFolder.toUtf8());
+    doubles::EnvironmentVariable runtime("XDG_RUNTIME_DIR", notAFolder.toUtf8());
     platform::LockFileOtherCopy copy(QStringLiteral("probe"));
     const QString message = otherCopyErrorOf(copy);
     EXPECT_TRUE(message.contains(notAFolder)) << message.toStdString();
@@ -217,7 +193,7 @@ QString openPageWith(const QByteArray& script)
     opener.write("#!/bin/sh\n" + script);
     opener.close();
     opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EnvironmentVariable path("PATH", (bin.path() + QStringLiteral(":/usr/bin:/bin")).toUtf8());
+    doubles::EnvironmentVariable path("PATH", (bin.path() + QStringLiteral(":/usr/bin:/bin")).toUtf8());
     try {
         platform::LinuxProgramLauncher().openPage(QUrl(QStringLiteral("https://horavo.example.org/")));
     } catch (const platform::LaunchError& error) {

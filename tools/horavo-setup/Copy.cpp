@@ -76,7 +76,7 @@ bool targetExists(const store::DatabaseAddress& to)
     }
     QStringList tables;
     try {
-        tables = serverTables(to);
+        tables = store::systemTablesOnServer(to);
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }

@@ -1,9 +1,9 @@
 #include "tools/horavo-setup/DatabaseChoice.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
+#include "store/DatabaseFile.h"
 #include "store/Esql.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/ToolOutput.h"
@@ -40,23 +40,6 @@ QString named(const store::DatabaseAddress& address)
     return QStringLiteral("数据库文件“%1”").arg(address.shown());
 }
 
-QStringList serverTables(const store::DatabaseAddress& server)
-{
-    const auto found = store::Esql(QStringLiteral("select tablename from pg_catalog.pg_tables"
-                                                  " where schemaname = current_schema()"
-                                                  " and tablename in ('users', 'internet', 'knumber')"),
-                                   server);
-    QStringList names;
-    for (; !found->atEnd(); found->next())
-        names << found->value(0).toString();
-    QStringList ordered;
-    for (const QString& table : kTables) {
-        if (names.contains(table))
-            ordered << table;
-    }
-    return ordered;
-}
-
 void requireDatabase(const store::DatabaseAddress& address, ExitCode missing, ExitCode failure)
 {
     if (!address.isServer()) {
@@ -68,7 +51,7 @@ void requireDatabase(const store::DatabaseAddress& address, ExitCode missing, Ex
     }
     QStringList tables;
     try {
-        tables = serverTables(address);
+        tables = store::systemTablesOnServer(address);
     } catch (const store::StoreError& error) {
         refuse(failure, error.message());
     }
@@ -87,10 +70,7 @@ void removeMadeDatabase(const store::DatabaseAddress& address)
         }
         return;
     }
-    // The journal first: one left beside a removed file would be played into the next
-    // file of that name.
-    for (const QString& suffix : {QStringLiteral("-journal"), QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
-        QFile::remove(address.text() + suffix);
+    store::removeDatabaseFiles(address.text());
 }
 
 void requireFile(const store::DatabaseAddress& address, const QString& command, const QString& useInstead)

@@ -21,10 +21,6 @@ store::DatabaseAddress addressOf(const QString& word);
 // with the server's address shown without its password.
 QString named(const store::DatabaseAddress& address);
 
-// Which of the three tables the server's database holds, in the order users, internet,
-// knumber. Throws StoreError when the server cannot be reached.
-QStringList serverTables(const store::DatabaseAddress& server);
-
 // Refuses with missing a database that is not there: no such file, or a server database
 // without any of the three tables; with failure a server that cannot be reached or that
 // holds only some of the tables.

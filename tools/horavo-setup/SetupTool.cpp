@@ -97,7 +97,7 @@ bool databaseExists(const store::DatabaseAddress& address)
     if (!address.isServer())
         return QFileInfo::exists(address.text()) || QFileInfo(address.text()).isSymLink();
     try {
-        return !serverTables(address).isEmpty();
+        return !store::systemTablesOnServer(address).isEmpty();
     } catch (const store::StoreError&) {
         return false;
     }
@@ -112,7 +112,7 @@ void refuseExisting(const store::DatabaseAddress& address)
     }
     QStringList tables;
     try {
-        tables = serverTables(address);
+        tables = store::systemTablesOnServer(address);
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }
