@@ -1,5 +1,9 @@
 #include "store/DatabaseFile.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -96,6 +100,31 @@ void createDatabase(const DatabaseAddress& address)
         for (const char* const* statement = serverCreateStatements(); *statement; ++statement)
             server->exec(*statement);
     });
+}
+
+QString whyNotWritable(const DatabaseAddress& address)
+{
+    if (address.isServer())
+        return {};
+    const QFileInfo file(address.text());
+    const QString folder = file.absolutePath();
+    // The journal is made beside the file, so the folder must be writable as well.
+    const auto refusal = [](const QString& what, const QString& path) -> QString {
+        struct stat status {};
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+            return {};
+        const group* owners = ::getgrgid(status.st_gid);
+        const QString groupName = owners ? QString::fromLocal8Bit(owners->gr_name) : QString::number(status.st_gid);
+        if (status.st_mode & S_IWGRP)
+            return QStringLiteral("你不能写%1 %2：只有 %3 组的成员可以写，请管理员把你加入该组（重新登录后生效）。")
+                .arg(what, path, groupName);
+        return QStringLiteral("你不能写%1 %2：它是只读的。").arg(what, path);
+    };
+    if (::access(QFile::encodeName(file.absoluteFilePath()).constData(), W_OK) != 0)
+        return refusal(QStringLiteral("数据库文件"), file.absoluteFilePath());
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        return refusal(QStringLiteral("数据库所在的文件夹"), folder);
+    return {};
 }
 
 QString defaultDatabasePath()

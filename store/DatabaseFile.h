@@ -22,6 +22,11 @@ void removeDatabaseFiles(const QString& path);
 // StoreError when the server cannot be reached.
 QStringList systemTablesOnServer(const DatabaseAddress& server);
 
+// Why this user cannot write the database file, naming the file or its folder and the
+// group that may write it; empty when nothing stands in the way that can be seen from
+// here (and always for a server).
+QString whyNotWritable(const DatabaseAddress& address);
+
 // The path that Esql opens: horavo.mdb in the current working directory.
 QString defaultDatabasePath();
 

@@ -297,6 +297,26 @@ std::size_t RecordSet::position() const
     return d->mode == Impl::Mode::Adding ? rowCount() : d->position;
 }
 
+std::int64_t RecordSet::key() const
+{
+    d->checkUpdatable();
+    if (d->mode == Impl::Mode::Adding || d->position >= d->rows.rowCount())
+        throw StoreError(noCurrentRow());
+    return d->keyAt(d->position);
+}
+
+bool RecordSet::moveToKey(std::int64_t key)
+{
+    d->checkUpdatable();
+    for (std::size_t row = d->rows.rowCount(); row-- > 0;) {
+        if (d->keyAt(row) == key) {
+            moveTo(row);
+            return true;
+        }
+    }
+    return false;
+}
+
 QVariant RecordSet::value(int field) const
 {
     d->checkField(field);

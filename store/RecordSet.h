@@ -64,6 +64,11 @@ public:
     void next();
     void moveTo(std::size_t row);            // row < rowCount()
     std::size_t position() const;            // the current row; rowCount() at the end
+    // The key the current row is written back by: its identity in the database, which,
+    // unlike its position, holds in any set over the same table.
+    std::int64_t key() const;
+    // Makes the row with this key current; false (cursor unmoved) when the set holds none.
+    bool moveToKey(std::int64_t key);
 
     // Values of the current row (or the row being added)
     QVariant value(int field) const;

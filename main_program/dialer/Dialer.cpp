@@ -107,7 +107,7 @@ void Dialer::discoverEntryName()
     entryname_ = entries.contains(kBroadbandEntry) ? kBroadbandEntry : entries.last();
 }
 
-LineState Dialer::lineState()
+LineState Dialer::lineState(QString* found)
 {
     QList<platform::ActiveConnection> connections;
     try {
@@ -116,8 +116,11 @@ LineState Dialer::lineState()
         return LineState::Unknown;
     }
     for (const platform::ActiveConnection& connection : connections) {
-        if (connection.entryName == entryname_)
+        if (connection.entryName == entryname_) {
+            if (found)
+                *found = connection.handle;
             return LineState::Up;
+        }
     }
     return LineState::Down;
 }
@@ -127,13 +130,14 @@ bool Dialer::testc()
     return lineState() == LineState::Up;
 }
 
-void Dialer::hangUpAll()
+QList<platform::ActiveConnection> Dialer::hangUpAll()
 {
     const QList<platform::ActiveConnection> connections = line_.activeConnections();
     for (const platform::ActiveConnection& connection : connections) {
         line_.hangUp(connection.handle);
         host_.logEvent(QStringLiteral("挂断 %1（连接 %2）").arg(connection.entryName, connection.handle));
     }
+    return connections;
 }
 
 void Dialer::conutionadd()

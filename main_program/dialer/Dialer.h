@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
+#include "platform/line/LineService.h"
+
 namespace platform {
-class LineService;
 class MessageBoxes;
-} // namespace platform
+}
 
 namespace tallyon {
 
@@ -43,10 +45,13 @@ public:
 
     void discoverEntryName();          // sets entryname()
     const QString& entryname() const { return entryname_; }
-    LineState lineState();             // whether a connection of entryname() is active
+    // Whether a connection of entryname() is active; its handle, which no later
+    // connection shares, goes to `found`.
+    LineState lineState(QString* found = nullptr);
     bool testc();                      // lineState() == LineState::Up
     void conutionadd();                // dials with the first account in use
-    void hangUpAll();                  // every active connection; throws LineUnknown
+    // Every active connection, which it returns; throws LineUnknown.
+    QList<platform::ActiveConnection> hangUpAll();
 
     bool dialing() const { return dialing_; }   // inside conutionadd()
 

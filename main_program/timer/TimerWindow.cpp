@@ -19,6 +19,8 @@
 #include "platform/TrayIcon.h"
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
+#include "store/DatabaseAddress.h"
+#include "store/DatabaseFile.h"
 #include "store/Esql.h"
 #include "store/RecordSet.h"
 
@@ -28,7 +30,7 @@ Form3::Form3(Services& services, QWidget* parent)
     : platform::Form(services.forms, services.boxes, parent),
       services_(services),
       dialer_(services.line, services.runner, services.boxes, services.session, *this),
-      usage_(services.boxes),
+      meter_(services.boxes),
       gate_([this] { handle([this] { tick(); }); }, [this] { return dialer_.dialing(); })
 {
     setWindowFlag(Qt::Window);
@@ -104,6 +106,21 @@ void Form3::runEvent(const std::function<void()>& handler)
 
 void Form3::endProgram()
 {
+    if (!meter_.flush()) {
+        // Minutes that end with the program would be lost: the person billed could end
+        // it while the file is locked. It waits, and tries again every minute.
+        const bool saidSo = ending_;
+        ending_ = true;
+        if (saidSo)
+            return;
+        const qlonglong minutes = meter_.unwrittenMinutes();
+        logEvent(QStringLiteral("结束前还有 %1 分钟没有记入数据库：%2").arg(minutes).arg(meter_.lastFailure()));
+        boxes().show(QStringLiteral("还有 %1 分钟的上网时间没有记入数据库：\n%2\n"
+                                    "程序每分钟再试一次，全部记下后自动结束。")
+                         .arg(minutes)
+                         .arg(meter_.lastFailure()));
+        return;
+    }
     gate_.close();
     Timer1->stop();
     services_.program.endAtOnce();
@@ -130,26 +147,28 @@ void Form3::Form_LoadAgain()
     // A log-in from the fresh login window that this window showed (no account to dial,
     // nobody logged in): it dials and times as a first log-in does. While a connection
     // is being timed, a second log-in changes nothing.
-    if (!rsinternet || (started_ && dialer_.testc()))
+    if (!rsinternet || (started() && dialer_.testc()))
         return;
     Form_Load();
 }
 
 void Form3::loadSteps()
 {
-    rsinternet = store::Esql(QStringLiteral("select * from internet"));
-    usage_.attach(*rsinternet);
+    // A new log-in: the connection timed before (its line is down) has ended, and its
+    // row is found in the new record set by its key.
+    std::unique_ptr<store::RecordSet> rows = store::Esql(QStringLiteral("select * from internet"));
+    meter_.endRow();
+    meter_.attach(*rows);
+    rsinternet = std::move(rows);
+    intervalBase_ += Timer1->intervalsElapsed();
     Timer1->setInterval(kMinuteMs);
     Timer1->start();
-    ticksCounted_ = 0;
 
     forms().unload(windows::login);
-    started_ = false;
     dialer_.discoverEntryName();
-    if (dialer_.testc() && !started_) {
+    if (look().isUp() && !started()) {
         addtime();
-        Text1->setText(QStringLiteral("1"));
-        started_ = true;
+        Text1->setText(QString::number(meter_.minutes()));
         return;
     }
     Text1->setText(QStringLiteral("0"));
@@ -180,73 +199,144 @@ void Form3::Timer1_Timer()
 {
     if (!rsinternet)
         return;
+    if (gate_.busy() || dialer_.dialing())
+        watch();
     gate_.tickDue();
+}
+
+qint64 Form3::intervalsDue() const
+{
+    return intervalBase_ + Timer1->intervalsElapsed();
+}
+
+Sighting Form3::look()
+{
+    looking_ = true;
+    const auto done = qScopeGuard([this] { looking_ = false; });
+    QString connection;
+    switch (dialer_.lineState(&connection)) {
+    case LineState::Up:
+        lastLook_ = Sighting::up(connection);
+        break;
+    case LineState::Down:
+        lastLook_ = Sighting::down();
+        break;
+    case LineState::Unknown:
+        lastLook_ = Sighting::unknown();
+        break;
+    }
+    return lastLook_;
+}
+
+void Form3::watch()
+{
+    // Not during a dial or a dropped line's questions, whose minutes count nothing, nor
+    // inside a look already under way.
+    if (dialer_.dialing() || dropDialogue_ || looking_ || ending_)
+        return;
+    const qint64 interval = intervalsDue();
+    meter_.sight(interval, services_.clock.now(), look());
 }
 
 void Form3::tick()
 {
-    // Every interval that fell due since the last tick counts, whether its timeout was
-    // held behind a box or a handler, or never came while a write waited for the file.
-    const qint64 due = Timer1->intervalsElapsed() - ticksCounted_;
-    if (due <= 0)
+    if (ending_) {
+        endProgram();
         return;
-    ticksCounted_ += due;
+    }
+    const qint64 due = intervalsDue();
+    if (due <= meter_.counted())
+        return;
+    const auto written = qScopeGuard([this] { meter_.flush(); });
 
-    LineState state = dialer_.lineState();
-    if (state == LineState::Unknown) {
+    Sighting first = look();
+    // The intervals held before this tick's own, by what the looks meanwhile saw.
+    meter_.settle(due - 1, services_.clock.now(), first);
+    if (first.line == Sighting::Line::Unknown) {
         // The line service did not answer (a hung or failed query): this tick neither
         // bills its minute nor takes the line for dropped. A second one in a row is a drop.
-        if (++unknownInARow_ < 2)
+        if (++unknownInARow_ < 2) {
+            meter_.pass(due);
             return;
-        state = LineState::Down;
+        }
+        first = Sighting::down();
     }
     unknownInARow_ = 0;
-    const bool lineWasUp = state == LineState::Up;
-    if (lineWasUp) {
-        if (!started_) {
+    if (first.isUp()) {
+        if (!started())
             addtime();
-            started_ = true;
-        }
     } else {
+        meter_.lineDown();
+        dropDialogue_ = true;
+        const auto closed = qScopeGuard([this] { dropDialogue_ = false; });
         logEvent(QStringLiteral("线路断开：%1").arg(dialer_.entryname()));
         boxes().show(QStringLiteral("网络连接失败，请检查你的用户名和密码是否正确，或者你的网络设备是否连接好！"),
                      QStringLiteral("连接失败"));
-        if (boxes().ask(QStringLiteral("是否重新连接？"), QStringLiteral("询问")) == platform::Answer::Ok)
-            dialer_.conutionadd();
-        else
+        if (boxes().ask(QStringLiteral("是否重新连接？"), QStringLiteral("询问")) != platform::Answer::Ok) {
             endProgram();
+            return;
+        }
+        dialer_.conutionadd();
+        // What fell due while the line was found down (its questions, the dial) counts
+        // nothing.
+        meter_.pass(intervalsDue());
     }
-    bool counted = false;
-    if (started_ && dialer_.testc()) {
-        counted = true;
-        // After a redial in this tick the new row gets the tick's one minute, as ever.
-        gtime(lineWasUp ? due : 1);
-        Text1->setText(QString::number(usage_.minutes()));
-    } else if (boxes().ask(QStringLiteral("网络已经断开了，是否关闭计时程序？"), QStringLiteral("询问"))
-               == platform::Answer::Ok) {
-        endProgram();
+    const Sighting second = look();
+    if (started() && second.isUp()) {
+        // The tick's own minute; a row begun in this tick holds 2.
+        meter_.tickMinute(due, services_.clock.now(), second);
+        meter_.flush();   // a row another writer took goes on in a new one: shown as such
+        Text1->setText(QString::number(meter_.minutes()));
+    } else if (second.line != Sighting::Line::Unknown) {
+        meter_.lineDown();
+        dropDialogue_ = true;
+        const auto closed = qScopeGuard([this] { dropDialogue_ = false; });
+        if (boxes().ask(QStringLiteral("网络已经断开了，是否关闭计时程序？"), QStringLiteral("询问"))
+            == platform::Answer::Ok) {
+            endProgram();
+            return;
+        }
+        meter_.pass(intervalsDue());
+    } else {
+        meter_.pass(due);   // not known: neither billed nor a drop
     }
-    // What fell due while the line was found down (its questions open) counts nothing.
-    if (!lineWasUp || !counted)
-        ticksCounted_ = Timer1->intervalsElapsed();
+    // Intervals that fall due while this tick's writes wait for the file are the next
+    // tick's, by the looks taken at them or not.
 }
 
 void Form3::addtime()
 {
-    usage_.start(services_.session.guser, services_.clock.now());
+    // After a dial the line has not been looked at since it came up.
+    if (!lastLook_.isUp())
+        look();
+    const QString connection = lastLook_.isUp() ? lastLook_.connection : QString();
+    const std::optional<QString> failure =
+        meter_.begin(services_.session.guser, services_.clock.now(), connection, intervalsDue());
+    if (failure)
+        refuseUnrecordedConnection(*failure);
 }
 
-void Form3::gtime(qint64 minutes)
+void Form3::refuseUnrecordedConnection(const QString& failure)
 {
-    usage_.advance(services_.clock.now(), minutes);
+    QString hungUp = QStringLiteral("线路已经挂断。");
+    try {
+        dialer_.hangUpAll();
+    } catch (const platform::LineUnknown& unknown) {
+        hungUp = QStringLiteral("线路没能挂断（%1），请自己断开。").arg(unknown.message());
+    }
+    const QString why = store::whyNotWritable(store::DatabaseAddress::fromEnvironment());
+    logEvent(QStringLiteral("无法开始记录，%1%2").arg(hungUp, failure));
+    boxes().show(QStringLiteral("无法开始记录本次上网时间，%1\n%2%3")
+                     .arg(hungUp, why.isEmpty() ? QString() : why + u'\n', failure));
 }
 
 void Form3::setTimerInterval(int milliseconds)
 {
-    // The timer starts its count anew, and so does the window: what fell due before, while
-    // the line was down, counts nothing.
+    // The timer starts its count anew; what fell due before, while the line was being
+    // dialed, counts nothing.
+    intervalBase_ += Timer1->intervalsElapsed();
     Timer1->setInterval(milliseconds);
-    ticksCounted_ = 0;
+    meter_.pass(intervalsDue());
 }
 
 void Form3::showLoginWindow()
@@ -283,11 +373,21 @@ void Form3::logEvent(const QString& line)
 
 void Form3::Command1_Click()
 {
+    if (ending_) {
+        endProgram();
+        return;
+    }
     if (boxes().ask(QStringLiteral("你确定要断开网络连接吗？"), QStringLiteral("断开连接"))
         != platform::Answer::Ok)
         return;
-    dialer_.hangUpAll();
-    usage_.finish(services_.clock.now());
+    // The minutes up to the hang-up count, as far as the connection hung up is the one
+    // the row was timing.
+    Sighting before = Sighting::down();
+    for (const platform::ActiveConnection& connection : dialer_.hangUpAll()) {
+        if (connection.entryName == dialer_.entryname())
+            before = Sighting::up(connection.handle);
+    }
+    meter_.hangUp(intervalsDue(), services_.clock.now(), before);
     endProgram();
 }
 

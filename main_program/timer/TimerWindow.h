@@ -5,7 +5,7 @@
 #include "main_program/dialer/Dialer.h"
 #include "main_program/timer/DialWindow.h"
 #include "main_program/timer/TickGate.h"
-#include "main_program/timer/UsageRow.h"
+#include "main_program/timer/Meter.h"
 #include "platform/widgets/Form.h"
 
 class QLabel;
@@ -54,13 +54,17 @@ public:
     // The release of the left button over the icon.
     void restore();
 
-    bool started() const { return started_; }
-    const UsageRow& usageRow() const { return usage_; }
+    // A usage row was started in this run and its connection has not ended.
+    bool started() const { return meter_.recording(); }
+    const Meter& meter() const { return meter_; }
+    // The program was asked to end but waits for minutes it could not yet write.
+    bool endingWhenWritten() const { return ending_; }
     Dialer& dialer() { return dialer_; }
 
     // DialerHost
     void addtime() override;
-    void setStarted(bool started) override { started_ = started; }
+    // The meter knows whether a row was started (one that could not be written was not).
+    void setStarted(bool) override {}
     void setTimerInterval(int milliseconds) override;
     void showLoginWindow() override;
     void requestUnload() override;
@@ -85,17 +89,29 @@ protected:
 private:
     void loadSteps();
     void tick();
-    void gtime(qint64 minutes);   // one write, however many minutes fell due
     void setUpTrayIcon();
-    void endProgram();   // at once
+    // Ends the program at once, once every minute counted is written; until then it
+    // says so and tries again at every tick.
+    void endProgram();
+    // A look at the line, remembered in lastLook_.
+    Sighting look();
+    // A look while the tick is held, for the minutes that fall due meanwhile.
+    void watch();
+    // Intervals fallen due in this run, across the restarts of the timer.
+    qint64 intervalsDue() const;
+    // A connection whose row cannot be written may not stay up.
+    void refuseUnrecordedConnection(const QString& failure);
 
     Services& services_;
     std::unique_ptr<store::RecordSet> rsinternet;
-    bool started_ = false;
-    qint64 ticksCounted_ = 0;    // timer intervals that ticks have accounted for
+    qint64 intervalBase_ = 0;    // intervals that fell due before the timer's last restart
     int unknownInARow_ = 0;      // ticks in a row that could not learn the line's state
+    Sighting lastLook_;
+    bool looking_ = false;       // a look at the line is under way (it runs events)
+    bool dropDialogue_ = false;  // the questions of a dropped line are open
+    bool ending_ = false;
     Dialer dialer_;
-    UsageRow usage_;
+    Meter meter_;
     TickGate gate_;
     std::unique_ptr<platform::TrayIcon> tray_;
     std::unique_ptr<DialWindow> dialWindow_;

@@ -2,16 +2,15 @@
 // never came while a write waited for a locked file, and the minutes of a row that could
 // not be written before the line dropped and was dialed again.
 #include <chrono>
-#include <thread>
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
-#include <sqlite3.h>
 
 #include "platform/MinuteTimer.h"
 #include "store/Connection.h"
+#include "tests/doubles/FileWriteLock.h"
 #include "tests/timer/TimerFixture.h"
 
 using namespace std::chrono_literals;
@@ -21,41 +20,7 @@ using tallyon::Form3;
 namespace timertest {
 namespace {
 
-// Another process's write transaction on the file, from its own connection: holds the
-// write lock until released (or for a while, on a thread of its own).
-class WriteLock {
-public:
-    explicit WriteLock(const QString& path)
-    {
-        sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    }
-    ~WriteLock()
-    {
-        if (releaser_.joinable())
-            releaser_.join();
-        release();
-        sqlite3_close(db_);
-    }
-    void release()
-    {
-        if (held_)
-            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        held_ = false;
-    }
-    void releaseAfter(std::chrono::milliseconds hold)
-    {
-        releaser_ = std::thread([this, hold] {
-            std::this_thread::sleep_for(hold);
-            release();
-        });
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-    bool held_ = true;
-    std::thread releaser_;
-};
+using WriteLock = doubles::FileWriteLock;
 
 class Billing : public TimerWindowTest {
 protected:
@@ -168,25 +133,6 @@ TEST_F(Billing, AFailedWriteIsReportedAndItsMinutesGoIntoTheNextGoodWrite)
     tick();
     EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|6|09:30:00|09:35:00")});
     EXPECT_EQ(form.Text1->text(), QStringLiteral("6"));
-}
-
-TEST_F(Billing, ARowNeverWrittenIsWrittenBeforeTheRowOfTheRedial)
-{
-    store::Connection::setBusyTimeout(20ms);
-    store::Connection::setRetryWindow(60ms);
-    {
-        WriteLock lock(db.path());
-        load();          // the first row cannot be appended
-        tick();          // nor its second minute
-    }
-    EXPECT_TRUE(usageRows().isEmpty());
-    line.drop();
-    boxes.answerNext(Answer::Ok); // redial
-    tick();
-
-    EXPECT_EQ(usageRows(), (QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00"),
-                                        QStringLiteral("alice|2026-12-07|2|09:32:00|09:32:00")}))
-        << "the first connection's minutes are kept, then the redial's row starts";
 }
 
 } // namespace

@@ -6,10 +6,14 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "store/Connection.h"
+#include "tests/doubles/FileWriteLock.h"
 #include "tests/timer/TimerFixture.h"
 
 using platform::Answer;
 using tallyon::Form3;
+
+using namespace std::chrono_literals;
 
 namespace timertest {
 namespace {
@@ -139,19 +143,26 @@ TEST_F(TimerWindowTest, AFailingWriteIsReportedOnceAndLosesNoMinute)
     EXPECT_EQ(boxes.shown.size(), 2u);
 }
 
-TEST_F(TimerWindowTest, AFailingStartIsWrittenByTheNextTick)
+TEST_F(TimerWindowTest, AConnectionWhoseRowCannotBeStartedIsHungUp)
 {
-    db.exec(QStringLiteral("create trigger jam before insert on internet "
-                           "begin select raise(abort, 'database is locked'); end"));
+    const auto timeout = store::Connection::busyTimeout();
+    const auto window = store::Connection::retryWindow();
+    store::Connection::setBusyTimeout(1ms);
+    store::Connection::setRetryWindow(1ms);
+    doubles::FileWriteLock lock(db.path());   // another writer keeps the file
+    line.connect();
     Form3& form = load();
     ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.last().prompt.startsWith(QStringLiteral("无法开始记录本次上网时间，线路已经挂断。")))
+        << boxes.last().prompt.toStdString();
+    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("database is locked")));
+    EXPECT_FALSE(line.up()) << "no connection stays up without its row";
+    EXPECT_FALSE(form.started());
+    EXPECT_TRUE(events.last().startsWith(QStringLiteral("无法开始记录"))) << events.last().toStdString();
+    lock.release();
     EXPECT_TRUE(usageRows().isEmpty());
-    EXPECT_TRUE(form.started());
-
-    db.exec(QStringLiteral("drop trigger jam"));
-    tick();
-    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00")});
-    EXPECT_EQ(boxes.shown.size(), 1u);
+    store::Connection::setBusyTimeout(timeout);
+    store::Connection::setRetryWindow(window);
 }
 
 TEST_F(TimerWindowTest, DisconnectCarriesMinutesNotYetWritten)
@@ -168,16 +179,33 @@ TEST_F(TimerWindowTest, DisconnectCarriesMinutesNotYetWritten)
     EXPECT_EQ(program.endedAtOnce, 1);
 }
 
-TEST_F(TimerWindowTest, DisconnectThatCannotWriteStillEnds)
+TEST_F(TimerWindowTest, DisconnectThatCannotWriteEndsOnlyOnceItsMinutesAreWritten)
 {
     Form3& form = load();
+    tick();
+    tick();   // 3
     db.exec(QStringLiteral("create trigger jam before update on internet "
                            "begin select raise(abort, 'disk I/O error'); end"));
+    boxes.onShow = [&](const doubles::ShownBox& box) {
+        if (box.prompt == kDisconnect)
+            tick();   // the question stays open a minute: 4
+    };
     boxes.answerNext(Answer::Ok);
     QTest::mouseClick(form.Command1, Qt::LeftButton);
-    EXPECT_EQ(boxes.shown.size(), 2u) << "the question, then the failure";
-    EXPECT_EQ(program.endedAtOnce, 1);
+    boxes.onShow = nullptr;
     EXPECT_FALSE(line.up());
+    EXPECT_EQ(program.endedAtOnce, 0) << "minutes would be lost";
+    EXPECT_TRUE(boxes.last().prompt.startsWith(QStringLiteral("还有 1 分钟的上网时间没有记入数据库")))
+        << boxes.last().prompt.toStdString();
+    const std::size_t shown = boxes.shown.size();
+    tick();   // still failing: tried again, said once
+    EXPECT_EQ(program.endedAtOnce, 0);
+    EXPECT_EQ(boxes.shown.size(), shown);
+
+    db.exec(QStringLiteral("drop trigger jam"));
+    tick();
+    EXPECT_EQ(program.endedAtOnce, 1);
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|4|09:30:00|09:33:00")});
 }
 
 TEST_F(TimerWindowTest, WithoutANotificationAreaTheWindowWaitsMinimized)
