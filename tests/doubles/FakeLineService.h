@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <set>
 
 #include <QList>
 #include <QStringList>
@@ -21,6 +22,7 @@ public:
     QStringList hungUp;          // handles, in the order they were hung up
     int listings = 0;            // calls of activeConnections()
     bool unknown = false;        // activeConnections() throws LineUnknown, as a failed query does
+    std::set<int> unknownAt;     // ... at these listings only (1 is the first)
 
     void connect(const QString& entryName, const QString& handle)
     {
@@ -38,7 +40,7 @@ public:
     QList<platform::ActiveConnection> activeConnections() override
     {
         ++listings;
-        if (unknown)
+        if (unknown || unknownAt.count(listings) > 0)
             throw platform::LineUnknown(QStringLiteral("无法得知宽带线路是否连通：查询失败"));
         if (!upAtNextTests.empty()) {
             const bool nowUp = upAtNextTests.front();

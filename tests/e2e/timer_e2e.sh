@@ -9,7 +9,12 @@
 #      and the program ends with the row keeping its minutes.
 #   2. Without a notification area from here on (the window waits minimized): kill -9
 #      while it records; the file passes integrity_check, the row holds every minute
-#      written before the kill, and the next log-in works; "断开网路" ends it.
+#      written before the kill, and the next log-in works; "断开网路" ends it after its
+#      question was held open for several minutes.
+#   3. The cable is out at log-in: the dial fails and its box stays open while another
+#      dial brings the line up; the row starts when a tick finds the line up, and the
+#      cable is pulled again.
+#   Every finished row's minutes agree with its span (xtime - stime) within one minute.
 #
 # Usage: timer_e2e.sh BIN_DIR   (the folder holding tallyon, rasdial, horavo-setup and
 # tallyon-line). Exit 77 (skipped) when Xvfb, xdotool or sqlite3 is missing.
@@ -180,10 +185,42 @@ wait_for 10 visible '^计时查看器$' || fail "the timer window cannot be reac
 xdotool windowfocus --sync "$(window_of '^计时查看器$')"
 sleep 0.2
 xdotool key space          # 断开网路 has the focus
+wait_for 15 visible '^断开连接$' || fail "no question 断开连接"
+sleep $((tick_ms * 4 / 1000))     # the question stays open for several minutes
 answer '断开连接' Return
 wait_for 10 eval '! running $tallyon_pid' || fail "断开网路 did not end the program"
 "$bin/tallyon-line" --file line.json show | grep -q '^active:' && fail "the line is still connected"
 [ "$(sql "pragma integrity_check")" = ok ] || fail "the database is damaged"
 step "run 3 ended by 断开网路 with row $row at $(itime_of "$row") minutes"
+
+step "run 4: the dial fails at log-in; another dial brings the line up meanwhile"
+"$bin/tallyon-line" --file line.json unplug
+start_tallyon
+log_in alice secret
+wait_for 20 visible '^Pomerix$' || fail "no box for the failed dial"
+sleep $((tick_ms * 3 / 1000))     # the box stays open for a few minutes
+"$bin/tallyon-line" --file line.json plug
+printf 'demo\n' | "$bin/rasdial" --password-stdin 宽带连接 demo >/dev/null
+sleep $((tick_ms * 2 / 1000))
+answer 'Pomerix' Return
+wait_for 20 rows_are 4 || fail "no usage row once the line was found up"
+row=$(last_rowid)
+grew() { [ "$(itime_of "$row")" -ge 4 ]; }
+wait_for 20 grew || fail "the row did not grow"
+"$bin/tallyon-line" --file line.json unplug
+answer '连接失败' Return
+answer '询问' Escape
+wait_for 10 eval '! running $tallyon_pid' || fail "the program did not end after Cancel at 是否重新连接？"
+step "run 4 ended with row $row at $(itime_of "$row") minutes"
+
+# The minutes of a row are the minute it began and one per interval after it, so its
+# span is (itime - 1) intervals, give or take one interval and the second of the times.
+while IFS='|' read -r id itime span; do
+    expected=$(( (itime - 1) * tick_ms ))
+    difference=$(( span * 1000 - expected ))
+    [ "${difference#-}" -le $((tick_ms + 1000)) ] \
+        || fail "row $id holds $itime minutes over $span s, not within one interval of $((expected / 1000)) s"
+done < <(sql "select rowid, itime, cast(round((julianday(xtime) - julianday(stime)) * 86400) as integer) from internet")
+step "every row's minutes agree with its span"
 
 echo "timer end-to-end: all checks passed"

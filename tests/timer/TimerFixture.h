@@ -15,6 +15,7 @@
 #include "main_program/timer/TimerWindow.h"
 #include "platform/TrayIcon.h"
 #include "platform/widgets/Forms.h"
+#include "tests/doubles/QtPrinters.h"
 #include "tests/doubles/StandInForm.h"
 #include "tests/doubles/TempDatabase.h"
 #include "tests/doubles/WindowServices.h"

@@ -158,6 +158,7 @@ TEST_F(TimerWindowTest, AConnectionWhoseRowCannotBeStartedIsHungUp)
     EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("database is locked")));
     EXPECT_FALSE(line.up()) << "no connection stays up without its row";
     EXPECT_FALSE(form.started());
+    ASSERT_FALSE(events.isEmpty());
     EXPECT_TRUE(events.last().startsWith(QStringLiteral("无法开始记录"))) << events.last().toStdString();
     lock.release();
     EXPECT_TRUE(usageRows().isEmpty());
@@ -206,6 +207,57 @@ TEST_F(TimerWindowTest, DisconnectThatCannotWriteEndsOnlyOnceItsMinutesAreWritte
     tick();
     EXPECT_EQ(program.endedAtOnce, 1);
     EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|4|09:30:00|09:33:00")});
+}
+
+TEST_F(TimerWindowTest, ARowFoundUpAfterAFailedDialHoldsOnlyItsOwnMinutes)
+{
+    refuseWith691();
+    boxes.onShow = [&](const doubles::ShownBox& box) {
+        if (box.prompt != QStringLiteral("你的用户名和密码有问题，请你查证后再试！"))
+            return;
+        for (int i = 0; i < 30; ++i) // the dial's box stays open half an hour
+            tick();
+        line.connect();              // the router brings the line up meanwhile
+    };
+    load();
+    boxes.onShow = nullptr;
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|10:00:00|10:00:00")})
+        << "nothing before the row's start counts";
+}
+
+TEST_F(TimerWindowTest, ALogInAgainWritesTheOldRowByItsKeyNeverByItsPlace)
+{
+    db.exec(QStringLiteral("insert into internet (iuser, idate, stime, xtime, itime) "
+                           "values ('bob', '2026-12-06', '08:00:00', '08:10:00', 10)"));
+    line.connect();
+    load();                          // alice's row, after bob's
+    db.exec(QStringLiteral("create trigger jam before update on internet "
+                           "begin select raise(abort, 'disk I/O error'); end"));
+    tick();                          // her second minute cannot be written
+    line.drop();
+    db.exec(QStringLiteral("delete from knumber"));
+    boxes.answerNext(Answer::Ok);    // redial: no account, so the login window again
+    tick();
+    db.exec(QStringLiteral("drop trigger jam"));
+    db.exec(QStringLiteral("delete from internet where iuser = 'bob'"));   // records cleared
+    db.exec(QStringLiteral("insert into knumber (kuser, kpassw, useyn, price) values ('acct', 'pw', 1, 2)"));
+    session.guser = QStringLiteral("carol");
+    load();                          // carol logs in; the dial brings the line up
+    tick();
+    EXPECT_EQ(usageRows(), (QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00"),
+                                        QStringLiteral("carol|2026-12-07|2|09:32:00|09:33:00")}));
+}
+
+TEST_F(TimerWindowTest, ASecondLookThatGetsNoAnswerIsNeitherBilledNorADrop)
+{
+    Form3& form = load();
+    tick();                                       // 2
+    line.unknownAt = {line.listings + 2};         // the next tick's second look
+    tick();
+    EXPECT_TRUE(boxes.shown.empty()) << "no question while the line may be up";
+    EXPECT_EQ(form.Text1->text(), QStringLiteral("2"));
+    tick();
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|3|09:30:00|09:33:00")});
 }
 
 TEST_F(TimerWindowTest, WithoutANotificationAreaTheWindowWaitsMinimized)
