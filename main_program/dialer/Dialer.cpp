@@ -102,8 +102,17 @@ Dialer::Dialer(platform::LineService& line, CommandRunner& runner, platform::Mes
 void Dialer::discoverEntryName()
 {
     const QStringList entries = line_.phonebookEntries();
-    if (entries.isEmpty())
+    if (entries.isEmpty()) {
+        // A listing that failed (nmcli down for a moment, an unreadable line file) looks
+        // like an empty phonebook. Left empty, the name would match no connection for the
+        // whole run: every tick a drop with the line up, every redial a new row. The entry
+        // the dial always dials is the one to watch, so it stands in; a name found before
+        // is kept. Discovering again at later line tests would cost a listing per tick
+        // and could still change the watched entry in the middle of a row.
+        if (entryname_.isEmpty())
+            entryname_ = kBroadbandEntry;
         return;
+    }
     entryname_ = entries.contains(kBroadbandEntry) ? kBroadbandEntry : entries.last();
 }
 

@@ -276,16 +276,20 @@ TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseButTheBroadbandEntryIsDialed)
     EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial --password-stdin -- 宽带连接 u"));
 }
 
-TEST_F(DialerTest, EmptyPhonebookKeepsTheEntryName)
+// A listing that failed gives no entries: the dialed entry is watched, so the line it
+// brings up is found up rather than taken for a drop at every tick.
+TEST_F(DialerTest, EmptyPhonebookWatchesTheDialedEntryAndKeepsAnEarlierName)
 {
     dialer.discoverEntryName();
-    EXPECT_TRUE(dialer.entryname().isEmpty());
+    EXPECT_EQ(dialer.entryname(), kBroadband);
+    line.connect(kBroadband, QStringLiteral("1"));
+    EXPECT_TRUE(dialer.testc());
 
-    line.entries = {kBroadband};
+    line.entries = {QStringLiteral("A"), QStringLiteral("C")};
     dialer.discoverEntryName();
     line.entries.clear();
     dialer.discoverEntryName();
-    EXPECT_EQ(dialer.entryname(), kBroadband);
+    EXPECT_EQ(dialer.entryname(), QStringLiteral("C"));
 }
 
 TEST_F(DialerTest, TestcLooksForTheEntryNameExactly)
@@ -299,13 +303,6 @@ TEST_F(DialerTest, TestcLooksForTheEntryNameExactly)
     EXPECT_FALSE(dialer.testc()) << "names compare case-sensitively";
     line.connect(QStringLiteral("C"), QStringLiteral("3"));
     EXPECT_TRUE(dialer.testc());
-}
-
-TEST_F(DialerTest, TestcWithoutEntriesFindsNoNamedConnection)
-{
-    dialer.discoverEntryName();
-    line.connect(kBroadband, QStringLiteral("1"));
-    EXPECT_FALSE(dialer.testc());
 }
 
 TEST_F(DialerTest, LineStateTellsUpDownAndUnknownApart)
