@@ -374,3 +374,82 @@ TEST_F(RunnerTest, EachLineIsHandedOnAsTheChildWritesIt)
 }
 
 } // namespace
+
+// ---- run: ended by its cancel or its time-out ------------------------------------------------
+
+namespace {
+
+// True once the process has ended, reaped or not: an orphan is reaped by whoever adopts it.
+bool endedWithin(qint64 pid, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!deadline.hasExpired()) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray line = stat.readAll();
+        if (line.mid(line.lastIndexOf(')') + 2, 1) == "Z")
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+// The pids a script wrote, one a line.
+QList<qint64> pidsIn(const QString& output)
+{
+    QList<qint64> pids;
+    for (const QString& word : output.split(u'\n', Qt::SkipEmptyParts))
+        pids << word.trimmed().toLongLong();
+    return pids;
+}
+
+TEST_F(RunnerTest, CancelEndsAHangingChildAndWhatItStarted)
+{
+    // The child starts a grandchild and waits for it; both write their pids first.
+    const QString script = scripts.write(QStringLiteral("hangs.sh"),
+                                         QStringLiteral("sleep 60 &\necho $!\necho $$\nwait"));
+    bool cancelRequested = false;
+    QTimer::singleShot(300, [&cancelRequested] { cancelRequested = true; }); // an event, as a click is
+    tallyon::Command command{script, {}, std::nullopt};
+    command.cancelled = [&cancelRequested] { return cancelRequested; };
+
+    const tallyon::CommandResult result = runner.run(command, 256, 2);
+
+    EXPECT_EQ(result.end, tallyon::CommandResult::End::Cancelled);
+    EXPECT_FALSE(result.succeeded());
+    const QList<qint64> pids = pidsIn(result.output);
+    ASSERT_EQ(pids.size(), 2) << result.output.toStdString();
+    EXPECT_TRUE(goneWithin(pids[1], 3000)) << "the child is ended and reaped";
+    EXPECT_TRUE(endedWithin(pids[0], 3000)) << "and so is what it started";
+}
+
+TEST_F(RunnerTest, TimeLimitEndsAStoppedChild)
+{
+    // Stopped after its first line, with its output still open: nothing would end the wait.
+    const QString script = scripts.write(QStringLiteral("stops.sh"), QStringLiteral("echo $$\nkill -STOP $$\necho never"));
+    tallyon::Command command{script, {}, std::nullopt};
+    command.timeout = std::chrono::milliseconds(300);
+
+    const tallyon::CommandResult result = runner.run(command, 256, 2);
+
+    EXPECT_EQ(result.end, tallyon::CommandResult::End::TimedOut);
+    const QList<qint64> pids = pidsIn(result.output);
+    ASSERT_EQ(pids.size(), 1) << result.output.toStdString();
+    EXPECT_TRUE(goneWithin(pids[0], 3000));
+}
+
+TEST_F(RunnerTest, ChildThatIgnoresTerminationIsKilled)
+{
+    const QString script = scripts.write(QStringLiteral("stubborn.sh"),
+                                         QStringLiteral("trap '' TERM\nexec >/dev/null 2>&1\nwhile :; do sleep 0.1; done"));
+    tallyon::Command command{script, {}, std::nullopt};
+    command.timeout = std::chrono::milliseconds(100);
+
+    const tallyon::CommandResult result = runner.run(command, 256, 2);
+
+    EXPECT_EQ(result.end, tallyon::CommandResult::End::TimedOut);
+    EXPECT_EQ(result.signal, SIGKILL) << "SIGTERM was ignored, so SIGKILL followed";
+}
+
+} // namespace
