@@ -145,6 +145,36 @@ void Dialer::hangUpAll()
     }
 }
 
+QString Dialer::hangUpAfterFailedDial()
+{
+    // A dial that failed leaves no line up. rasdial killed, stopped or cancelled after
+    // the line came up, or failing after it, would otherwise leave a connection that the
+    // next tick finds up and bills, after the user was told that the dial failed.
+    const auto leftUp = [this] {
+        QList<platform::ActiveConnection> left;
+        for (const platform::ActiveConnection& connection : line_.activeConnections()) {
+            if (connection.entryName == kBroadbandEntry)
+                left << connection;
+        }
+        return left;
+    };
+    try {
+        const QList<platform::ActiveConnection> left = leftUp();
+        if (left.isEmpty())
+            return {};
+        for (const platform::ActiveConnection& connection : left) {
+            line_.hangUp(connection.handle);
+            host_.logEvent(QStringLiteral("挂断 %1（连接 %2）：拨号失败").arg(connection.entryName, connection.handle));
+        }
+        if (leftUp().isEmpty())
+            return {};
+        return QStringLiteral("\n但%1仍然连着，没能挂断：连着的时间照常计时。").arg(kBroadbandEntry);
+    } catch (const platform::LineUnknown& unknown) {
+        return QStringLiteral("\n无法得知%1是否已经断开（%2）：它若仍然连着，连着的时间照常计时。")
+            .arg(kBroadbandEntry, unknown.message());
+    }
+}
+
 void Dialer::conutionadd()
 {
     DialingMark mark(dialing_);
@@ -192,7 +222,7 @@ void Dialer::conutionadd()
                        .arg(kBroadbandEntry, account,
                             failure.isEmpty() ? QStringLiteral("已连接") : outcomeForLog(result, failure)));
     if (!failure.isEmpty()) {
-        boxes_.show(failure);
+        boxes_.show(failure + hangUpAfterFailedDial());
         return;
     }
 

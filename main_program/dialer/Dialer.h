@@ -51,6 +51,10 @@ public:
     bool dialing() const { return dialing_; }   // inside conutionadd()
 
 private:
+    // After a failed dial: hangs up what it left up; returns what the user must be told
+    // besides the failure, when the line may still be up.
+    QString hangUpAfterFailedDial();
+
     platform::LineService& line_;
     CommandRunner& runner_;
     platform::MessageBoxes& boxes_;

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <functional>
+#include <memory>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,7 +33,14 @@ class CountingHost final : public tallyon::DialerHost {
 public:
     int addtimes = 0;
     bool started = false;
+    std::function<void(const QString&)> onProgress;
     void addtime() override { ++addtimes; }
+    void dialProgress(const QString& line) override
+    {
+        if (onProgress)
+            onProgress(line);
+    }
+
     void setStarted(bool value) override { started = value; }
     void setTimerInterval(int) override {}
     void showLoginWindow() override {}
@@ -54,6 +65,7 @@ protected:
         db.exec(QStringLiteral("insert into knumber(kuser, kpassw, useyn, price) values('%1', '%2', 1, 1)")
                     .arg(quoted(user), quoted(password)));
     }
+    void interruptWithTheLineUp(const std::function<void(qint64 rasdial)>& interrupt);
     void ispAccepts(const QString& user, const QString& password)
     {
         file.modify([&](platform::SimLineState& state) {
@@ -344,6 +356,44 @@ TEST_F(DialerOnSimulatedLine, PasswordIsNotOnTheRunningCommandLine)
     EXPECT_TRUE(commandLine.contains("demo")) << commandLine.toStdString();
     EXPECT_FALSE(commandLine.contains(password.toUtf8())) << commandLine.toStdString();
     EXPECT_EQ(host.addtimes, 1) << "the dial still went through";
+}
+
+// ---- A failed dial leaves no line up ---------------------------------------------------------
+
+// rasdial waits for the line file, which the test holds locked, and the line is made up
+// meanwhile; then `interrupt` is done to the waiting rasdial and the lock let go.
+void DialerOnSimulatedLine::interruptWithTheLineUp(const std::function<void(qint64 rasdial)>& interrupt)
+{
+    useAccount(QStringLiteral("demo"), QStringLiteral("demo"));
+    dialer.discoverEntryName();
+    auto lineLock = std::make_shared<QLockFile>(file.path() + QStringLiteral(".lock"));
+    ASSERT_TRUE(lineLock->tryLock(0));
+    host.onProgress = [this, lineLock, interrupt](const QString& progress) {
+        if (!progress.startsWith(QStringLiteral("正在连接到")))
+            return;
+        QFile raw(file.path());
+        ASSERT_TRUE(raw.open(QIODevice::ReadWrite));
+        platform::SimLineState state = platform::SimLineState::fromJson(raw.readAll());
+        state.connect(QStringLiteral("宽带连接"));
+        raw.resize(0);
+        raw.write(state.toJson());
+        raw.close();
+        const QList<qint64> rasdial = childrenNamed("rasdial");
+        ASSERT_EQ(rasdial.size(), 1);
+        interrupt(rasdial.first());
+        lineLock->unlock();
+    };
+    dialer.conutionadd();
+    ASSERT_FALSE(lineLock->isLocked()) << "rasdial was interrupted";
+}
+
+TEST_F(DialerOnSimulatedLine, RasdialKilledWithTheLineUpLeavesItDown)
+{
+    interruptWithTheLineUp([](qint64 rasdial) { ::kill(pid_t(rasdial), SIGKILL); });
+    EXPECT_EQ(boxes.prompts(),
+              QStringList{QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。\n正在连接到 宽带连接...")});
+    EXPECT_TRUE(file.read().active.isEmpty()) << "hung up, so no tick bills it";
+    EXPECT_EQ(host.addtimes, 0);
 }
 
 } // namespace

@@ -25,8 +25,10 @@ public:
     int interval = -1;
     int loginWindowsShown = 0;
     int unloadRequests = 0;
+    QStringList log;
 
     void addtime() override { ++addtimes; }
+    void logEvent(const QString& line) override { log << line; }
     void setStarted(bool value) override { started = value; }
     void setTimerInterval(int milliseconds) override { interval = milliseconds; }
     void showLoginWindow() override { ++loginWindowsShown; }
@@ -144,6 +146,49 @@ TEST_F(DialerTest, RunnerFailureTextInsideRealOutputIsNotAStartFailure)
     dialer.conutionadd();
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(connectedAsBefore());
+}
+
+// ---- A failed dial leaves no line up ---------------------------------------------------
+
+class FailedDialLeavesNoLineUp : public DialerTest {
+protected:
+    void SetUp() override
+    {
+        line.entries = {kBroadband};
+        dialer.discoverEntryName();
+        addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1"));
+        line.connect(QStringLiteral("VPN"), QStringLiteral("7"));
+        // rasdial brought the line up, then was killed.
+        runner.onRun = [this] { line.connect(kBroadband, QStringLiteral("8")); };
+        runner.output = QStringLiteral("正在连接到 宽带连接...");
+        runner.end = tallyon::CommandResult::End::Signaled;
+        runner.signal = 9;
+    }
+    const QString killed = QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。\n正在连接到 宽带连接...");
+};
+
+TEST_F(FailedDialLeavesNoLineUp, WhatTheDialBroughtUpIsHungUpAndLogged)
+{
+    dialer.conutionadd();
+    EXPECT_EQ(line.hungUp, QStringList{QStringLiteral("8")}) << "only the dialed entry's connection";
+    EXPECT_FALSE(dialer.testc());
+    EXPECT_EQ(boxes.prompts(), QStringList{killed});
+    EXPECT_TRUE(host.log.contains(QStringLiteral("挂断 宽带连接（连接 8）：拨号失败")));
+    EXPECT_TRUE(untouchedHost());
+}
+
+TEST_F(FailedDialLeavesNoLineUp, AHangUpThatCannotBeDoneIsSaid)
+{
+    line.hangUpFails = true;
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.last().prompt, killed + QStringLiteral("\n但宽带连接仍然连着，没能挂断：连着的时间照常计时。"));
+
+    line.hangUpFails = false;
+    line.drop();
+    runner.onRun = [this] { line.unknown = true; };
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.last().prompt,
+              killed + QStringLiteral("\n无法得知宽带连接是否已经断开（无法得知宽带线路是否连通：查询失败）：它若仍然连着，连着的时间照常计时。"));
 }
 
 // ---- Choosing the account and the price ----------------------------------------------

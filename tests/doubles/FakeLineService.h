@@ -21,6 +21,7 @@ public:
     QStringList hungUp;          // handles, in the order they were hung up
     int listings = 0;            // calls of activeConnections()
     bool unknown = false;        // activeConnections() throws LineUnknown, as a failed query does
+    bool hangUpFails = false;    // a hang-up is recorded but leaves the connection up
 
     void connect(const QString& entryName, const QString& handle)
     {
@@ -53,6 +54,8 @@ public:
     void hangUp(const QString& handle) override
     {
         hungUp << handle;
+        if (hangUpFails)
+            return;
         active.removeIf([&](const platform::ActiveConnection& c) { return c.handle == handle; });
     }
 

@@ -48,7 +48,9 @@ TEST_F(TimerWindowTest, ATickDueDuringATickRunsOnceRightAfterIt)
     };
     boxes.answerNext(Answer::Ok);     // redial
     boxes.answerNext(Answer::Cancel);                                                // stay
-    line.upAtNextTests = {false, false, true, true};
+    // Down at the tick, after the refused redial (its look for a connection to hang up)
+    // and at the tick's second test; up again for the released ticks.
+    line.upAtNextTests = {false, false, false, true, true};
     tick();
 
     // One dialogue, no tick inside it; the ticks that fell due while the line was down
