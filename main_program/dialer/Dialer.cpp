@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <chrono>
+
 #include <QRegularExpression>
 
 #include "main_program/common/Minutes.h"
@@ -18,6 +20,13 @@ namespace tallyon {
 namespace {
 
 const QString kBroadbandEntry = QStringLiteral("宽带连接");
+
+// The longest a dial may take before it is stopped. rasdial's own waits on NetworkManager
+// add up to about two minutes at the worst (its queries of 5 s each, the activation's 60 s
+// with a 15 s margin, a 20 s PPPoE discovery to tell 678 from 691), so a dial still
+// running after three has hung or been stopped, and would otherwise hold the window for
+// good.
+constexpr std::chrono::seconds kDialTimeLimit{180};
 
 // Marks the dial in progress for as long as conutionadd runs, however it leaves.
 class DialingMark {
@@ -62,6 +71,10 @@ QString dialFailure(const CommandResult& result)
     const QString& output = result.output;
     if (result.end == CommandResult::End::NotStarted || isRunnerFailure(output))
         return QStringLiteral("无法启动拨号程序 rasdial：") + output;
+    if (result.end == CommandResult::End::Cancelled)
+        return QStringLiteral("拨号已取消。");
+    if (result.end == CommandResult::End::TimedOut)
+        return QStringLiteral("拨号超过 %1 秒还没有结束，已停止拨号。").arg(kDialTimeLimit.count());
     if (output.contains(QStringLiteral("错误 678")))
         return QStringLiteral("远程主机没有反应，请你查看一下你的线路是否有问题！");
     if (output.contains(QStringLiteral("错误 691")))
@@ -86,7 +99,8 @@ QString outcomeForLog(const CommandResult& result, const QString& failure)
 {
     static const QRegularExpression errorNumber(QStringLiteral("错误 ([0-9]+)"));
     const QRegularExpressionMatch number = errorNumber.match(result.output);
-    if (number.hasMatch())
+    const bool endedByUs = result.end == CommandResult::End::Cancelled || result.end == CommandResult::End::TimedOut;
+    if (number.hasMatch() && !endedByUs)
         return QStringLiteral("失败，错误 ") + number.captured(1);
     return QStringLiteral("失败：") + failure;
 }
@@ -213,6 +227,8 @@ void Dialer::conutionadd()
                         accounts->value(QStringLiteral("kuser")).toString()},
                        password + '\n'};
     dial.onLine = [this](const QString& line) { host_.dialProgress(line); };
+    dial.cancelled = [this] { return host_.dialCancelled(); };
+    dial.timeout = kDialTimeLimit;
     host_.dialStarted(kBroadbandEntry);
     const CommandResult result = runner_.run(dial, 256, 2);
     host_.dialEnded();

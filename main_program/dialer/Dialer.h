@@ -30,6 +30,8 @@ public:
     virtual void dialStarted(const QString& entry) { Q_UNUSED(entry) }
     virtual void dialProgress(const QString& line) { Q_UNUSED(line) }
     virtual void dialEnded() {}
+    // Whether the user asked to stop the dial that runs; asked again and again meanwhile.
+    virtual bool dialCancelled() { return false; }
     // One line for the program's log (standard error): a dial's outcome, a hang-up.
     virtual void logEvent(const QString& line) { Q_UNUSED(line) }
 };

@@ -33,6 +33,7 @@ class CountingHost final : public tallyon::DialerHost {
 public:
     int addtimes = 0;
     bool started = false;
+    bool cancel = false;
     std::function<void(const QString&)> onProgress;
     void addtime() override { ++addtimes; }
     void dialProgress(const QString& line) override
@@ -40,7 +41,7 @@ public:
         if (onProgress)
             onProgress(line);
     }
-
+    bool dialCancelled() override { return cancel; }
     void setStarted(bool value) override { started = value; }
     void setTimerInterval(int) override {}
     void showLoginWindow() override {}
@@ -394,6 +395,17 @@ TEST_F(DialerOnSimulatedLine, RasdialKilledWithTheLineUpLeavesItDown)
               QStringList{QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。\n正在连接到 宽带连接...")});
     EXPECT_TRUE(file.read().active.isEmpty()) << "hung up, so no tick bills it";
     EXPECT_EQ(host.addtimes, 0);
+}
+
+TEST_F(DialerOnSimulatedLine, CancelEndsAStoppedRasdialAndHangsUp)
+{
+    interruptWithTheLineUp([this](qint64 rasdial) {
+        ::kill(pid_t(rasdial), SIGSTOP);
+        host.cancel = true;
+    });
+    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("拨号已取消。")});
+    EXPECT_TRUE(file.read().active.isEmpty());
+    EXPECT_TRUE(childrenNamed("rasdial").isEmpty()) << "the stopped rasdial was ended";
 }
 
 } // namespace

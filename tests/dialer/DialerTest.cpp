@@ -25,9 +25,11 @@ public:
     int interval = -1;
     int loginWindowsShown = 0;
     int unloadRequests = 0;
+    bool cancelDial = false;
     QStringList log;
 
     void addtime() override { ++addtimes; }
+    bool dialCancelled() override { return cancelDial; }
     void logEvent(const QString& line) override { log << line; }
     void setStarted(bool value) override { started = value; }
     void setTimerInterval(int milliseconds) override { interval = milliseconds; }
@@ -146,6 +148,26 @@ TEST_F(DialerTest, RunnerFailureTextInsideRealOutputIsNotAStartFailure)
     dialer.conutionadd();
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(connectedAsBefore());
+}
+
+// ---- Ended by the user or by the time limit -------------------------------------------
+
+TEST_F(DialerTest, DialEndedByTheRunnerSaysWhyAndStartsNothing)
+{
+    addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1"));
+    runner.output = QStringLiteral("正在连接到 宽带连接...\n已连接 宽带连接。");
+    host.cancelDial = true;
+    dialer.conutionadd();
+    ASSERT_EQ(runner.runs.size(), 1u);
+    EXPECT_EQ(runner.runs[0].timeout, std::chrono::milliseconds(180000)) << "every dial is bounded";
+    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("拨号已取消。")}) << "the user's cancel reaches the run";
+    EXPECT_EQ(host.log.last(), QStringLiteral("拨号 宽带连接，帐号 demo：失败：拨号已取消。"));
+
+    host.cancelDial = false;
+    runner.end = tallyon::CommandResult::End::TimedOut;
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.last().prompt, QStringLiteral("拨号超过 180 秒还没有结束，已停止拨号。"));
+    EXPECT_TRUE(untouchedHost());
 }
 
 // ---- A failed dial leaves no line up ---------------------------------------------------
