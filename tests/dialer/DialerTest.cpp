@@ -25,11 +25,9 @@ public:
     int interval = -1;
     int loginWindowsShown = 0;
     int unloadRequests = 0;
-    bool cancelDial = false;
     QStringList log;
 
     void addtime() override { ++addtimes; }
-    bool dialCancelled() override { return cancelDial; }
     void logEvent(const QString& line) override { log << line; }
     void setStarted(bool value) override { started = value; }
     void setTimerInterval(int milliseconds) override { interval = milliseconds; }
@@ -150,67 +148,31 @@ TEST_F(DialerTest, RunnerFailureTextInsideRealOutputIsNotAStartFailure)
     EXPECT_TRUE(connectedAsBefore());
 }
 
-// ---- Ended by the user or by the time limit -------------------------------------------
-
-TEST_F(DialerTest, DialEndedByTheRunnerSaysWhyAndStartsNothing)
-{
-    addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1"));
-    runner.output = QStringLiteral("正在连接到 宽带连接...\n已连接 宽带连接。");
-    host.cancelDial = true;
-    dialer.conutionadd();
-    ASSERT_EQ(runner.runs.size(), 1u);
-    EXPECT_EQ(runner.runs[0].timeout, std::chrono::milliseconds(180000)) << "every dial is bounded";
-    EXPECT_EQ(boxes.prompts(), QStringList{QStringLiteral("拨号已取消。")}) << "the user's cancel reaches the run";
-    EXPECT_EQ(host.log.last(), QStringLiteral("拨号 宽带连接，帐号 demo：失败：拨号已取消。"));
-
-    host.cancelDial = false;
-    runner.end = tallyon::CommandResult::End::TimedOut;
-    dialer.conutionadd();
-    EXPECT_EQ(boxes.last().prompt, QStringLiteral("拨号超过 180 秒还没有结束，已停止拨号。"));
-    EXPECT_TRUE(untouchedHost());
-}
-
 // ---- A failed dial leaves no line up ---------------------------------------------------
 
-class FailedDialLeavesNoLineUp : public DialerTest {
-protected:
-    void SetUp() override
-    {
-        line.entries = {kBroadband};
-        dialer.discoverEntryName();
-        addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1"));
-        line.connect(QStringLiteral("VPN"), QStringLiteral("7"));
-        // rasdial brought the line up, then was killed.
-        runner.onRun = [this] { line.connect(kBroadband, QStringLiteral("8")); };
-        runner.output = QStringLiteral("正在连接到 宽带连接...");
-        runner.end = tallyon::CommandResult::End::Signaled;
-        runner.signal = 9;
-    }
-    const QString killed = QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。\n正在连接到 宽带连接...");
-};
-
-TEST_F(FailedDialLeavesNoLineUp, WhatTheDialBroughtUpIsHungUpAndLogged)
+TEST_F(DialerTest, FailedDialHangsUpWhatItLeftUpOrSaysItCannot)
 {
+    line.entries = {kBroadband};
+    dialer.discoverEntryName();
+    addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1"));
+    line.connect(QStringLiteral("VPN"), QStringLiteral("7"));
+    runner.onRun = [this] { line.connect(kBroadband, QStringLiteral("8")); }; // up, then rasdial killed
+    runner.end = tallyon::CommandResult::End::Signaled;
+    runner.signal = 9;
+    const QString killed = QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。");
+
     dialer.conutionadd();
-    EXPECT_EQ(line.hungUp, QStringList{QStringLiteral("8")}) << "only the dialed entry's connection";
-    EXPECT_FALSE(dialer.testc());
+    EXPECT_EQ(line.hungUp, QStringList{QStringLiteral("8")}) << "the dialed entry's only";
     EXPECT_EQ(boxes.prompts(), QStringList{killed});
-    EXPECT_TRUE(host.log.contains(QStringLiteral("挂断 宽带连接（连接 8）：拨号失败")));
-    EXPECT_TRUE(untouchedHost());
-}
+    EXPECT_EQ(host.log.last(), QStringLiteral("挂断 宽带连接（连接 8）：拨号失败"));
 
-TEST_F(FailedDialLeavesNoLineUp, AHangUpThatCannotBeDoneIsSaid)
-{
     line.hangUpFails = true;
     dialer.conutionadd();
     EXPECT_EQ(boxes.last().prompt, killed + QStringLiteral("\n但宽带连接仍然连着，没能挂断：连着的时间照常计时。"));
-
-    line.hangUpFails = false;
-    line.drop();
     runner.onRun = [this] { line.unknown = true; };
     dialer.conutionadd();
-    EXPECT_EQ(boxes.last().prompt,
-              killed + QStringLiteral("\n无法得知宽带连接是否已经断开（无法得知宽带线路是否连通：查询失败）：它若仍然连着，连着的时间照常计时。"));
+    EXPECT_TRUE(boxes.last().prompt.startsWith(killed + QStringLiteral("\n无法得知宽带连接是否已经断开")));
+    EXPECT_TRUE(untouchedHost());
 }
 
 // ---- Choosing the account and the price ----------------------------------------------
@@ -343,16 +305,14 @@ TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseButTheBroadbandEntryIsDialed)
     EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial --password-stdin -- 宽带连接 u"));
 }
 
-// A listing that failed gives no entries: the dialed entry is watched, so the line it
-// brings up is found up rather than taken for a drop at every tick.
 TEST_F(DialerTest, EmptyPhonebookWatchesTheDialedEntryAndKeepsAnEarlierName)
 {
-    dialer.discoverEntryName();
+    dialer.discoverEntryName(); // as after a failed listing
     EXPECT_EQ(dialer.entryname(), kBroadband);
     line.connect(kBroadband, QStringLiteral("1"));
-    EXPECT_TRUE(dialer.testc());
+    EXPECT_TRUE(dialer.testc()) << "the line the dial brings up is found up, not dropped";
 
-    line.entries = {QStringLiteral("A"), QStringLiteral("C")};
+    line.entries = {QStringLiteral("C")};
     dialer.discoverEntryName();
     line.entries.clear();
     dialer.discoverEntryName();

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -379,77 +380,30 @@ TEST_F(RunnerTest, EachLineIsHandedOnAsTheChildWritesIt)
 
 namespace {
 
-// True once the process has ended, reaped or not: an orphan is reaped by whoever adopts it.
-bool endedWithin(qint64 pid, int milliseconds)
+TEST_F(RunnerTest, CancelOrTimeLimitEndsAStoppedChildAndWhatItStarted)
 {
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            return true;
-        const QByteArray line = stat.readAll();
-        if (line.mid(line.lastIndexOf(')') + 2, 1) == "Z")
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
-}
-
-// The pids a script wrote, one a line.
-QList<qint64> pidsIn(const QString& output)
-{
-    QList<qint64> pids;
-    for (const QString& word : output.split(u'\n', Qt::SkipEmptyParts))
-        pids << word.trimmed().toLongLong();
-    return pids;
-}
-
-TEST_F(RunnerTest, CancelEndsAHangingChildAndWhatItStarted)
-{
-    // The child starts a grandchild and waits for it; both write their pids first.
+    // Both ignore SIGTERM, so only SIGKILL to the child's group ends them.
     const QString script = scripts.write(QStringLiteral("hangs.sh"),
-                                         QStringLiteral("sleep 60 &\necho $!\necho $$\nwait"));
+                                         QStringLiteral("trap '' TERM\nsleep 60 &\necho $!\necho $$\nkill -STOP $$\nwait"));
     bool cancelRequested = false;
     QTimer::singleShot(300, [&cancelRequested] { cancelRequested = true; }); // an event, as a click is
-    tallyon::Command command{script, {}, std::nullopt};
-    command.cancelled = [&cancelRequested] { return cancelRequested; };
-
-    const tallyon::CommandResult result = runner.run(command, 256, 2);
-
-    EXPECT_EQ(result.end, tallyon::CommandResult::End::Cancelled);
-    EXPECT_FALSE(result.succeeded());
-    const QList<qint64> pids = pidsIn(result.output);
-    ASSERT_EQ(pids.size(), 2) << result.output.toStdString();
-    EXPECT_TRUE(goneWithin(pids[1], 3000)) << "the child is ended and reaped";
-    EXPECT_TRUE(endedWithin(pids[0], 3000)) << "and so is what it started";
-}
-
-TEST_F(RunnerTest, TimeLimitEndsAStoppedChild)
-{
-    // Stopped after its first line, with its output still open: nothing would end the wait.
-    const QString script = scripts.write(QStringLiteral("stops.sh"), QStringLiteral("echo $$\nkill -STOP $$\necho never"));
-    tallyon::Command command{script, {}, std::nullopt};
-    command.timeout = std::chrono::milliseconds(300);
-
-    const tallyon::CommandResult result = runner.run(command, 256, 2);
-
-    EXPECT_EQ(result.end, tallyon::CommandResult::End::TimedOut);
-    const QList<qint64> pids = pidsIn(result.output);
-    ASSERT_EQ(pids.size(), 1) << result.output.toStdString();
-    EXPECT_TRUE(goneWithin(pids[0], 3000));
-}
-
-TEST_F(RunnerTest, ChildThatIgnoresTerminationIsKilled)
-{
-    const QString script = scripts.write(QStringLiteral("stubborn.sh"),
-                                         QStringLiteral("trap '' TERM\nexec >/dev/null 2>&1\nwhile :; do sleep 0.1; done"));
-    tallyon::Command command{script, {}, std::nullopt};
-    command.timeout = std::chrono::milliseconds(100);
-
-    const tallyon::CommandResult result = runner.run(command, 256, 2);
-
-    EXPECT_EQ(result.end, tallyon::CommandResult::End::TimedOut);
-    EXPECT_EQ(result.signal, SIGKILL) << "SIGTERM was ignored, so SIGKILL followed";
+    tallyon::Command cancelled{script, {}, std::nullopt}, timed{script, {}, std::nullopt};
+    cancelled.cancelled = [&cancelRequested] { return cancelRequested; };
+    timed.timeout = std::chrono::milliseconds(300);
+    using End = tallyon::CommandResult::End;
+    for (const auto& [command, end] : {std::pair{cancelled, End::Cancelled}, std::pair{timed, End::TimedOut}}) {
+        const tallyon::CommandResult result = runner.run(command, 256, 2);
+        EXPECT_EQ(result.end, end);
+        EXPECT_EQ(result.signal, SIGKILL);
+        const QStringList pids = result.output.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(pids.size(), 2);
+        EXPECT_TRUE(goneWithin(pids[1].toLongLong(), 3000)) << "the child is ended and reaped";
+        const auto grandchildEnded = [pid = pids[0]] { // reaped or not: it is init's now
+            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+            return !status.open(QIODevice::ReadOnly) || status.readAll().contains("State:\tZ");
+        };
+        EXPECT_TRUE(QTest::qWaitFor(grandchildEnded, 3000)) << "and so is what it started";
+    }
 }
 
 } // namespace

@@ -23,9 +23,8 @@ struct RunCommand {
 
 // A command runner that starts nothing: it records each command and answers with
 // `output`, and for run() with the child's end set here (exited with `exitCode` by
-// default, or killed by `signal`, or not started, or ended by the runner). `onRun` runs
-// inside the call, as window events do while a real command runs; a command cancelled
-// by then ends as Cancelled, as the real runner ends it.
+// default, or killed by `signal`, or not started). `onRun` runs inside the call, as
+// window events do while a real command runs; a command cancelled by then is Cancelled.
 class FakeCommandRunner final : public tallyon::CommandRunner {
 public:
     QString output;

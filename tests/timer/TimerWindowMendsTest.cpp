@@ -48,8 +48,7 @@ TEST_F(TimerWindowTest, ATickDueDuringATickRunsOnceRightAfterIt)
     };
     boxes.answerNext(Answer::Ok);     // redial
     boxes.answerNext(Answer::Cancel);                                                // stay
-    // Down at the tick, after the refused redial (its look for a connection to hang up)
-    // and at the tick's second test; up again for the released ticks.
+    // The refused redial looks once for a connection to hang up.
     line.upAtNextTests = {false, false, false, true, true};
     tick();
 
