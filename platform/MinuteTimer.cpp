@@ -56,11 +56,4 @@ qint64 QtTimer::intervalsElapsed() const
     return sinceStart_.elapsed() / interval;
 }
 
-int tickOverrideFromEnvironment()
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue("TALLYON_TICK_MS", &ok);
-    return ok && value > 0 ? value : 0;
-}
-
 } // namespace platform

@@ -10,7 +10,8 @@ class QTimer;
 namespace platform {
 
 // A repeating timer. Intervals are given as the program knows them (60,000 ms for the
-// minute tick); the real timer may run at another pace for a whole run (TALLYON_TICK_MS).
+// minute tick); the real timer may run at another pace for a whole run (TALLYON_TICK_MS,
+// on the simulated line only: see platform::minuteTickFor).
 class Timer {
 public:
     virtual ~Timer() = default;
@@ -45,8 +46,5 @@ private:
     int interval_ = 0;
     int tickOverrideMs_ = 0;
 };
-
-// TALLYON_TICK_MS from the environment, or 0 when unset or not a positive number.
-int tickOverrideFromEnvironment();
 
 } // namespace platform

@@ -37,6 +37,14 @@ int main(int argc, char** argv)
     platform::QtProgram program;
     platform::QtMessageBoxes boxes(tallyon::windows::applicationTitle);
 
+    // The program's log: one line on standard error per event, which a desktop session's
+    // journal keeps.
+    const auto log = [](const QString& line) {
+        const QByteArray text = QStringLiteral("tallyon: %1\n").arg(line).toLocal8Bit();
+        std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+        std::fflush(stderr);
+    };
+
     std::unique_ptr<platform::DialableLine> line;
     try {
         line = platform::makeLineService();
@@ -44,6 +52,10 @@ int main(int argc, char** argv)
         boxes.show(error.message());
         return 2;
     }
+    const platform::MinuteTick tick = platform::minuteTickFor(qEnvironmentVariable(platform::kLineVariable),
+                                                              qEnvironmentVariable(platform::kTickVariable));
+    if (!tick.ignored.isEmpty())
+        log(tick.ignored);
 
     platform::Forms forms(program);
     platform::LinuxProgramLauncher launcher;
@@ -51,17 +63,12 @@ int main(int argc, char** argv)
     platform::SystemClock clock;
     tallyon::PipeCommandRunner runner;
     tallyon::Session session;
-    const int tickOverride = platform::tickOverrideFromEnvironment();
 
     tallyon::Services services{
         forms, boxes, program, launcher, otherCopy, clock, *line, runner, session,
-        [tickOverride] { return std::make_unique<platform::QtTimer>(tickOverride); },
+        [tickOverride = tick.overrideMs] { return std::make_unique<platform::QtTimer>(tickOverride); },
         [] { return std::make_unique<platform::QtTrayIcon>(); },
-        [](const QString& line) {
-            const QByteArray text = QStringLiteral("tallyon: %1\n").arg(line).toLocal8Bit();
-            std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
-            std::fflush(stderr);
-        }};
+        log};
 
     tallyon::defineWindows(services);
     forms.show(tallyon::windows::login);

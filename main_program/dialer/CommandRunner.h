@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -20,15 +21,22 @@ struct Command {
     // Told each line of the output as the child writes it (without its line end), while
     // the run goes on; the last line also when it has no line end.
     std::function<void(const QString& line)> onLine;
+    // Either ends the run before the child ends: the runner then kills the child and
+    // what it started (SIGTERM, SIGKILL when they linger). `cancelled` is asked while the
+    // run waits, between two turns of the window events; `timeout` counts from the start.
+    std::function<bool()> cancelled;
+    std::optional<std::chrono::milliseconds> timeout;
 
     // The program and its arguments joined by blanks: for records and messages, never
     // to be run.
     QString display() const { return QStringList(QStringList{program} + arguments).join(QLatin1Char(' ')); }
 };
 
-// What a run gave: the output as runcmd returns it, and how the child ended.
+// What a run gave: the output as runcmd returns it, and how the child ended. Cancelled
+// and TimedOut: the runner ended it (Command::cancelled, Command::timeout); `output` holds
+// what it wrote until then.
 struct CommandResult {
-    enum class End { Exited, Signaled, NotStarted };
+    enum class End { Exited, Signaled, NotStarted, Cancelled, TimedOut };
 
     QString output;
     End end = End::Exited;
@@ -47,8 +55,8 @@ public:
     // runner's own failure texts) once its output ends, without waiting for it to end.
     virtual QString runcmd(const QString& command, int readSize, int timeLimit) = 0;
     // Runs `command` and waits until the child has ended, so that its exit status is
-    // known. When it cannot start, `output` holds the runner's failure text and `end`
-    // is NotStarted.
+    // known, or until the command's cancel or time-out ends it. When it cannot start,
+    // `output` holds the runner's failure text and `end` is NotStarted.
     virtual CommandResult run(const Command& command, int readSize, int timeLimit) = 0;
 };
 

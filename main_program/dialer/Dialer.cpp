@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <chrono>
+
 #include <QRegularExpression>
 
 #include "main_program/common/Minutes.h"
@@ -18,6 +20,13 @@ namespace tallyon {
 namespace {
 
 const QString kBroadbandEntry = QStringLiteral("宽带连接");
+
+// The longest a dial may take before it is stopped. rasdial's own waits on NetworkManager
+// add up to about two minutes at the worst (its queries of 5 s each, the activation's 60 s
+// with a 15 s margin, a 20 s PPPoE discovery to tell 678 from 691), so a dial still
+// running after three has hung or been stopped, and would otherwise hold the window for
+// good.
+constexpr std::chrono::seconds kDialTimeLimit{180};
 
 // Marks the dial in progress for as long as conutionadd runs, however it leaves.
 class DialingMark {
@@ -62,6 +71,10 @@ QString dialFailure(const CommandResult& result)
     const QString& output = result.output;
     if (result.end == CommandResult::End::NotStarted || isRunnerFailure(output))
         return QStringLiteral("无法启动拨号程序 rasdial：") + output;
+    if (result.end == CommandResult::End::Cancelled)
+        return QStringLiteral("拨号已取消。");
+    if (result.end == CommandResult::End::TimedOut)
+        return QStringLiteral("拨号超过 %1 秒还没有结束，已停止拨号。").arg(kDialTimeLimit.count());
     if (output.contains(QStringLiteral("错误 678")))
         return QStringLiteral("远程主机没有反应，请你查看一下你的线路是否有问题！");
     if (output.contains(QStringLiteral("错误 691")))
@@ -86,7 +99,8 @@ QString outcomeForLog(const CommandResult& result, const QString& failure)
 {
     static const QRegularExpression errorNumber(QStringLiteral("错误 ([0-9]+)"));
     const QRegularExpressionMatch number = errorNumber.match(result.output);
-    if (number.hasMatch())
+    const bool endedByUs = result.end == CommandResult::End::Cancelled || result.end == CommandResult::End::TimedOut;
+    if (number.hasMatch() && !endedByUs)
         return QStringLiteral("失败，错误 ") + number.captured(1);
     return QStringLiteral("失败：") + failure;
 }
@@ -102,8 +116,17 @@ Dialer::Dialer(platform::LineService& line, CommandRunner& runner, platform::Mes
 void Dialer::discoverEntryName()
 {
     const QStringList entries = line_.phonebookEntries();
-    if (entries.isEmpty())
+    if (entries.isEmpty()) {
+        // A listing that failed (nmcli down for a moment, an unreadable line file) looks
+        // like an empty phonebook. Left empty, the name would match no connection for the
+        // whole run: every tick a drop with the line up, every redial a new row. The entry
+        // the dial always dials is the one to watch, so it stands in; a name found before
+        // is kept. Discovering again at later line tests would cost a listing per tick
+        // and could still change the watched entry in the middle of a row.
+        if (entryname_.isEmpty())
+            entryname_ = kBroadbandEntry;
         return;
+    }
     entryname_ = entries.contains(kBroadbandEntry) ? kBroadbandEntry : entries.last();
 }
 
@@ -138,6 +161,36 @@ QList<platform::ActiveConnection> Dialer::hangUpAll()
         host_.logEvent(QStringLiteral("挂断 %1（连接 %2）").arg(connection.entryName, connection.handle));
     }
     return connections;
+}
+
+QString Dialer::hangUpAfterFailedDial()
+{
+    // A dial that failed leaves no line up. rasdial killed, stopped or cancelled after
+    // the line came up, or failing after it, would otherwise leave a connection that the
+    // next tick finds up and bills, after the user was told that the dial failed.
+    const auto leftUp = [this] {
+        QList<platform::ActiveConnection> left;
+        for (const platform::ActiveConnection& connection : line_.activeConnections()) {
+            if (connection.entryName == kBroadbandEntry)
+                left << connection;
+        }
+        return left;
+    };
+    try {
+        const QList<platform::ActiveConnection> left = leftUp();
+        if (left.isEmpty())
+            return {};
+        for (const platform::ActiveConnection& connection : left) {
+            line_.hangUp(connection.handle);
+            host_.logEvent(QStringLiteral("挂断 %1（连接 %2）：拨号失败").arg(connection.entryName, connection.handle));
+        }
+        if (leftUp().isEmpty())
+            return {};
+        return QStringLiteral("\n但%1仍然连着，没能挂断：连着的时间照常计时。").arg(kBroadbandEntry);
+    } catch (const platform::LineUnknown& unknown) {
+        return QStringLiteral("\n无法得知%1是否已经断开（%2）：它若仍然连着，连着的时间照常计时。")
+            .arg(kBroadbandEntry, unknown.message());
+    }
 }
 
 void Dialer::conutionadd()
@@ -178,6 +231,8 @@ void Dialer::conutionadd()
                         accounts->value(QStringLiteral("kuser")).toString()},
                        password + '\n'};
     dial.onLine = [this](const QString& line) { host_.dialProgress(line); };
+    dial.cancelled = [this] { return host_.dialCancelled(); };
+    dial.timeout = kDialTimeLimit;
     host_.dialStarted(kBroadbandEntry);
     const CommandResult result = runner_.run(dial, 256, 2);
     host_.dialEnded();
@@ -187,7 +242,7 @@ void Dialer::conutionadd()
                        .arg(kBroadbandEntry, account,
                             failure.isEmpty() ? QStringLiteral("已连接") : outcomeForLog(result, failure)));
     if (!failure.isEmpty()) {
-        boxes_.show(failure);
+        boxes_.show(failure + hangUpAfterFailedDial());
         return;
     }
 

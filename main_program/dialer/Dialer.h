@@ -32,6 +32,8 @@ public:
     virtual void dialStarted(const QString& entry) { Q_UNUSED(entry) }
     virtual void dialProgress(const QString& line) { Q_UNUSED(line) }
     virtual void dialEnded() {}
+    // Whether the user asked to stop the dial that runs; asked again and again meanwhile.
+    virtual bool dialCancelled() { return false; }
     // One line for the program's log (standard error): a dial's outcome, a hang-up.
     virtual void logEvent(const QString& line) { Q_UNUSED(line) }
 };
@@ -56,6 +58,10 @@ public:
     bool dialing() const { return dialing_; }   // inside conutionadd()
 
 private:
+    // After a failed dial: hangs up what it left up; returns what the user must be told
+    // besides the failure, when the line may still be up.
+    QString hangUpAfterFailedDial();
+
     platform::LineService& line_;
     CommandRunner& runner_;
     platform::MessageBoxes& boxes_;

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -28,6 +30,13 @@ namespace {
 
 // How long one wait for output lasts before window events get their turn again.
 constexpr int kEventPumpMilliseconds = 50;
+// How long a child that the runner ends has, after SIGTERM, to end by itself before
+// SIGKILL: time for rasdial to let its nmcli go.
+constexpr int kTerminateGraceMilliseconds = 2000;
+
+using End = CommandResult::End;
+// Why the run is to be ended before its child ends (Cancelled, TimedOut), or nothing.
+using StopCheck = std::function<std::optional<End>()>;
 
 class FileDescriptor {
 public:
@@ -197,7 +206,8 @@ qsizetype handOnLines(const QString& output, qsizetype from, const std::function
 }
 
 QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArray pendingInput, int readSize,
-                  const std::function<void(const QString&)>& onLine)
+                  const std::function<void(const QString&)>& onLine, const StopCheck& stop,
+                  std::optional<End>& stopped)
 {
     if (inputWrite.get() >= 0 && pendingInput.isEmpty())
         inputWrite.close();
@@ -208,6 +218,8 @@ QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArra
     QString output;
     qsizetype nextLine = 0;
     for (;;) {
+        if (stop && (stopped = stop()))
+            break;
         pollfd waiting[2] = {{readEnd.get(), POLLIN, 0}, {inputWrite.get(), POLLOUT, 0}};
         const nfds_t watched = inputWrite.get() >= 0 ? 2 : 1;
         const int ready = poll(waiting, watched, kEventPumpMilliseconds);
@@ -253,10 +265,11 @@ QString readToEnd(FileDescriptor& readEnd, FileDescriptor& inputWrite, QByteArra
 }
 
 // One started child: its pid and what it wrote, read to the end of its output while
-// the given input is fed to its standard input.
+// the given input is fed to its standard input, or until `stop` gave a reason to end it.
 struct Spawned {
     pid_t pid = 0;
     CommandResult result;
+    std::optional<End> stopped;
 };
 
 Spawned notStarted(const QString& failureText)
@@ -268,7 +281,8 @@ Spawned notStarted(const QString& failureText)
 }
 
 Spawned spawnAndRead(const QString& program, const QStringList& words, const std::optional<QByteArray>& input,
-                     int readSize, const std::function<void(const QString&)>& onLine = {})
+                     int readSize, const std::function<void(const QString&)>& onLine = {},
+                     const StopCheck& stop = {})
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
@@ -320,7 +334,15 @@ Spawned spawnAndRead(const QString& program, const QStringList& words, const std
         sigaddset(&defaultSignals, signal);
     posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaultSignals);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    // A run that may be ended puts its child in a process group of its own, so that ending
+    // it reaches what the child started too: an nmcli left activating would bring the line
+    // up after the dial was given up.
+    if (stop) {
+        posix_spawnattr_setpgroup(&setup.attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&setup.attributes, flags);
 
     // glibc's posix_spawn reports a failed exec as its own result.
     Spawned spawned;
@@ -331,35 +353,77 @@ Spawned spawnAndRead(const QString& program, const QStringList& words, const std
     if (spawnError != 0)
         return notStarted(commandNotFoundText());
 
-    spawned.result.output = readToEnd(readEnd, inputWrite, input.value_or(QByteArray()), readSize, onLine);
+    spawned.result.output = readToEnd(readEnd, inputWrite, input.value_or(QByteArray()), readSize, onLine, stop,
+                                      spawned.stopped);
     return spawned;
 }
 
-// Waits for the child's end with window events still running, and records how it ended.
-void waitForEnd(pid_t pid, CommandResult& result)
+void recordEnd(int status, CommandResult& result)
+{
+    if (WIFSIGNALED(status)) {
+        result.end = End::Signaled;
+        result.signal = WTERMSIG(status);
+    } else {
+        result.end = End::Exited;
+        result.exitCode = WEXITSTATUS(status);
+    }
+}
+
+// Waits for the child's end with window events still running, and records how it ended;
+// or, once `stop` gives a reason to end the run, returns that reason with the child still
+// running.
+std::optional<End> waitForEnd(pid_t pid, CommandResult& result, const StopCheck& stop)
 {
     for (;;) {
         int status = 0;
         const pid_t ended = waitpid(pid, &status, WNOHANG);
         if (ended == pid) {
-            if (WIFSIGNALED(status)) {
-                result.end = CommandResult::End::Signaled;
-                result.signal = WTERMSIG(status);
-            } else {
-                result.end = CommandResult::End::Exited;
-                result.exitCode = WEXITSTATUS(status);
-            }
-            return;
+            recordEnd(status, result);
+            return std::nullopt;
         }
         if (ended < 0 && errno != EINTR) {
             // Reaped elsewhere: how it ended cannot be known, so it does not count as success.
-            result.end = CommandResult::End::Exited;
+            result.end = End::Exited;
             result.exitCode = -1;
-            return;
+            return std::nullopt;
+        }
+        if (stop) {
+            if (const std::optional<End> reason = stop())
+                return reason;
         }
         pumpWindowEvents();
         poll(nullptr, 0, ended == 0 ? kEventPumpMilliseconds / 5 : 0);
     }
+}
+
+// Ends the child of a run that was given up, with its process group: SIGTERM, with
+// SIGCONT since a stopped process acts on no other signal, then SIGKILL when it is still
+// there after the grace. Window events run meanwhile. Reaps the child.
+void endChild(pid_t pid, CommandResult& result)
+{
+    ::kill(-pid, SIGTERM);
+    ::kill(-pid, SIGCONT);
+    const QDeadlineTimer grace(kTerminateGraceMilliseconds);
+    int status = 0;
+    for (;;) {
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            recordEnd(status, result);
+            return;
+        }
+        if (ended < 0 && errno != EINTR)
+            return;
+        if (grace.hasExpired())
+            break;
+        pumpWindowEvents();
+        poll(nullptr, 0, kEventPumpMilliseconds / 5);
+    }
+    ::kill(-pid, SIGKILL);
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return;
+    }
+    recordEnd(status, result);
 }
 
 } // namespace
@@ -390,10 +454,28 @@ QString PipeCommandRunner::runcmd(const QString& command, int readSize, int time
 CommandResult PipeCommandRunner::run(const Command& command, int readSize, int timeLimit)
 {
     Q_UNUSED(timeLimit)
+    QElapsedTimer running;
+    running.start();
+    StopCheck stop;
+    if (command.cancelled || command.timeout) {
+        stop = [&command, &running]() -> std::optional<End> {
+            if (command.cancelled && command.cancelled())
+                return End::Cancelled;
+            if (command.timeout && std::chrono::milliseconds(running.elapsed()) >= *command.timeout)
+                return End::TimedOut;
+            return std::nullopt;
+        };
+    }
     Spawned spawned = spawnAndRead(command.program, QStringList{command.program} + command.arguments,
-                                   command.input, readSize, command.onLine);
-    if (spawned.pid > 0)
-        waitForEnd(spawned.pid, spawned.result);
+                                   command.input, readSize, command.onLine, stop);
+    if (spawned.pid <= 0)
+        return spawned.result;
+    if (!spawned.stopped)
+        spawned.stopped = waitForEnd(spawned.pid, spawned.result, stop);
+    if (spawned.stopped) {
+        endChild(spawned.pid, spawned.result);
+        spawned.result.end = *spawned.stopped;
+    }
     return spawned.result;
 }
 

@@ -365,6 +365,11 @@ void Form3::dialEnded()
     dialWindow_.reset();
 }
 
+bool Form3::dialCancelled()
+{
+    return dialWindow_ && dialWindow_->cancelled();
+}
+
 void Form3::logEvent(const QString& line)
 {
     if (services_.eventLog)

@@ -71,6 +71,7 @@ public:
     void dialStarted(const QString& entry) override;
     void dialProgress(const QString& line) override;
     void dialEnded() override;
+    bool dialCancelled() override;
     void logEvent(const QString& line) override;
 
     // The window that shows a dial in progress, while one runs.

@@ -31,6 +31,18 @@ std::unique_ptr<DialableLine> makeLineService(const QString& choice)
                               .arg(choice));
 }
 
+MinuteTick minuteTickFor(const QString& lineChoice, const QString& setting)
+{
+    if (setting.isEmpty())
+        return {};
+    if (simulatedLineFile(lineChoice).isEmpty())
+        return {0, QStringLiteral("%1=%2 未采用：它只在模拟线路（%3=sim:文件）上有效，这条线路上一分钟就是 60 秒")
+                       .arg(QLatin1String(kTickVariable), setting, QLatin1String(kLineVariable))};
+    bool isNumber = false;
+    const int milliseconds = setting.toInt(&isNumber, 0);
+    return {isNumber && milliseconds > 0 ? milliseconds : 0, {}};
+}
+
 std::unique_ptr<DialableLine> makeLineService()
 {
     return makeLineService(qEnvironmentVariable(kLineVariable));

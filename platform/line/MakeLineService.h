@@ -16,6 +16,7 @@ public:
 };
 
 inline constexpr const char* kLineVariable = "TALLYON_LINE";
+inline constexpr const char* kTickVariable = "TALLYON_TICK_MS";
 
 // The line service that TALLYON_LINE chooses:
 //   unset, empty or "networkmanager"  NetworkManager's PPPoE profiles (through nmcli)
@@ -28,5 +29,16 @@ std::unique_ptr<DialableLine> makeLineService(const QString& choice);
 
 // The FILE of a "sim:FILE" choice, empty for any other.
 QString simulatedLineFile(const QString& choice);
+
+// The minute tick that TALLYON_TICK_MS asks for (`setting`, a number of milliseconds),
+// on the line that `lineChoice` names. It is a testing aid, taken only on the simulated
+// line: on a real line every tick bills a minute, so a longer tick would bill one minute
+// an hour, and a shorter one a minute every second. There the minute stays 60 s and
+// `ignored` is the line for the program's log that says so.
+struct MinuteTick {
+    int overrideMs = 0;   // 0: the program's own 60,000 ms
+    QString ignored;
+};
+MinuteTick minuteTickFor(const QString& lineChoice, const QString& setting);
 
 } // namespace platform

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -29,7 +30,13 @@ class CountingHost final : public tallyon::DialerHost {
 public:
     int addtimes = 0;
     bool started = false;
+    std::function<void(const QString&)> onProgress;
     void addtime() override { ++addtimes; }
+    void dialProgress(const QString& line) override
+    {
+        if (onProgress)
+            onProgress(line);
+    }
     void setStarted(bool value) override { started = value; }
     void setTimerInterval(int) override {}
     void showLoginWindow() override {}
@@ -344,6 +351,35 @@ TEST_F(DialerOnSimulatedLine, PasswordIsNotOnTheRunningCommandLine)
     EXPECT_TRUE(commandLine.contains("demo")) << commandLine.toStdString();
     EXPECT_FALSE(commandLine.contains(password.toUtf8())) << commandLine.toStdString();
     EXPECT_EQ(host.addtimes, 1) << "the dial still went through";
+}
+
+// ---- A failed dial leaves no line up ---------------------------------------------------------
+
+TEST_F(DialerOnSimulatedLine, RasdialKilledWithTheLineUpLeavesItDown)
+{
+    useAccount(QStringLiteral("demo"), QStringLiteral("demo"));
+    dialer.discoverEntryName();
+    // rasdial waits for the line file, which the test holds locked while it brings the
+    // line up and kills rasdial.
+    QLockFile lineLock(file.path() + QStringLiteral(".lock"));
+    ASSERT_TRUE(lineLock.tryLock(0));
+    host.onProgress = [&](const QString&) {
+        platform::SimLineState up = platform::SimLineState::demo();
+        up.connect(QStringLiteral("宽带连接"));
+        QFile raw(file.path());
+        if (!lineLock.isLocked() || !raw.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return;
+        raw.write(up.toJson());
+        raw.close();
+        const QList<qint64> rasdial = childrenNamed("rasdial");
+        if (rasdial.size() == 1)
+            ::kill(pid_t(rasdial.first()), SIGKILL);
+        lineLock.unlock();
+    };
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.prompts(),
+              QStringList{QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。\n正在连接到 宽带连接...")});
+    EXPECT_TRUE(file.read().active.isEmpty()) << "hung up, so no tick bills it";
 }
 
 } // namespace

@@ -25,8 +25,10 @@ public:
     int interval = -1;
     int loginWindowsShown = 0;
     int unloadRequests = 0;
+    QStringList log;
 
     void addtime() override { ++addtimes; }
+    void logEvent(const QString& line) override { log << line; }
     void setStarted(bool value) override { started = value; }
     void setTimerInterval(int milliseconds) override { interval = milliseconds; }
     void showLoginWindow() override { ++loginWindowsShown; }
@@ -144,6 +146,33 @@ TEST_F(DialerTest, RunnerFailureTextInsideRealOutputIsNotAStartFailure)
     dialer.conutionadd();
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(connectedAsBefore());
+}
+
+// ---- A failed dial leaves no line up ---------------------------------------------------
+
+TEST_F(DialerTest, FailedDialHangsUpWhatItLeftUpOrSaysItCannot)
+{
+    line.entries = {kBroadband};
+    dialer.discoverEntryName();
+    addAccount(QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("1"), QStringLiteral("1"));
+    line.connect(QStringLiteral("VPN"), QStringLiteral("7"));
+    runner.onRun = [this] { line.connect(kBroadband, QStringLiteral("8")); }; // up, then rasdial killed
+    runner.end = tallyon::CommandResult::End::Signaled;
+    runner.signal = 9;
+    const QString killed = QStringLiteral("拨号失败：rasdial 被信号 9 (SIGKILL) 终止。");
+
+    dialer.conutionadd();
+    EXPECT_EQ(line.hungUp, QStringList{QStringLiteral("8")}) << "the dialed entry's only";
+    EXPECT_EQ(boxes.prompts(), QStringList{killed});
+    EXPECT_EQ(host.log.last(), QStringLiteral("挂断 宽带连接（连接 8）：拨号失败"));
+
+    line.hangUpFails = true;
+    dialer.conutionadd();
+    EXPECT_EQ(boxes.last().prompt, killed + QStringLiteral("\n但宽带连接仍然连着，没能挂断：连着的时间照常计时。"));
+    runner.onRun = [this] { line.unknown = true; };
+    dialer.conutionadd();
+    EXPECT_TRUE(boxes.last().prompt.startsWith(killed + QStringLiteral("\n无法得知宽带连接是否已经断开")));
+    EXPECT_TRUE(untouchedHost());
 }
 
 // ---- Choosing the account and the price ----------------------------------------------
@@ -276,16 +305,18 @@ TEST_F(DialerTest, EntryNameIsTheLastEntryOtherwiseButTheBroadbandEntryIsDialed)
     EXPECT_EQ(runner.runs[0].command, QStringLiteral("rasdial --password-stdin -- 宽带连接 u"));
 }
 
-TEST_F(DialerTest, EmptyPhonebookKeepsTheEntryName)
+TEST_F(DialerTest, EmptyPhonebookWatchesTheDialedEntryAndKeepsAnEarlierName)
 {
-    dialer.discoverEntryName();
-    EXPECT_TRUE(dialer.entryname().isEmpty());
+    dialer.discoverEntryName(); // as after a failed listing
+    EXPECT_EQ(dialer.entryname(), kBroadband);
+    line.connect(kBroadband, QStringLiteral("1"));
+    EXPECT_TRUE(dialer.testc()) << "the line the dial brings up is found up, not dropped";
 
-    line.entries = {kBroadband};
+    line.entries = {QStringLiteral("C")};
     dialer.discoverEntryName();
     line.entries.clear();
     dialer.discoverEntryName();
-    EXPECT_EQ(dialer.entryname(), kBroadband);
+    EXPECT_EQ(dialer.entryname(), QStringLiteral("C"));
 }
 
 TEST_F(DialerTest, TestcLooksForTheEntryNameExactly)
@@ -299,13 +330,6 @@ TEST_F(DialerTest, TestcLooksForTheEntryNameExactly)
     EXPECT_FALSE(dialer.testc()) << "names compare case-sensitively";
     line.connect(QStringLiteral("C"), QStringLiteral("3"));
     EXPECT_TRUE(dialer.testc());
-}
-
-TEST_F(DialerTest, TestcWithoutEntriesFindsNoNamedConnection)
-{
-    dialer.discoverEntryName();
-    line.connect(kBroadband, QStringLiteral("1"));
-    EXPECT_FALSE(dialer.testc());
 }
 
 TEST_F(DialerTest, LineStateTellsUpDownAndUnknownApart)

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -371,6 +372,38 @@ TEST_F(RunnerTest, EachLineIsHandedOnAsTheChildWritesIt)
                                  QStringLiteral("命令已完成。")}));
     EXPECT_TRUE(result.succeeded());
     EXPECT_EQ(result.output, QStringLiteral("正在连接到 宽带连接...\r\n已连接 宽带连接。\n命令已完成。"));
+}
+
+} // namespace
+
+// ---- run: ended by its cancel or its time-out ------------------------------------------------
+
+namespace {
+
+TEST_F(RunnerTest, CancelOrTimeLimitEndsAStoppedChildAndWhatItStarted)
+{
+    // Both ignore SIGTERM, so only SIGKILL to the child's group ends them.
+    const QString script = scripts.write(QStringLiteral("hangs.sh"),
+                                         QStringLiteral("trap '' TERM\nsleep 60 &\necho $!\necho $$\nkill -STOP $$\nwait"));
+    bool cancelRequested = false;
+    QTimer::singleShot(300, [&cancelRequested] { cancelRequested = true; }); // an event, as a click is
+    tallyon::Command cancelled{script, {}, std::nullopt}, timed{script, {}, std::nullopt};
+    cancelled.cancelled = [&cancelRequested] { return cancelRequested; };
+    timed.timeout = std::chrono::milliseconds(300);
+    using End = tallyon::CommandResult::End;
+    for (const auto& [command, end] : {std::pair{cancelled, End::Cancelled}, std::pair{timed, End::TimedOut}}) {
+        const tallyon::CommandResult result = runner.run(command, 256, 2);
+        EXPECT_EQ(result.end, end);
+        EXPECT_EQ(result.signal, SIGKILL);
+        const QStringList pids = result.output.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(pids.size(), 2);
+        EXPECT_TRUE(goneWithin(pids[1].toLongLong(), 3000)) << "the child is ended and reaped";
+        const auto grandchildEnded = [pid = pids[0]] { // reaped or not: it is init's now
+            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+            return !status.open(QIODevice::ReadOnly) || status.readAll().contains("State:\tZ");
+        };
+        EXPECT_TRUE(QTest::qWaitFor(grandchildEnded, 3000)) << "and so is what it started";
+    }
 }
 
 } // namespace

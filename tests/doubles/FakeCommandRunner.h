@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -17,12 +18,13 @@ struct RunCommand {
     QString program;                  // run only: the program
     QStringList arguments;            // run only: each argument as it was passed
     std::optional<QByteArray> input;  // run only: what went to standard input
+    std::optional<std::chrono::milliseconds> timeout;  // run only: the longest it may take
 };
 
 // A command runner that starts nothing: it records each command and answers with
 // `output`, and for run() with the child's end set here (exited with `exitCode` by
 // default, or killed by `signal`, or not started). `onRun` runs inside the call, as
-// window events do while a real command runs.
+// window events do while a real command runs; a command cancelled by then is Cancelled.
 class FakeCommandRunner final : public tallyon::CommandRunner {
 public:
     QString output;
@@ -34,7 +36,7 @@ public:
 
     QString runcmd(const QString& command, int readSize, int timeLimit) override
     {
-        runs.push_back({command, readSize, timeLimit, {}, {}, std::nullopt});
+        runs.push_back({command, readSize, timeLimit, {}, {}, std::nullopt, std::nullopt});
         if (onRun)
             onRun();
         return output;
@@ -43,7 +45,7 @@ public:
     tallyon::CommandResult run(const tallyon::Command& command, int readSize, int timeLimit) override
     {
         runs.push_back({command.display(), readSize, timeLimit, command.program, command.arguments,
-                        command.input});
+                        command.input, command.timeout});
         // The output's lines reach the caller as they would arrive, then the child "waits".
         if (command.onLine) {
             for (const QString& line : output.split(u'\n', Qt::SkipEmptyParts))
@@ -56,6 +58,8 @@ public:
         result.end = end;
         result.exitCode = exitCode;
         result.signal = signal;
+        if (command.cancelled && command.cancelled())
+            result.end = tallyon::CommandResult::End::Cancelled;
         return result;
     }
 };

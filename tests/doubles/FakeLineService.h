@@ -23,6 +23,7 @@ public:
     int listings = 0;            // calls of activeConnections()
     bool unknown = false;        // activeConnections() throws LineUnknown, as a failed query does
     std::set<int> unknownAt;     // ... at these listings only (1 is the first)
+    bool hangUpFails = false;    // a hang-up is recorded but leaves the connection up
 
     void connect(const QString& entryName, const QString& handle)
     {
@@ -55,6 +56,8 @@ public:
     void hangUp(const QString& handle) override
     {
         hungUp << handle;
+        if (hangUpFails)
+            return;
         active.removeIf([&](const platform::ActiveConnection& c) { return c.handle == handle; });
     }
 

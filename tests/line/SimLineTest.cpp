@@ -211,6 +211,18 @@ TEST(LineChoice, VariableChoosesTheBackend)
     EXPECT_TRUE(platform::simulatedLineFile(QStringLiteral("networkmanager")).isEmpty());
 }
 
+TEST(LineChoice, TickSettingCountsOnlyOnTheSimulatedLine)
+{
+    const platform::MinuteTick simulated = platform::minuteTickFor(QStringLiteral("sim:/x.json"), QStringLiteral("10000"));
+    EXPECT_EQ(simulated.overrideMs, 10000);
+    EXPECT_TRUE(simulated.ignored.isEmpty());
+    for (const QString& realLine : {QString(), QStringLiteral("networkmanager"), QStringLiteral("lan")}) {
+        const platform::MinuteTick tick = platform::minuteTickFor(realLine, QStringLiteral("3600000"));
+        EXPECT_EQ(tick.overrideMs, 0) << "a minute billed an hour";
+        EXPECT_TRUE(tick.ignored.startsWith(QStringLiteral("TALLYON_TICK_MS=3600000 未采用"))) << "and the log says so";
+    }
+}
+
 // ---- Small parts --------------------------------------------------------------------------
 
 TEST(TerseLine, EscapedColonsAndBackslashesStayInTheirField)

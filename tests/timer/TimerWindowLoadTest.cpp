@@ -218,6 +218,46 @@ TEST_F(TimerWindowTest, ASlowDialShowsItsProgressInAWindowOfItsOwn)
     EXPECT_EQ(form().dialWindow(), nullptr) << "gone once the dial ended";
 }
 
+QPushButton* cancelButton(const QWidget& dialWindow)
+{
+    for (QPushButton* button : dialWindow.findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("取消"))
+            return button;
+    }
+    return nullptr;
+}
+
+TEST_F(TimerWindowTest, CancelInTheDialWindowEndsAHangingDialAndHangsUp)
+{
+    whileDialing = [this] {
+        tallyon::DialWindow* window = form().dialWindow();
+        ASSERT_TRUE(QTest::qWaitFor([window] { return window->isVisible(); }, 3000));
+        QTest::mouseClick(cancelButton(*window), Qt::LeftButton);
+    };
+    load(); // rasdial brings the line up, then hangs until it is cancelled
+    EXPECT_EQ(promptsSince(0), QStringList{QStringLiteral("拨号已取消。")});
+    EXPECT_FALSE(line.up());
+    EXPECT_TRUE(usageRows().isEmpty());
+    EXPECT_EQ(runner.runs.at(0).timeout, std::chrono::seconds(180)) << "and every dial has a time limit";
+}
+
+TEST(DialWindow, KeyboardReachesItsCancel)
+{
+    tallyon::DialWindow window(QStringLiteral("宽带连接")), escaped(QStringLiteral("宽带连接"));
+    window.show();
+    QPushButton* button = cancelButton(window);
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("取消拨号"));
+    QTest::keyClick(button, Qt::Key_Tab);
+    QTest::keyClick(window.focusWidget(), Qt::Key_Return);
+    EXPECT_FALSE(window.cancelled()) << "Enter in the progress lines cancels nothing";
+    QTest::keyClick(window.focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(window.focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(window.cancelled()) << "Tab reaches the button, Enter clicks it";
+    escaped.show();
+    QTest::keyClick(&escaped, Qt::Key_Escape);
+    EXPECT_TRUE(escaped.cancelled());
+}
+
 TEST_F(TimerWindowTest, TheLogHasOneLinePerDialHangUpAndDropAndNoPassword)
 {
     Form3& form = load();

@@ -52,7 +52,8 @@ TEST_F(TimerWindowTest, ATickDueDuringATickRunsOnceRightAfterIt)
     };
     boxes.answerNext(Answer::Ok);     // redial
     boxes.answerNext(Answer::Cancel);                                                // stay
-    line.upAtNextTests = {false, false, true, true};
+    // The refused redial looks once for a connection to hang up.
+    line.upAtNextTests = {false, false, false, true, true};
     tick();
 
     // One dialogue, no tick inside it; the ticks that fell due while the line was down
