@@ -135,18 +135,6 @@ TEST_F(TimerWindowTest, AMissingDatabaseIsReportedAndTheWindowLetsItselfGo)
     EXPECT_EQ(tray->adds, 0);
 }
 
-TEST_F(TimerWindowTest, TenTicksAfterARowStartedAtLoadMakeEleven)
-{
-    line.connect();
-    Form3& form = load();
-    for (int i = 0; i < 10; ++i)
-        tick();
-
-    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|11|09:30:00|09:40:00")});
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("11"));
-    EXPECT_TRUE(boxes.shown.empty());
-}
-
 } // namespace
 } // namespace timertest
 

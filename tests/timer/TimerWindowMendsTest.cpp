@@ -104,20 +104,6 @@ TEST_F(TimerWindowTest, ATickDueDuringARedialRunsAfterTheTick)
     EXPECT_EQ(usageRows().at(1), QStringLiteral("alice|2026-12-07|2|09:31:00|09:31:00"));
 }
 
-TEST_F(TimerWindowTest, ARemovedRowGoesOnInANewRowFromThatMinute)
-{
-    Form3& form = load();
-    tick(); // 2
-    db.exec(QStringLiteral("delete from internet")); // an administrator clears the records
-    tick();
-    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|1|09:32:00|09:32:00")});
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("1"));
-    EXPECT_TRUE(boxes.shown.empty());
-
-    tick();
-    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|09:32:00|09:33:00")});
-}
-
 TEST_F(TimerWindowTest, AFailingWriteIsReportedOnceAndLosesNoMinute)
 {
     Form3& form = load();
@@ -165,20 +151,6 @@ TEST_F(TimerWindowTest, AConnectionWhoseRowCannotBeStartedIsHungUp)
     EXPECT_TRUE(usageRows().isEmpty());
     store::Connection::setBusyTimeout(timeout);
     store::Connection::setRetryWindow(window);
-}
-
-TEST_F(TimerWindowTest, DisconnectCarriesMinutesNotYetWritten)
-{
-    Form3& form = load();
-    db.exec(QStringLiteral("create trigger jam before update on internet "
-                           "begin select raise(abort, 'disk I/O error'); end"));
-    tick();
-    tick();
-    db.exec(QStringLiteral("drop trigger jam"));
-    boxes.answerNext(Answer::Ok);
-    QTest::mouseClick(form.Command1, Qt::LeftButton);
-    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|3|09:30:00|09:32:00")});
-    EXPECT_EQ(program.endedAtOnce, 1);
 }
 
 TEST_F(TimerWindowTest, DisconnectThatCannotWriteEndsOnlyOnceItsMinutesAreWritten)

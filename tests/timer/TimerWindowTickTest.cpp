@@ -12,15 +12,6 @@ namespace timertest {
 namespace {
 
 // From Recording, line up at both tests: the row advances and the minutes show.
-TEST_F(TimerWindowTest, RecordingAndUpAdvancesTheRow)
-{
-    Form3& form = load();
-    tick();
-    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00")});
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("2"));
-    EXPECT_TRUE(boxes.shown.empty());
-}
-
 // From Waiting, line up at both tests: a new row is started and advanced to 2.
 TEST_F(TimerWindowTest, WaitingAndUpStartsARowAtTwo)
 {
@@ -87,24 +78,6 @@ TEST_F(TimerWindowTest, DownAndNoRedialEndsAtOnce)
 }
 
 // Line down, OK, the redial succeeds: a new row at 2; the old row stays as it was.
-TEST_F(TimerWindowTest, DownAndRedialStartsANewRow)
-{
-    Form3& form = load();
-    tick(); // 2 at 09:31
-    line.drop();
-    boxes.answerNext(Answer::Ok);
-    tick();
-    EXPECT_EQ(runner.runs.size(), 2u);
-    EXPECT_EQ(usageRows(), (QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00"),
-                                        QStringLiteral("alice|2026-12-07|2|09:32:00|09:32:00")}));
-    EXPECT_EQ(form.Text1->text(), QStringLiteral("2"));
-    EXPECT_EQ(boxes.prompts(), (QStringList{kDropped, kRedial}));
-
-    tick();
-    EXPECT_EQ(usageRows().at(0), QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00"));
-    EXPECT_EQ(usageRows().at(1), QStringLiteral("alice|2026-12-07|3|09:32:00|09:33:00"));
-}
-
 // Line down, OK, the redial fails: the closing question; OK ends the program.
 TEST_F(TimerWindowTest, DownAndFailedRedialThenCloseEnds)
 {
