@@ -25,6 +25,12 @@ DatabaseAddress DatabaseAddress::fromEnvironment()
     return named.isEmpty() ? file(defaultDatabasePath()) : server(named);
 }
 
+DatabaseAddress DatabaseAddress::forAdministration()
+{
+    const QString named = qEnvironmentVariable(kAdminDatabaseVariable).trimmed();
+    return named.isEmpty() ? fromEnvironment() : server(named);
+}
+
 DatabaseAddress DatabaseAddress::parse(const QString& text)
 {
     static const QRegularExpression keyValue(QStringLiteral("^\\s*[A-Za-z_]+\\s*="));

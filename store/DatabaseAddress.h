@@ -10,6 +10,9 @@ class Engine;
 
 // The variable that names a database server for both programs and the setup tool.
 inline constexpr const char* kDatabaseVariable = "HORAVO_DATABASE";
+// On an administrator's PC in a room whose seats connect as the seats' role: the
+// database as the administrators' role reaches it.
+inline constexpr const char* kAdminDatabaseVariable = "HORAVO_ADMIN_DATABASE";
 
 // Where the database is: a file, or a PostgreSQL database on a server, named by a libpq
 // connection string or URI.
@@ -22,6 +25,9 @@ public:
     // The server HORAVO_DATABASE names when it is set and not empty; otherwise
     // horavo.mdb in the current working directory.
     static DatabaseAddress fromEnvironment();
+    // The database the windows of administration and horavo-setup use: the server
+    // HORAVO_ADMIN_DATABASE names when it is set and not empty, else fromEnvironment().
+    static DatabaseAddress forAdministration();
     // A word of a command line: a URI (postgresql://... or postgres://...) or a
     // connection string (key=value ...) names a server, anything else a file.
     static DatabaseAddress parse(const QString& text);

@@ -15,6 +15,7 @@
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/LinkLabel.h"
+#include "store/DatabaseAddress.h"
 #include "store/Esql.h"
 #include "store/RecordSet.h"
 
@@ -79,13 +80,14 @@ Form4::~Form4()
 
 void Form4::Form_Load()
 {
-    const auto prices = store::Esql(QStringLiteral("select * from knumber"));
+    const auto prices = store::Esql(QStringLiteral("select * from knumber"), store::DatabaseAddress::forAdministration());
 
-    users_ = store::Esql(QStringLiteral("select iuser as 用户,passw as 密码,quanxian as 用户权限 from users"));
+    users_ = store::Esql(QStringLiteral("select iuser as 用户,passw as 密码,quanxian as 用户权限 from users"), store::DatabaseAddress::forAdministration());
     DataGrid1->setRecordSet(users_.get());
 
     accounts_ = store::Esql(
-        QStringLiteral("select kuser as 上网帐号,kpassw as 帐号密码,useyn as 使用与否 ,price as 单价元 from knumber"));
+        QStringLiteral("select kuser as 上网帐号,kpassw as 帐号密码,useyn as 使用与否 ,price as 单价元 from knumber"),
+        store::DatabaseAddress::forAdministration());
     DataGrid2->setRecordSet(accounts_.get());
 
     // The row the fresh record set stands on: its first, or none at all.

@@ -21,6 +21,7 @@
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/LinkLabel.h"
+#include "store/DatabaseAddress.h"
 #include "store/Esql.h"
 #include "store/RecordSet.h"
 #include "store/SqlText.h"
@@ -138,7 +139,7 @@ Form5::~Form5()
 
 void Form5::Form_Load()
 {
-    users_ = store::Esql(QStringLiteral("select * from users"));
+    users_ = store::Esql(QStringLiteral("select * from users"), store::DatabaseAddress::forAdministration());
     if (users_->atEnd()) {
         boxes().show(QStringLiteral("你还没有添加上网用户"));
         return;
@@ -162,8 +163,9 @@ void Form5::CChange()
 {
     const QString choice = Combo1->currentText();
     auto records = choice == allRecordsEntry()
-        ? store::Esql(recordsSql)
-        : store::Esql(recordsSql + QStringLiteral(" where iuser='") + store::escapeQuotes(choice) + u'\'');
+        ? store::Esql(recordsSql, store::DatabaseAddress::forAdministration())
+        : store::Esql(recordsSql + QStringLiteral(" where iuser='") + store::escapeQuotes(choice) + u'\'',
+                      store::DatabaseAddress::forAdministration());
     DataGrid1->setRecordSet(records.get());
     records_ = std::move(records);
     DataGrid1->refresh();

@@ -19,7 +19,9 @@
 #include "platform/ProgramLauncher.h"
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
+#include "store/DatabaseAddress.h"
 #include "store/Esql.h"
+#include "store/SeatRole.h"
 #include "store/SqlText.h"
 
 namespace tallyon {
@@ -159,6 +161,15 @@ void Form1::Command1_Click()
         return;
     switch (permission_) {
     case 1:
+        // At a seat of a room whose seats connect as the seats' role, the grids could
+        // not save: the administrator is told where to go instead.
+        if (!store::mayAdminister(store::DatabaseAddress::forAdministration())) {
+            boxes().show(QStringLiteral("这台电脑是座位，座位的数据库角色不能管理用户和记录。请到管理员的电脑上登录"
+                                        "（那里的设置 HORAVO_ADMIN_DATABASE 指向管理员角色的数据库地址），"
+                                        "或在那里用 horavo-setup。"),
+                         windows::applicationTitle);
+            break;
+        }
         forms().show(windows::administration);
         break;
     case 3:

@@ -63,10 +63,17 @@ start_display
 
 # --- the room's database ---------------------------------------------------------------
 psql -q "$server" -c "create database $database" || fail "cannot make the database"
+seat_role=seat_two_$$
 "$bin/horavo-setup" create --database "$db" --admin admin --password admin \
-    --isp-account demo --isp-password demo --price 2 >/dev/null || fail "horavo-setup create --database failed"
+    --isp-account demo --isp-password demo --price 2 --seat-role "$seat_role" >/dev/null \
+    || fail "horavo-setup create --database failed"
 sql "insert into users (iuser, passw, quanxian) values ('alice', 'a', 2), ('bob', 'b', 2)"
-export HORAVO_DATABASE="$db"
+# The server's bound on a seat's minutes counts this test's short minute.
+sql "create or replace function horavo_seat_minute_seconds() returns integer language sql immutable as 'select $(( (tick_ms + 999) / 1000 ))'"
+# The seats connect as the seats' role; the administrator's PC also names the database as
+# the administrators' role (the tables' owner) reaches it.
+seat_db="$db user=$seat_role"
+export HORAVO_DATABASE="$seat_db"
 export TALLYON_TICK_MS=$tick_ms
 export QT_QPA_PLATFORM=xcb
 unset SESSION_MANAGER
@@ -79,7 +86,8 @@ start_seat() {
     mkdir -m 700 "$seat/runtime"
     "$bin/tallyon-line" --file "$seat/line.json" init >/dev/null
     "$bin/tallyon-line" --file "$seat/line.json" add-account demo demo >/dev/null
-    (cd "$seat" && XDG_RUNTIME_DIR="$seat/runtime" TALLYON_LINE="sim:$seat/line.json" exec "$bin/tallyon") \
+    (cd "$seat" && XDG_RUNTIME_DIR="$seat/runtime" TALLYON_LINE="sim:$seat/line.json" \
+        HORAVO_ADMIN_DATABASE="${2:-}" exec "$bin/tallyon") \
         >"$seat/tallyon.log" 2>&1 &
     seat_pid=$!
     pids+=("$seat_pid")
@@ -108,9 +116,19 @@ wait_for 20 eval '[ "$(minutes_of alice)" -ge 3 ] && [ "$(minutes_of bob)" -ge 2
     || fail "the seats do not both record (alice $(minutes_of alice), bob $(minutes_of bob))"
 step "both record: alice $(minutes_of alice), bob $(minutes_of bob)"
 
+# What a seat's role may not do, the server refuses while the seats record.
+for forbidden in "update internet set itime = 1" "delete from internet" \
+    "insert into users values ('boss', 'x', 1)" "update knumber set kpassw = 'mine'" \
+    "update users set quanxian = 1 where iuser = 'alice'"; do
+    if psql -qAt "$seat_db" -c "$forbidden" >/dev/null 2>&1; then
+        fail "the seats' role may: $forbidden"
+    fi
+done
+step "the seats' role is refused a lower bill, a delete, an administrator and an account"
+
 # --- the administrator's records window ------------------------------------------------
 step "the administrator opens the records window"
-start_seat admin
+start_seat admin "$db"
 log_in_seat admin admin
 wait_for 15 visible '^管理窗口$' || fail "the administration window did not appear"
 admin_window=$(window_of '^管理窗口$')

@@ -1,9 +1,15 @@
 // What only a database server has: its own key column, which no record set shows; its
 // connection failures; and what makes a statement's rows writable there.
+#include <functional>
+
+#include <QCoreApplication>
+#include <QDateTime>
+
 #include <gtest/gtest.h>
 
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
+#include "store/SeatRole.h"
 #include "store/ServerConnection.h"
 #include "tests/doubles/EnvironmentVariable.h"
 #include "tests/store/StoreTestSupport.h"
@@ -183,6 +189,85 @@ TEST(DatabaseAddress, AServerIsNamedByAUriOrAConnectionStringAndAnythingElseIsAF
     }
     const doubles::EnvironmentVariable unset(store::kDatabaseVariable, QByteArray());
     EXPECT_EQ(DatabaseAddress::fromEnvironment().text(), store::defaultDatabasePath());
+}
+
+// The seats' role may record and register, and the server refuses it everything else.
+TEST_F(OnServer, TheSeatsRoleRecordsAndRegistersAndIsRefusedTheRest)
+{
+    db.exec(QStringLiteral("insert into users values ('admin', 'pw', 1); insert into knumber values ('acct', 'pw', 1, 2)"));
+    const QString role = QStringLiteral("seat_%1").arg(QCoreApplication::applicationPid());
+    store::prepareSeatRole(db.address(), role);
+    const auto seat = store::DatabaseAddress::server(db.conninfo() + QStringLiteral(" user=") + role);
+    EXPECT_FALSE(store::mayAdminister(seat));
+    EXPECT_TRUE(store::mayAdminister(db.address()));
+
+    const QDateTime now = QDateTime::currentDateTime();
+    auto usage = Esql(QStringLiteral("select * from internet"), seat);
+    usage->addNew();
+    usage->setValue(QStringLiteral("iuser"), QStringLiteral("alice"));
+    usage->setValue(QStringLiteral("idate"), now.date());
+    usage->setValue(QStringLiteral("stime"), now.time());
+    usage->setValue(QStringLiteral("xtime"), now.time());
+    usage->setValue(QStringLiteral("itime"), 1);
+    usage->update();
+    usage->setValue(QStringLiteral("itime"), 2);   // the minute of the tick that began it
+    usage->update();
+
+    const auto refused = [](const std::function<void()>& write) -> QString {
+        try {
+            write();
+        } catch (const store::StoreError& error) {
+            return error.message();
+        }
+        return {};
+    };
+    const auto change = [&](const char* column, const QVariant& value) {
+        return refused([&] {
+            usage->setValue(QString::fromLatin1(column), value);
+            usage->update();
+        });
+    };
+    EXPECT_TRUE(change("itime", 1).contains(QStringLiteral("不能减少"))) << "a lower bill";
+    usage->cancelUpdate();
+    EXPECT_TRUE(change("itime", 60).contains(QStringLiteral("超过"))) << "minutes the clock has not seen";
+    usage->cancelUpdate();
+    EXPECT_FALSE(change("iuser", QStringLiteral("bob")).isEmpty()) << "someone else's bill";
+    usage->cancelUpdate();
+    EXPECT_FALSE(refused([&] { usage->deleteCurrent(); }).isEmpty());
+    EXPECT_FALSE(refused([&] {
+        auto late = Esql(QStringLiteral("select * from internet"), seat);
+        late->addNew();
+        late->setValue(QStringLiteral("iuser"), QStringLiteral("alice"));
+        late->setValue(QStringLiteral("idate"), now.date().addDays(-1));
+        late->setValue(QStringLiteral("stime"), now.time());
+        late->setValue(QStringLiteral("itime"), 1);
+        late->update();
+    }).isEmpty()) << "a row that began yesterday";
+
+    const auto registers = [&](int code) {
+        return refused([&] {
+            auto users = Esql(QStringLiteral("select * from users"), seat);
+            users->addNew();
+            users->setValue(QStringLiteral("iuser"), QStringLiteral("new%1").arg(code));
+            users->setValue(QStringLiteral("passw"), QStringLiteral("pw"));
+            users->setValue(QStringLiteral("quanxian"), code);
+            users->update();
+        });
+    };
+    EXPECT_EQ(registers(3), QString());
+    EXPECT_FALSE(registers(1).isEmpty()) << "a seat makes no administrator";
+    EXPECT_FALSE(refused([&] { Esql(QStringLiteral("select * from users"), seat)->deleteCurrent(); }).isEmpty());
+    EXPECT_FALSE(refused([&] {
+        auto accounts = Esql(QStringLiteral("select * from knumber"), seat);
+        accounts->setValue(QStringLiteral("kpassw"), QStringLiteral("mine"));
+        accounts->update();
+    }).isEmpty());
+
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser, itime from internet")), QStringList{QStringLiteral("alice|2")});
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser, quanxian from users order by iuser")),
+              (QStringList{QStringLiteral("admin|1"), QStringLiteral("new3|3")}));
+    // The owner, the administrators' role, is bound by none of it.
+    db.exec(QStringLiteral("update internet set itime = 0; delete from internet"));
 }
 
 } // namespace

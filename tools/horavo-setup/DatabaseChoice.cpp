@@ -30,7 +30,7 @@ store::DatabaseAddress chosenDatabase(const SetupRequest& request)
         return store::DatabaseAddress::file(QFileInfo(request.file).absoluteFilePath());
     if (!request.database.isEmpty())
         return addressOf(request.database);
-    return store::DatabaseAddress::fromEnvironment();
+    return store::DatabaseAddress::forAdministration();
 }
 
 QString named(const store::DatabaseAddress& address)

@@ -10,7 +10,7 @@ namespace {
 
 const QStringList kCreateOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
                                  QStringLiteral("--password"), QStringLiteral("--isp-account"), QStringLiteral("--isp-password"),
-                                 QStringLiteral("--price")};
+                                 QStringLiteral("--price"), QStringLiteral("--seat-role")};
 const QStringList kAddAdminOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
                                    QStringLiteral("--password")};
 const QStringList kBackupOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--force")};
@@ -163,6 +163,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
             r.ispAccount = *value;
         else if (name == QStringLiteral("--isp-password"))
             r.ispPassword = *value;
+        else if (name == QStringLiteral("--seat-role"))
+            r.seatRole = *value;
         else if (name == QStringLiteral("--price")) {
             bool ok = false;
             const double price = value->trimmed().toDouble(&ok);
@@ -230,7 +232,7 @@ QString helpText()
     return QStringLiteral(
         "用法：\n"
         "  horavo-setup create [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
-        "                      [--isp-account NAME --isp-password PW [--price N]]\n"
+        "                      [--isp-account NAME --isp-password PW [--price N]] [--seat-role NAME]\n"
         "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
         "  horavo-setup backup [--file PATH | --database ADDRESS] [--force] FILE\n"
         "  horavo-setup report [--file PATH | --database ADDRESS] [--from DATE] [--to DATE]\n"
@@ -280,6 +282,8 @@ QString helpText()
         "  --isp-account NAME   宽带帐号（create）\n"
         "  --isp-password PW    宽带帐号的密码；不给时在终端上输入\n"
         "  --price N            单价，元/小时，大于 0；create 默认 0.3，report 用它代替数据库里的单价\n"
+        "  --seat-role NAME     create 在服务器上时：座位连接所用的角色（默认 horavo_seat，没有就建立）；\n"
+        "                       它只能读表、注册权限 3 的用户、添加和增长使用记录\n"
         "  --force              backup：覆盖已有的 FILE\n"
         "  --from DATE          report：期间的第一天，YYYY-MM-DD\n"
         "  --to DATE            report：期间的最后一天，YYYY-MM-DD\n"

@@ -17,6 +17,7 @@ struct SetupRequest {
     std::optional<QString> ispAccount;
     std::optional<QString> ispPassword;
     std::optional<double> price; // create: the account's price; report: instead of the file's
+    QString seatRole;            // create on a server: the seats' role, else horavo_seat
     // backup: the copy's file; copy: the database written to
     QString target;
     // copy: the database read from

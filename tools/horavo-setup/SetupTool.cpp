@@ -10,6 +10,7 @@
 
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
+#include "store/SeatRole.h"
 #include "store/SqlText.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
@@ -146,10 +147,20 @@ ExitCode create(const SetupRequest& r, const store::DatabaseAddress& address)
         refuse(DatabaseFailure, error.message());
     }
 
-    if (!address.isServer())
+    const QString seatRole = r.seatRole.isEmpty() ? QString::fromLatin1(store::kDefaultSeatRole) : r.seatRole;
+    if (address.isServer()) {
+        try {
+            store::prepareSeatRole(address, seatRole);
+        } catch (const store::StoreError& error) {
+            removeMadeDatabase(address);
+            refuse(DatabaseFailure, error.message());
+        }
+    } else {
         shareWithTheFolderGroup(address.text());
+    }
     QString done = address.isServer()
-        ? QStringLiteral("已在%1中建立表 users、internet、knumber，管理员“%2”（权限 1）").arg(named(address), r.admin)
+        ? QStringLiteral("已在%1中建立表 users、internet、knumber 和座位的角色“%3”，管理员“%2”（权限 1）")
+              .arg(named(address), r.admin, seatRole)
         : QStringLiteral("已创建%1，管理员“%2”（权限 1）").arg(named(address), r.admin);
     if (r.ispAccount)
         done += QStringLiteral("，宽带帐号“%1”（使用中，单价 %2 元/小时）").arg(*r.ispAccount, QString::number(price, 'g', 15));
