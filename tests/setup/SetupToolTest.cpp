@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 
 #include <sys/stat.h>
 #include <QTemporaryDir>
@@ -18,39 +17,15 @@
 #include <sqlite3.h>
 
 #include "store/Esql.h"
+#include "tests/doubles/SetupProgram.h"
 #include "tests/doubles/TempDatabase.h"
 #include "tests/setup/FileRows.h"
 
 namespace {
 
-QString setupProgram()
-{
-    return QDir(qEnvironmentVariable("HORAVO_BIN_DIR")).filePath(QStringLiteral("horavo-setup"));
-}
-
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Outcome runSetup(const QStringList& arguments, const QString& folder)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("HORAVO_DATABASE")); // the file, not a server the developer set
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder);
-    process.setStandardInputFile(QProcess::nullDevice()); // not a terminal
-    process.start(setupProgram(), arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.exitCode = process.exitCode();
-    outcome.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    outcome.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return outcome;
-}
+using doubles::runSetup;
+using doubles::setupProgram;
+using Outcome = doubles::SetupOutcome;
 
 QStringList rowsOf(const QString& path, const QString& sql)
 {
@@ -80,7 +55,7 @@ TEST_F(SetupTool, CreateMakesTheFileWithAdministratorAndAccountInUse)
                                 QStringLiteral("--price=0.5")},
                                folder.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(defaultFile())) << r.out.toStdString();
+    EXPECT_TRUE(r.text().contains(defaultFile())) << r.text().toStdString();
     EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from users")), QStringList{QStringLiteral("老板|p w'1|1")});
     EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from knumber")), QStringList{QStringLiteral("0571123|kp|true|0.5")});
     EXPECT_TRUE(rowsOf(defaultFile(), QStringLiteral("select * from internet")).isEmpty());
@@ -226,11 +201,11 @@ TEST_F(SetupTool, HelpListsEveryExitCode)
 {
     const Outcome r = runSetup({QStringLiteral("--help")}, folder.path());
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("horavo-setup create [--file PATH | --database ADDRESS] --admin NAME")));
-    EXPECT_TRUE(r.out.contains(QStringLiteral("horavo-setup copy FROM TO")));
-    EXPECT_TRUE(r.out.contains(QStringLiteral("HORAVO_DATABASE")));
+    EXPECT_TRUE(r.text().contains(QStringLiteral("horavo-setup create [--file PATH | --database ADDRESS] --admin NAME")));
+    EXPECT_TRUE(r.text().contains(QStringLiteral("horavo-setup copy FROM TO")));
+    EXPECT_TRUE(r.text().contains(QStringLiteral("HORAVO_DATABASE")));
     for (int code = 0; code <= 8; ++code)
-        EXPECT_TRUE(r.out.contains(QStringLiteral("  %1  ").arg(code))) << code;
+        EXPECT_TRUE(r.text().contains(QStringLiteral("  %1  ").arg(code))) << code;
 }
 
 TEST_F(SetupTool, PasswordLeftOutWithoutTerminalIsRefused)
@@ -362,13 +337,13 @@ TEST_F(SetupTool, VersionAndHelpAnswerWithoutTouchingAnything)
 {
     const Outcome version = runSetup({QStringLiteral("--version")}, folder.path());
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out.trimmed(), QStringLiteral("horavo-setup %1.%2.%3")
+    EXPECT_EQ(version.text().trimmed(), QStringLiteral("horavo-setup %1.%2.%3")
                                          .arg(HORAVO_VERSION_MAJOR)
                                          .arg(HORAVO_VERSION_MINOR)
                                          .arg(HORAVO_VERSION_PATCH));
     const Outcome help = runSetup({QStringLiteral("--help")}, folder.path());
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains(QStringLiteral("--version")));
+    EXPECT_TRUE(help.text().contains(QStringLiteral("--version")));
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
 }
 
@@ -389,7 +364,7 @@ TEST_F(SetupTool, CopyMakesANewFileWithEveryRowInOrder)
     EXPECT_TRUE(noFolder.err.contains(folder.filePath(QStringLiteral("sub")))) << noFolder.err.toStdString();
     const Outcome made = runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("copy.mdb")}, folder.path());
     ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
-    EXPECT_TRUE(made.out.contains(QStringLiteral("users 2 行，internet 2 行，knumber 1 行"))) << made.out.toStdString();
+    EXPECT_TRUE(made.text().contains(QStringLiteral("users 2 行，internet 2 行，knumber 1 行"))) << made.text().toStdString();
     const QStringList rows = everyRowOf(source.path());
     ASSERT_EQ(rows.size(), 5);
     EXPECT_EQ(everyRowOf(folder.filePath(QStringLiteral("copy.mdb"))), rows);
@@ -434,16 +409,10 @@ TEST_F(SetupTool, ACopyThatFailsLeavesTheTargetFileAsItWas)
 
 TEST_F(SetupTool, AnEmptyHoravoDatabaseMeansTheFileHere)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HORAVO_DATABASE"), QStringLiteral(" "));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder.path());
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(setupProgram(), {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"),
-                                   QStringLiteral("--password"), QStringLiteral("p")});
-    ASSERT_TRUE(process.waitForFinished(30000));
-    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password"),
+                                QStringLiteral("p")},
+                               folder.path(), {{}, QStringLiteral(" ")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from users")), QStringList{QStringLiteral("a|p|1")});
 }
 
