@@ -2,6 +2,8 @@
 // process on real database files: made by the tool itself and by hand with odd values.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
@@ -208,8 +210,16 @@ TEST_F(AdminCommands, BackupLeavesAnExistingFileAloneUnlessForced)
     EXPECT_EQ(old.readAll(), QByteArray("notes"));
     old.close();
 
+    // The copy holds every password: its owner's alone, whatever the database's mode and
+    // the umask.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0664), 0);
+    const mode_t umask = ::umask(0);
     const Outcome forced = runSetup({QStringLiteral("backup"), QStringLiteral("--force"), QStringLiteral("old.mdb")}, folder.path());
+    ::umask(umask);
     EXPECT_EQ(forced.exitCode, 0) << forced.err.toStdString();
+    struct stat copy {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &copy), 0);
+    EXPECT_EQ(copy.st_mode & 07777, 0600u);
     EXPECT_EQ(sql(target, QStringLiteral("select iuser, quanxian from users")), QStringList{QStringLiteral("老板|1")});
     // Nothing is left beside it.
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);

@@ -311,26 +311,27 @@ TEST_F(SetupTool, PasswordTypedOnTheTerminalIsNotEchoedAndMustMatch)
 
 namespace {
 
-TEST_F(SetupTool, InASharedFolderTheDatabaseIsWritableForTheFolderGroup)
+// Whatever the umask (here none at all), the database is the folder group's in a group
+// folder (setgid) and its owner's elsewhere, and never open to others.
+TEST_F(SetupTool, TheDatabaseIsTheFolderGroupsInAGroupFolderAndTheOwnersElsewhere)
 {
-    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("shared")));
-    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("private")));
-    const QByteArray shared = QFile::encodeName(folder.filePath(QStringLiteral("shared")));
-    const QByteArray own = QFile::encodeName(folder.filePath(QStringLiteral("private")));
-    ASSERT_EQ(::chmod(shared.constData(), 02775), 0);
-    ASSERT_EQ(::chmod(own.constData(), 0755), 0);
-    for (const char* where : {"shared", "private"}) {
+    const std::pair<const char*, mode_t> folders[] = {{"shared", 02775}, {"private", 0755}};
+    const mode_t umask = ::umask(0);
+    for (const auto& [where, mode] : folders) {
+        ASSERT_TRUE(QDir(folder.path()).mkdir(QLatin1String(where)));
+        ASSERT_EQ(::chmod(QFile::encodeName(folder.filePath(QLatin1String(where))).constData(), mode), 0);
         const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--file"),
                                     QStringLiteral("%1/horavo.mdb").arg(QLatin1String(where)), QStringLiteral("--admin"),
                                     QStringLiteral("admin"), QStringLiteral("--password"), QStringLiteral("pw")},
                                    folder.path());
-        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
+    ::umask(umask);
     struct stat info {};
-    ASSERT_EQ(::stat((shared + "/horavo.mdb").constData(), &info), 0);
-    EXPECT_NE(info.st_mode & S_IWGRP, 0u) << "every member of the folder's group records into it";
-    ASSERT_EQ(::stat((own + "/horavo.mdb").constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & S_IWGRP, 0u) << "a folder of one's own keeps the file one's own";
+    ASSERT_EQ(::stat(QFile::encodeName(folder.filePath(QStringLiteral("shared/horavo.mdb"))).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0660u) << "every member of the folder's group records into it";
+    ASSERT_EQ(::stat(QFile::encodeName(folder.filePath(QStringLiteral("private/horavo.mdb"))).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u) << "a folder of one's own keeps the file one's own";
 }
 
 TEST_F(SetupTool, VersionAndHelpAnswerWithoutTouchingAnything)

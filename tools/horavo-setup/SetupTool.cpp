@@ -1,7 +1,5 @@
 #include "tools/horavo-setup/SetupTool.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include <QDir>
@@ -76,21 +74,6 @@ void addIspAccount(const store::Transaction& transaction, const QString& account
     accounts->update();
 }
 
-// In a folder that its group may write to (the shared /var/lib/horavo, setgid), the
-// database is made writable for that group too, so that every member records into it;
-// SQLite gives its journal the same permissions.
-void shareWithTheFolderGroup(const QString& path)
-{
-    struct stat folder {};
-    struct stat file {};
-    const QByteArray native = QFile::encodeName(path);
-    if (::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) != 0
-        || ::stat(native.constData(), &file) != 0)
-        return;
-    if ((folder.st_mode & S_IWGRP) != 0)
-        ::chmod(native.constData(), (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
-}
-
 // Whether the database is there: the file, or any of the tables on the server.
 bool databaseExists(const store::DatabaseAddress& address)
 {
@@ -146,8 +129,6 @@ ExitCode create(const SetupRequest& r, const store::DatabaseAddress& address)
         refuse(DatabaseFailure, error.message());
     }
 
-    if (!address.isServer())
-        shareWithTheFolderGroup(address.text());
     QString done = address.isServer()
         ? QStringLiteral("已在%1中建立表 users、internet、knumber，管理员“%2”（权限 1）").arg(named(address), r.admin)
         : QStringLiteral("已创建%1，管理员“%2”（权限 1）").arg(named(address), r.admin);
