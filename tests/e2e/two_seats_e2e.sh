@@ -63,8 +63,8 @@ start_display
 
 # --- the room's database ---------------------------------------------------------------
 psql -q "$server" -c "create database $database" || fail "cannot make the database"
-"$bin/horavo-setup" create --database "$db" --admin admin --password admin \
-    --isp-account demo --isp-password demo --price 2 >/dev/null || fail "horavo-setup create --database failed"
+printf 'admin\ndemo\n' | "$bin/horavo-setup" create --database "$db" --admin admin --password-stdin \
+    --isp-account demo --isp-password-stdin --price 2 >/dev/null || fail "horavo-setup create --database failed"
 sql "insert into users (iuser, passw, quanxian) values ('alice', 'a', 2), ('bob', 'b', 2)"
 export HORAVO_DATABASE="$db"
 export TALLYON_TICK_MS=$tick_ms

@@ -56,14 +56,14 @@ fi
 cp -a "$data" "$tmp/data"
 db=$tmp/data/horavo.mdb
 check "horavo-setup create makes horavo.mdb in a copy of $data" \
-  bash -c "cd '$tmp/data' && horavo-setup create --admin smoke --password smoke \
-             --isp-account demo --isp-password demo --price 2 && test -s horavo.mdb"
+  bash -c "cd '$tmp/data' && printf 'smoke\ndemo\n' | horavo-setup create --admin smoke --password-stdin \
+             --isp-account demo --isp-password-stdin --price 2 && test -s horavo.mdb"
 check "horavo-setup create leaves an existing file alone (exit 2)" \
-  exits 2 bash -c "cd '$tmp/data' && horavo-setup create --admin other --password other"
+  exits 2 bash -c "cd '$tmp/data' && echo other | horavo-setup create --admin other --password-stdin"
 check "horavo-setup add-admin adds an administrator" \
-  exits 0 horavo-setup add-admin --file "$db" --admin second --password second
+  exits 0 bash -c "echo second | horavo-setup add-admin --file '$db' --admin second --password-stdin"
 check "horavo-setup add-admin refuses a name that is taken (exit 5)" \
-  exits 5 horavo-setup add-admin --file "$db" --admin second --password second
+  exits 5 bash -c "echo second | horavo-setup add-admin --file '$db' --admin second --password-stdin"
 check "the database belongs to the group horavo (setgid folder)" \
   test "$(stat -c %G "$db" 2>/dev/null)" = horavo
 check "the database is 0660: the group records into it, nobody else may read it" \

@@ -125,10 +125,10 @@ protected:
     // A file made by the tool: administrator 老板, account in use at price.
     QString created(const QString& price = QStringLiteral("1.5"))
     {
-        const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"), QStringLiteral("--password"),
-                                    QStringLiteral("pw"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
-                                    QStringLiteral("--isp-password"), QStringLiteral("kp"), QStringLiteral("--price"), price},
-                                   folder.path());
+        const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"),
+                                    QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
+                                    QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"), price},
+                                   folder.path(), {"pw\nkp\n"});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         return file();
     }

@@ -65,10 +65,9 @@ protected:
     void created(const QString& price = QStringLiteral("1.5"))
     {
         const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--database"), server, QStringLiteral("--admin"),
-                                    QStringLiteral("老板"), QStringLiteral("--password"), QStringLiteral("p'w"),
-                                    QStringLiteral("--isp-account"), QStringLiteral("0571"), QStringLiteral("--isp-password"),
-                                    QStringLiteral("kp"), QStringLiteral("--price"), price},
-                                   folder.path());
+                                    QStringLiteral("老板"), QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"),
+                                    QStringLiteral("0571"), QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"), price},
+                                   folder.path(), {"p'w\nkp\n"});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
     QString file(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
@@ -112,37 +111,37 @@ TEST_F(SetupOnAServer, HoravoDatabaseNamesTheServerUnlessAFileIsGiven)
 {
     created();
     const Outcome added = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"),
-                                    QStringLiteral("--password"), QStringLiteral("x")},
-                                   folder.path(), {{}, server});
+                                    QStringLiteral("--password-stdin")},
+                                   folder.path(), {"x\n", server});
     ASSERT_EQ(added.exitCode, 0) << added.err.toStdString();
     EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select iuser, quanxian from users order by horavo_key")),
               (QStringList{QStringLiteral("老板|1"), QStringLiteral("O'Neil|1")}));
     EXPECT_FALSE(QFileInfo::exists(file("horavo.mdb")));
-    EXPECT_EQ(runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"), QStringLiteral("--password"),
-                        QStringLiteral("y")},
-                       folder.path(), {{}, server})
+    EXPECT_EQ(runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"),
+                        QStringLiteral("--password-stdin")},
+                       folder.path(), {"y\n", server})
                   .exitCode,
               5);
 
     // --file wins over the variable.
     const Outcome onFile = runSetup({QStringLiteral("create"), QStringLiteral("--file"), file("local.mdb"), QStringLiteral("--admin"),
-                                     QStringLiteral("a"), QStringLiteral("--password"), QStringLiteral("p")},
-                                    folder.path(), {{}, server});
+                                     QStringLiteral("a"), QStringLiteral("--password-stdin")},
+                                    folder.path(), {"p\n", server});
     ASSERT_EQ(onFile.exitCode, 0) << onFile.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(file("local.mdb")));
     EXPECT_EQ(serverCounts(server), QStringList{QStringLiteral("2|0|1")});
 
     // Both given: a mistake of the command line, nothing touched.
     const Outcome both = runSetup({QStringLiteral("add-admin"), QStringLiteral("--file"), file("local.mdb"), QStringLiteral("--database"),
-                                   server, QStringLiteral("--admin"), QStringLiteral("b"), QStringLiteral("--password"), QStringLiteral("p")},
-                                  folder.path());
+                                   server, QStringLiteral("--admin"), QStringLiteral("b"), QStringLiteral("--password-stdin")},
+                                  folder.path(), {"p\n"});
     EXPECT_EQ(both.exitCode, 1);
     EXPECT_EQ(serverCounts(server), QStringList{QStringLiteral("2|0|1")});
 
     // A server database without the tables is missing, as a file would be.
     const Outcome empty = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"),
-                                    QStringLiteral("--password"), QStringLiteral("p")},
-                                   folder.path(), {{}, otherServer()});
+                                    QStringLiteral("--password-stdin")},
+                                   folder.path(), {"p\n", otherServer()});
     EXPECT_EQ(empty.exitCode, 3);
     EXPECT_TRUE(doubles::rowsOn(other, QStringLiteral("select tablename from pg_tables where schemaname = 'public'")).isEmpty());
 }
@@ -321,10 +320,10 @@ const char* const kUsage =
 TEST_F(SetupOnAServer, ReportAndOnlineGiveOnAServerWhatTheyGiveOnAFile)
 {
     created();
-    const Outcome made = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"), QStringLiteral("--password"),
-                                   QStringLiteral("pw"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
-                                   QStringLiteral("--isp-password"), QStringLiteral("kp"), QStringLiteral("--price"), QStringLiteral("1.5")},
-                                  folder.path());
+    const Outcome made = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"),
+                                   QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
+                                   QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"), QStringLiteral("1.5")},
+                                  folder.path(), {"pw\nkp\n"});
     ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QString recent = QStringLiteral("insert into internet values ('zed', '%1', 3, '00:00:01', '%2');"

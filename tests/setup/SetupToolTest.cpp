@@ -50,10 +50,9 @@ protected:
 TEST_F(SetupTool, CreateMakesTheFileWithAdministratorAndAccountInUse)
 {
     const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"),
-                                QStringLiteral("--password"), QStringLiteral("p w'1"), QStringLiteral("--isp-account"),
-                                QStringLiteral("0571123"), QStringLiteral("--isp-password"), QStringLiteral("kp"),
-                                QStringLiteral("--price=0.5")},
-                               folder.path());
+                                QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"), QStringLiteral("0571123"),
+                                QStringLiteral("--isp-password-stdin"), QStringLiteral("--price=0.5")},
+                               folder.path(), {"p w'1\nkp\n"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.text().contains(defaultFile())) << r.text().toStdString();
     EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from users")), QStringList{QStringLiteral("老板|p w'1|1")});
@@ -66,8 +65,8 @@ TEST_F(SetupTool, CreateAtAGivenPathWithoutAccount)
     ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("data")));
     const QString file = folder.filePath(QStringLiteral("data/office.mdb"));
     const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--file"), QStringLiteral("data/office.mdb"),
-                                QStringLiteral("--admin"), QStringLiteral("admin"), QStringLiteral("--password"), QStringLiteral("pw")},
-                               folder.path());
+                                QStringLiteral("--admin"), QStringLiteral("admin"), QStringLiteral("--password-stdin")},
+                               folder.path(), {"pw\n"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(rowsOf(file, QStringLiteral("select * from users")), QStringList{QStringLiteral("admin|pw|1")});
     EXPECT_TRUE(rowsOf(file, QStringLiteral("select * from knumber")).isEmpty());
@@ -79,8 +78,8 @@ TEST_F(SetupTool, CreateLeavesAnExistingFileAlone)
     doubles::TempDatabase db;
     db.exec(QStringLiteral("insert into users values ('keep', 'me', 3)"));
     const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--file"), db.path(), QStringLiteral("--admin"),
-                                QStringLiteral("boss"), QStringLiteral("--password"), QStringLiteral("pw")},
-                               folder.path());
+                                QStringLiteral("boss"), QStringLiteral("--password-stdin")},
+                               folder.path(), {"pw\n"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(db.path())) << r.err.toStdString();
     EXPECT_EQ(db.rows(QStringLiteral("select * from users")), QStringList{QStringLiteral("keep|me|3")});
@@ -90,9 +89,8 @@ TEST_F(SetupTool, CreateLeavesAnExistingFileAlone)
     ASSERT_TRUE(other.open(QIODevice::WriteOnly));
     other.write("notes");
     other.close();
-    EXPECT_EQ(runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss"), QStringLiteral("--password"),
-                        QStringLiteral("pw")},
-                       folder.path())
+    EXPECT_EQ(runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss"), QStringLiteral("--password-stdin")},
+                       folder.path(), {"pw\n"})
                   .exitCode,
               2);
     ASSERT_TRUE(other.open(QIODevice::ReadOnly));
@@ -104,15 +102,15 @@ TEST_F(SetupTool, AddAdminAddsAnAdministratorToAnExistingFile)
     doubles::TempDatabase db; // the current folder is now the database's
     db.exec(QStringLiteral("insert into users values ('u', 'p', 3)"));
     const Outcome r = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"),
-                                QStringLiteral("--password"), QStringLiteral("back in")},
-                               db.folder());
+                                QStringLiteral("--password-stdin")},
+                               db.folder(), {"back in\n"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(db.rows(QStringLiteral("select * from users order by rowid")),
               (QStringList{QStringLiteral("u|p|3"), QStringLiteral("O'Neil|back in|1")}));
 
     const Outcome again = runSetup({QStringLiteral("add-admin"), QStringLiteral("--file"), db.path(), QStringLiteral("--admin"),
-                                    QStringLiteral("O'Neil"), QStringLiteral("--password"), QStringLiteral("x")},
-                                   folder.path());
+                                    QStringLiteral("O'Neil"), QStringLiteral("--password-stdin")},
+                                   folder.path(), {"x\n"});
     EXPECT_EQ(again.exitCode, 5);
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users")).toInt(), 2);
 }
@@ -130,10 +128,11 @@ TEST_F(SetupTool, AddAdminRefusesANameAnotherProgramAddedMeanwhile)
               SQLITE_OK);
     QProcess tool;
     tool.setWorkingDirectory(db.folder());
-    tool.setStandardInputFile(QProcess::nullDevice());
     tool.start(setupProgram(), {QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("root"),
-                                QStringLiteral("--password"), QStringLiteral("x")});
+                                QStringLiteral("--password-stdin")});
     ASSERT_TRUE(tool.waitForStarted());
+    tool.write("x\n");
+    tool.closeWriteChannel();
     QThread::msleep(1500); // the tool has looked for the name and waits for the file
     const int committed = sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close_v2(other);
@@ -146,8 +145,8 @@ TEST_F(SetupTool, AddAdminRefusesANameAnotherProgramAddedMeanwhile)
 TEST_F(SetupTool, AddAdminReportsMissingFileAndForeignDatabase)
 {
     const Outcome missing = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"),
-                                      QStringLiteral("--password"), QStringLiteral("pw")},
-                                     folder.path());
+                                      QStringLiteral("--password-stdin")},
+                                     folder.path(), {"pw\n"});
     EXPECT_EQ(missing.exitCode, 3);
     EXPECT_TRUE(missing.err.contains(QFileInfo(folder.path()).absoluteFilePath())) << missing.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(defaultFile()));
@@ -158,8 +157,8 @@ TEST_F(SetupTool, AddAdminReportsMissingFileAndForeignDatabase)
         ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     }
     const Outcome foreign = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"),
-                                      QStringLiteral("--password"), QStringLiteral("pw")},
-                                     folder.path());
+                                      QStringLiteral("--password-stdin")},
+                                     folder.path(), {"pw\n"});
     EXPECT_EQ(foreign.exitCode, 6);
     EXPECT_TRUE(foreign.err.contains(QStringLiteral("no such table: users"))) << foreign.err.toStdString();
 }
@@ -170,19 +169,24 @@ TEST_F(SetupTool, CommandLineMistakesExitWithOneAndCreateNothing)
         {},
         {QStringLiteral("frob")},
         {QStringLiteral("create")},
-        {QStringLiteral("create"), QStringLiteral("--password"), QStringLiteral("x")},
+        {QStringLiteral("create"), QStringLiteral("--password-stdin")},
         {QStringLiteral("create"), QStringLiteral("--admin")},
         {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("")},
         {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--bogus"), QStringLiteral("1")},
         {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--admin"), QStringLiteral("b")},
         {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("extra")},
-        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--isp-password"), QStringLiteral("p")},
-        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password"), QStringLiteral("p"),
-         QStringLiteral("--isp-account"), QStringLiteral("k"), QStringLiteral("--isp-password"), QStringLiteral("p"),
-         QStringLiteral("--price"), QStringLiteral("-1")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--isp-password-stdin")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin"),
+         QStringLiteral("--isp-account"), QStringLiteral("k"), QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"),
+         QStringLiteral("-1")},
+        {QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin"),
+         QStringLiteral("--password"), QStringLiteral("p")},
+        {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--isp-account"), QStringLiteral("k"),
+         QStringLiteral("--isp-password"), QStringLiteral("p"), QStringLiteral("--isp-password-stdin")},
+        {QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin=x")},
         {QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--isp-account"), QStringLiteral("k")},
         {QStringLiteral("create"), QStringLiteral("--file"), QStringLiteral("a.mdb"), QStringLiteral("--database"),
-         QStringLiteral("b.mdb"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password"), QStringLiteral("p")},
+         QStringLiteral("b.mdb"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin")},
         {QStringLiteral("report"), QStringLiteral("--database"), QStringLiteral("")},
         {QStringLiteral("copy"), QStringLiteral("a.mdb")},
         {QStringLiteral("copy"), QStringLiteral("a.mdb"), QStringLiteral("b.mdb"), QStringLiteral("c.mdb")},
@@ -212,14 +216,18 @@ TEST_F(SetupTool, PasswordLeftOutWithoutTerminalIsRefused)
 {
     const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss")}, folder.path());
     EXPECT_EQ(r.exitCode, 4);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("--password"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("--password-stdin"))) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(defaultFile()));
 
-    const Outcome empty = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss"),
-                                    QStringLiteral("--password"), QStringLiteral("")},
-                                   folder.path());
-    EXPECT_EQ(empty.exitCode, 4);
-    EXPECT_FALSE(QFileInfo::exists(defaultFile()));
+    // An empty line, or an input that ends before the account's line.
+    const QStringList fromInput{QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss"),
+                                QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"), QStringLiteral("k"),
+                                QStringLiteral("--isp-password-stdin")};
+    for (const QByteArray& input : {QByteArray("\nkp\n"), QByteArray("pw\n")}) {
+        const Outcome refused = runSetup(fromInput, folder.path(), {input});
+        EXPECT_EQ(refused.exitCode, 4) << input.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(defaultFile()));
+    }
 }
 
 // A pseudo-terminal for standard input, so the tool asks for the password.
@@ -307,6 +315,36 @@ TEST_F(SetupTool, PasswordTypedOnTheTerminalIsNotEchoedAndMustMatch)
     EXPECT_TRUE(QDir(other.path()).isEmpty());
 }
 
+// Every local account reads a process's command line in /proc; the passwords come on
+// standard input, one line each, and are never on it, however long the tool waits (here
+// for its input).
+TEST_F(SetupTool, PasswordsFromStandardInputAreNeverOnTheCommandLine)
+{
+    QProcess tool;
+    tool.setWorkingDirectory(folder.path());
+    tool.start(setupProgram(), {QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("boss"),
+                                QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
+                                QStringLiteral("--isp-password-stdin")});
+    ASSERT_TRUE(tool.waitForStarted());
+    QFile shown(QStringLiteral("/proc/%1/cmdline").arg(tool.processId()));
+    ASSERT_TRUE(shown.open(QIODevice::ReadOnly));
+    const QByteArray commandLine = shown.readAll();
+    EXPECT_TRUE(commandLine.contains("--isp-password-stdin")) << commandLine.toStdString();
+    tool.write("Adm1n-S3cret\nIsp-S3cret\n");
+    tool.closeWriteChannel();
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    EXPECT_FALSE(commandLine.contains("S3cret"));
+    EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select passw from users union all select kpassw from knumber")),
+              (QStringList{QStringLiteral("Adm1n-S3cret"), QStringLiteral("Isp-S3cret")}));
+
+    // The command line's own options still work, for a password typed by hand.
+    const Outcome typed = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("other"),
+                                    QStringLiteral("--password"), QStringLiteral("by hand")},
+                                   folder.path());
+    EXPECT_EQ(typed.exitCode, 0) << typed.err.toStdString();
+}
+
 } // namespace
 
 namespace {
@@ -322,8 +360,8 @@ TEST_F(SetupTool, TheDatabaseIsTheFolderGroupsInAGroupFolderAndTheOwnersElsewher
         ASSERT_EQ(::chmod(QFile::encodeName(folder.filePath(QLatin1String(where))).constData(), mode), 0);
         const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--file"),
                                     QStringLiteral("%1/horavo.mdb").arg(QLatin1String(where)), QStringLiteral("--admin"),
-                                    QStringLiteral("admin"), QStringLiteral("--password"), QStringLiteral("pw")},
-                                   folder.path());
+                                    QStringLiteral("admin"), QStringLiteral("--password-stdin")},
+                                   folder.path(), {"pw\n"});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
     ::umask(umask);
@@ -410,9 +448,8 @@ TEST_F(SetupTool, ACopyThatFailsLeavesTheTargetFileAsItWas)
 
 TEST_F(SetupTool, AnEmptyHoravoDatabaseMeansTheFileHere)
 {
-    const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password"),
-                                QStringLiteral("p")},
-                               folder.path(), {{}, QStringLiteral(" ")});
+    const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin")},
+                               folder.path(), {"p\n", QStringLiteral(" ")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(rowsOf(defaultFile(), QStringLiteral("select * from users")), QStringList{QStringLiteral("a|p|1")});
 }

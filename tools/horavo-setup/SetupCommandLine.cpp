@@ -9,10 +9,10 @@ namespace setup {
 namespace {
 
 const QStringList kCreateOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
-                                 QStringLiteral("--password"), QStringLiteral("--isp-account"), QStringLiteral("--isp-password"),
-                                 QStringLiteral("--price")};
+                                 QStringLiteral("--password"), QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"),
+                                 QStringLiteral("--isp-password"), QStringLiteral("--isp-password-stdin"), QStringLiteral("--price")};
 const QStringList kAddAdminOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
-                                   QStringLiteral("--password")};
+                                   QStringLiteral("--password"), QStringLiteral("--password-stdin")};
 const QStringList kBackupOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--force")};
 const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--from"),
                                  QStringLiteral("--to"), QStringLiteral("--user"), QStringLiteral("--format"),
@@ -20,7 +20,8 @@ const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--dat
 const QStringList kDatabaseOnly{QStringLiteral("--file"), QStringLiteral("--database")};
 const QStringList kNoOptions;
 // Options that take no value.
-const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom")};
+const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom"), QStringLiteral("--password-stdin"),
+                         QStringLiteral("--isp-password-stdin")};
 
 const QStringList& optionsOf(SetupRequest::Command command)
 {
@@ -141,8 +142,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                 return failure(QStringLiteral("选项 %1 不带值").arg(name));
             if (name == QStringLiteral("--force"))
                 r.force = true;
-            else
+            else if (name == QStringLiteral("--bom"))
                 r.bom = true;
+            else if (name == QStringLiteral("--password-stdin"))
+                r.passwordFromInput = true;
+            else
+                r.ispPasswordFromInput = true;
             continue;
         }
         if (!value) {
@@ -213,8 +218,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return failure(QStringLiteral("缺少 --admin：第一个管理员的用户名"));
     if (r.admin.isEmpty())
         return failure(QStringLiteral("--admin 的用户名不能是空的"));
-    if (!r.ispAccount && (r.ispPassword || r.price))
-        return failure(QStringLiteral("--isp-password 和 --price 只能与 --isp-account 一起用"));
+    for (const auto& [onTheLine, fromInput] : {std::pair{QStringLiteral("--password"), QStringLiteral("--password-stdin")},
+                                              std::pair{QStringLiteral("--isp-password"), QStringLiteral("--isp-password-stdin")}}) {
+        if (seen.contains(onTheLine) && seen.contains(fromInput))
+            return failure(QStringLiteral("%1 和 %2 只能给一个").arg(onTheLine, fromInput));
+    }
+    if (!r.ispAccount && (r.ispPassword || r.ispPasswordFromInput || r.price))
+        return failure(QStringLiteral("--isp-password、--isp-password-stdin 和 --price 只能与 --isp-account 一起用"));
     if (r.ispAccount && r.ispAccount->isEmpty())
         return failure(QStringLiteral("--isp-account 的帐号不能是空的"));
     return parsed;
@@ -229,9 +239,9 @@ QString helpText()
 {
     return QStringLiteral(
         "用法：\n"
-        "  horavo-setup create [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
-        "                      [--isp-account NAME --isp-password PW [--price N]]\n"
-        "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
+        "  horavo-setup create [--file PATH | --database ADDRESS] --admin NAME [--password-stdin]\n"
+        "                      [--isp-account NAME [--isp-password-stdin] [--price N]]\n"
+        "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password-stdin]\n"
         "  horavo-setup backup [--file PATH | --database ADDRESS] [--force] FILE\n"
         "  horavo-setup report [--file PATH | --database ADDRESS] [--from DATE] [--to DATE]\n"
         "                      [--user NAME] [--format table|csv|json] [--bom] [--price N]\n"
@@ -280,9 +290,12 @@ QString helpText()
         "                       或 \"host=... dbname=...\" 这样的连接串），也可以是文件的路径；\n"
         "                       不能与 --file 一起用。消息里显示地址时不含密码\n"
         "  --admin NAME         管理员的用户名\n"
-        "  --password PW        管理员的密码；不给时在终端上输入（不回显，输两次）\n"
+        "  --password-stdin     管理员的密码从标准输入读一行；不给时在终端上输入（不回显，输两次）\n"
         "  --isp-account NAME   宽带帐号（create）\n"
-        "  --isp-password PW    宽带帐号的密码；不给时在终端上输入\n"
+        "  --isp-password-stdin 宽带帐号的密码从标准输入读一行（在管理员的密码那一行之后）；\n"
+        "                       不给时在终端上输入\n"
+        "  --password PW        管理员的密码 (手工输入时用; 密码在命令行上别人看得见)\n"
+        "  --isp-password PW    宽带帐号的密码 (手工输入时用; 密码在命令行上别人看得见)\n"
         "  --price N            单价，元/小时，大于 0；create 默认 0.3，report 用它代替数据库里的单价\n"
         "  --force              backup：覆盖已有的 FILE\n"
         "  --from DATE          report：期间的第一天，YYYY-MM-DD\n"
@@ -292,8 +305,11 @@ QString helpText()
         "  --bom                report：CSV 前加 UTF-8 字节顺序标记\n"
         "  --help, -h           显示本说明\n"
         "  --version            显示版本\n"
-        "命令行上的密码会被本机其他用户在进程列表里看到；不给密码就会在终端上询问。\n"
-        "标准输入不是终端时，必须在命令行上给出密码。\n"
+        "密码不要写在命令行上：命令等待时，本机的每个用户都能在进程列表（ps、/proc）里看到它。\n"
+        "不给密码就会在终端上询问；标准输入不是终端时（例如在脚本里），用 --password-stdin 和\n"
+        "--isp-password-stdin 从标准输入给出，每个密码一行，管理员的在前，例如：\n"
+        "  printf '%s\\n%s\\n' \"$ADMIN_PW\" \"$ISP_PW\" |\n"
+        "    horavo-setup create --admin NAME --password-stdin --isp-account NAME --isp-password-stdin\n"
         "\n"
         "环境变量：\n"
         "  HORAVO_DATABASE      不为空时，没有 --file 或 --database 的命令用它指的服务器上的数据库\n"
@@ -306,7 +322,7 @@ QString helpText()
         "     backup：FILE 已经存在，没有改动；check：文件读不了（不存在、不是数据库、缺少表）\n"
         "  3  add-admin、backup、report、online：数据库文件不存在，或服务器上的数据库没有这些表；\n"
         "     copy：FROM 不存在\n"
-        "  4  密码：没有给出而标准输入不是终端，密码为空，或两次输入不一样\n"
+        "  4  密码：没有给出而标准输入不是终端，标准输入里没有这一行，密码为空，或两次输入不一样\n"
         "  5  add-admin：已有这个用户名的用户\n"
         "  6  数据库出错（不能创建或写入，连不上服务器，文件不是这个系统的数据库，备份或复制失败）\n"
         "  7  copy：TO 里已经有记录，没有改动\n"

@@ -19,17 +19,24 @@ namespace setup {
 
 namespace {
 
-// The password from the command line, or typed twice on the terminal.
-QString password(const std::optional<QString>& given, const QString& whose, const char* option)
+// The password of whose: one line of standard input (fromInput), the command line's, or
+// typed twice on the terminal.
+QString password(const std::optional<QString>& given, bool fromInput, const QString& whose, const char* inputOption)
 {
-    if (given) {
-        if (given->isEmpty())
+    std::optional<QString> stated = given;
+    if (fromInput) {
+        stated = PasswordPrompt::readLine();
+        if (!stated)
+            refuse(PasswordProblem, QStringLiteral("标准输入里没有%1的密码（%2 要一行）").arg(whose, QString::fromLatin1(inputOption)));
+    }
+    if (stated) {
+        if (stated->isEmpty())
             refuse(PasswordProblem, QStringLiteral("%1的密码不能是空的").arg(whose));
-        return *given;
+        return *stated;
     }
     if (!PasswordPrompt::available())
-        refuse(PasswordProblem,
-               QStringLiteral("没有给出%1的密码，标准输入又不是终端，无法询问：请用 %2 给出密码").arg(whose, QString::fromLatin1(option)));
+        refuse(PasswordProblem, QStringLiteral("没有给出%1的密码，标准输入又不是终端，无法询问：请用 %2 从标准输入给出密码")
+                                    .arg(whose, QString::fromLatin1(inputOption)));
     const std::optional<QString> first = PasswordPrompt::ask(QStringLiteral("%1的密码：").arg(whose));
     if (!first)
         refuse(PasswordProblem, QStringLiteral("没有读到%1的密码").arg(whose));
@@ -107,10 +114,12 @@ ExitCode create(const SetupRequest& r, const store::DatabaseAddress& address)
 {
     // Refused before any password is asked for.
     refuseExisting(address);
-    const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
+    const QString adminPassword =
+        password(r.password, r.passwordFromInput, QStringLiteral("管理员“%1”").arg(r.admin), "--password-stdin");
     QString ispPassword;
     if (r.ispAccount)
-        ispPassword = password(r.ispPassword, QStringLiteral("宽带帐号“%1”").arg(*r.ispAccount), "--isp-password");
+        ispPassword = password(r.ispPassword, r.ispPasswordFromInput, QStringLiteral("宽带帐号“%1”").arg(*r.ispAccount),
+                               "--isp-password-stdin");
     const double price = r.price.value_or(0.3);
 
     try {
@@ -152,7 +161,8 @@ ExitCode addAdmin(const SetupRequest& r, const store::DatabaseAddress& address)
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }
-    const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
+    const QString adminPassword =
+        password(r.password, r.passwordFromInput, QStringLiteral("管理员“%1”").arg(r.admin), "--password-stdin");
     try {
         store::inOneTransaction(address, [&](const store::Transaction& transaction) {
             const auto same = usersNamed(r.admin, transaction);
