@@ -446,6 +446,19 @@ TEST_F(SetupTool, ACopyThatFailsLeavesTheTargetFileAsItWas)
     EXPECT_EQ(everyRowOf(target.path()), everyRowOf(source.path()));
 }
 
+// libpq quotes back an address it cannot read, whole or the piece it choked on; the tool
+// says which server it could not reach without the password.
+TEST_F(SetupTool, AnAddressLibpqCannotReadIsToldWithoutItsPassword)
+{
+    for (const char* address : {"postgresql://seat:S3cr3t-PW@[::1/room", "postgresql://seat:S3cr3t-PW@[]/room",
+                                "postgresql://seat:S3cr%zz3t-PW@db/room"}) {
+        const Outcome r = runSetup({QStringLiteral("report"), QStringLiteral("--database"), QLatin1String(address)}, folder.path());
+        EXPECT_EQ(r.exitCode, 6) << address;
+        EXPECT_TRUE(r.err.contains(QStringLiteral("postgresql://seat:***@"))) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains(QStringLiteral("S3cr"))) << r.err.toStdString();
+    }
+}
+
 TEST_F(SetupTool, AnEmptyHoravoDatabaseMeansTheFileHere)
 {
     const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin")},
