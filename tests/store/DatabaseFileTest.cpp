@@ -160,19 +160,14 @@ TEST(DatabaseFile, NeitherTheFileNorItsJournalIsOpenToOthersWhateverTheUmask)
         cat.start(nobody.front(), nobody.mid(1) << QStringLiteral("cat") << path);
         return cat.waitForFinished(30000) && cat.exitCode() == 0 && !cat.readAllStandardOutput().isEmpty();
     };
-    const QString control = base.filePath(QStringLiteral("open-to-all"));
-    QFile open(control);
-    ASSERT_TRUE(open.open(QIODevice::WriteOnly) && open.write("x") == 1);
-    open.close();
-    ASSERT_TRUE(QFile::setPermissions(control, QFile::Permissions(0x6644)));
-    if (!readByNobody(control))
+    if (!readByNobody(QStringLiteral("/etc/passwd")))
         GTEST_SKIP() << "nobody cannot read even a file open to all here";
     const struct {
         const char* folder;
         int folderMode;
         mode_t umask;
         const char* fileMode; // also the journal's
-    } cases[] = {{"group", 02775, 0, "660"}, {"group-022", 02775, 022, "660"}, {"own", 0755, 0, "600"}, {"own-077", 0755, 077, "600"}};
+    } cases[] = {{"group", 02775, 0, "660"}, {"group-022", 02775, 022, "660"}, {"own", 0755, 0, "600"}};
     for (const auto& c : cases) {
         const QString folder = base.filePath(QLatin1String(c.folder));
         const QString path = folder + QStringLiteral("/horavo.mdb");
