@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <random>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -38,6 +41,44 @@ bool folderWritable(const QString& folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+// The files SQLite makes beside a database (its journal) take the database file's mode:
+// it creates them with that mode and then sets it exactly, past the umask. So the
+// journal of a file that others may read (one made by an earlier version, 0664) would
+// hold the pages of a write, passwords among them, open to every local account; and
+// where SQLite cannot learn the file's mode it falls back to 0644. Its calls that create
+// a file and set a mode are replaced, once for the process, by ones that never give
+// others any permission: the journal is the group's at most, from the moment it exists.
+using OpenCall = int (*)(const char*, int, int);
+using FchmodCall = int (*)(int, mode_t);
+OpenCall sqliteOpen = nullptr;
+FchmodCall sqliteFchmod = nullptr;
+
+int openKeepingOthersOut(const char* path, int flags, int mode)
+{
+    return sqliteOpen(path, flags, mode & ~int(S_IRWXO));
+}
+
+int fchmodKeepingOthersOut(int fd, mode_t mode)
+{
+    return sqliteFchmod(fd, mode & ~mode_t(S_IRWXO));
+}
+
+void keepOthersOutOfSqliteFiles()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        sqlite3_vfs* files = sqlite3_vfs_find("unix");
+        if (!files || files->iVersion < 3 || !files->xGetSystemCall || !files->xSetSystemCall)
+            return;
+        sqliteOpen = reinterpret_cast<OpenCall>(files->xGetSystemCall(files, "open"));
+        sqliteFchmod = reinterpret_cast<FchmodCall>(files->xGetSystemCall(files, "fchmod"));
+        if (sqliteOpen)
+            files->xSetSystemCall(files, "open", reinterpret_cast<sqlite3_syscall_ptr>(&openKeepingOthersOut));
+        if (sqliteFchmod)
+            files->xSetSystemCall(files, "fchmod", reinterpret_cast<sqlite3_syscall_ptr>(&fchmodKeepingOthersOut));
+    });
+}
+
 } // namespace
 
 void DatabaseCloser::operator()(sqlite3* db) const noexcept
@@ -65,6 +106,7 @@ std::unique_ptr<Connection> Connection::open(const QString& path)
     if (info.isDir())
         throw StoreError(QStringLiteral("“%1”是文件夹，不是数据库文件").arg(QDir::toNativeSeparators(path)));
 
+    keepOthersOutOfSqliteFiles();
     sqlite3* raw = nullptr;
     // Never SQLITE_OPEN_CREATE: a mistyped folder must not leave an empty database behind.
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,

@@ -1,8 +1,12 @@
 #include "store/DatabaseFile.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
@@ -38,6 +42,18 @@ QStringList systemTablesOn(ServerConnection& server)
     return ordered;
 }
 
+// A database holds every password in clear text: it is never open to others. In a group
+// folder, one whose setgid bit is set (as the package's /var/lib/horavo), what is made
+// belongs to the folder's group, and the database is that group's to record into: 0660.
+// Anywhere else it is its owner's alone: 0600.
+mode_t databaseFileMode(const QString& folder)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(folder).constData(), &status) == 0 && (status.st_mode & S_ISGID) != 0)
+        return 0660;
+    return 0600;
+}
+
 } // namespace
 
 void removeDatabaseFiles(const QString& path)
@@ -63,14 +79,22 @@ void createDatabase(const QString& path)
     if (!info.absoluteDir().exists())
         throw StoreError(QStringLiteral("文件夹“%1”不存在").arg(QDir::toNativeSeparators(info.absolutePath())));
 
-    // NewOnly fails when the file appears between the test above and here.
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        if (QFileInfo::exists(path))
+    // O_EXCL fails when the file appears between the test above and here. The file is
+    // made for its owner alone, whatever the umask, and given its mode before anything
+    // is written into it.
+    const int made = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (made < 0) {
+        const int error = errno;
+        if (error == EEXIST)
             throw StoreError(QStringLiteral("数据库文件“%1”已经存在，不会改动它").arg(shown));
-        throw StoreError(QStringLiteral("不能创建数据库文件“%1”：%2").arg(shown, file.errorString()));
+        throw StoreError(QStringLiteral("不能创建数据库文件“%1”：%2").arg(shown, QString::fromLocal8Bit(std::strerror(error))));
     }
-    file.close();
+    const bool moded = ::fchmod(made, databaseFileMode(info.absolutePath())) == 0;
+    ::close(made);
+    if (!moded) {
+        removeDatabaseFiles(path);
+        throw StoreError(QStringLiteral("不能设定数据库文件“%1”的权限").arg(shown));
+    }
 
     try {
         const std::unique_ptr<Connection> connection = Connection::open(path);

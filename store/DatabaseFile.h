@@ -8,7 +8,8 @@ namespace store {
 class DatabaseAddress;
 
 // Creates a new database file with the three tables, empty. Refuses (StoreError) when
-// the file exists already.
+// the file exists already. The file is 0660 in a folder whose setgid bit is set (a group
+// folder: the file is its group's) and 0600 anywhere else, whatever the umask.
 void createDatabase(const QString& path);
 
 // The same for either engine: a file as above, or the three tables (with their keys and

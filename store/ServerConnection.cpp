@@ -252,26 +252,10 @@ void ServerResultClearer::operator()(pg_result* result) const noexcept
 
 QString shownServerName(const QString& conninfo)
 {
-    char* error = nullptr;
-    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
-    if (!options) {
-        PQfreemem(error);
-        return QStringLiteral("（无法读懂的连接串）");
-    }
-    QStringList parts;
-    for (PQconninfoOption* option = options; option->keyword; ++option) {
-        if (!option->val || !*option->val || std::strcmp(option->keyword, "password") == 0)
-            continue;
-        parts << QStringLiteral("%1=%2").arg(QString::fromUtf8(option->keyword), QString::fromUtf8(option->val));
-    }
-    PQconninfoFree(options);
-    return parts.join(u' ');
+    return AddressMask(conninfo).shown();
 }
 
-ServerConnection::ServerConnection(ServerLink link, QString shownName)
-    : link_(std::move(link)), shownName_(std::move(shownName))
-{
-}
+ServerConnection::ServerConnection(ServerLink link, AddressMask mask) : link_(std::move(link)), mask_(std::move(mask)) {}
 
 ServerConnection::~ServerConnection() = default;
 
@@ -282,12 +266,13 @@ std::unique_ptr<ServerConnection> ServerConnection::open(const QString& conninfo
     const char* const keywords[] = {"connect_timeout", "application_name", "client_encoding", "options", "dbname", nullptr};
     const char* const values[] = {"10", "horavo", "UTF8", "-c lock_timeout=10000", given.constData(), nullptr};
     ServerLink link(PQconnectdbParams(keywords, values, 1));
-    const QString shown = shownServerName(conninfo);
+    AddressMask mask(conninfo);
     if (!link)
-        throw StoreError(QStringLiteral("连不上数据库服务器（%1）：内存不足").arg(shown));
+        throw StoreError(QStringLiteral("连不上数据库服务器（%1）：内存不足").arg(mask.shown()));
     if (PQstatus(link.get()) != CONNECTION_OK)
-        throw StoreError(QStringLiteral("连不上数据库服务器（%1）：%2").arg(shown, trimmed(PQerrorMessage(link.get()))));
-    return std::unique_ptr<ServerConnection>(new ServerConnection(std::move(link), shown));
+        throw StoreError(QStringLiteral("连不上数据库服务器（%1）：%2")
+                             .arg(mask.shown(), mask.masked(trimmed(PQerrorMessage(link.get())))));
+    return std::unique_ptr<ServerConnection>(new ServerConnection(std::move(link), std::move(mask)));
 }
 
 [[noreturn]] void ServerConnection::fail(pg_result* result) const
@@ -296,8 +281,9 @@ std::unique_ptr<ServerConnection> ServerConnection::open(const QString& conninfo
     QString message = primary ? trimmed(primary) : trimmed(PQerrorMessage(handle()));
     if (const char* detail = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr)
         message += QStringLiteral("（%1）").arg(trimmed(detail));
+    message = mask_.masked(message);
     if (PQstatus(handle()) != CONNECTION_OK)
-        throw StoreError(QStringLiteral("与数据库服务器（%1）的连接断了：%2").arg(shownName_, message));
+        throw StoreError(QStringLiteral("与数据库服务器（%1）的连接断了：%2").arg(shownName(), message));
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     if (state && (std::strcmp(state, kSerializationFailure) == 0 || std::strcmp(state, kDeadlockDetected) == 0))
         throw ServerRetryError(QStringLiteral("数据库服务器：%1").arg(message));

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include "store/AddressMask.h"
 #include "store/Engine.h"
 #include "store/StoreError.h"
 
@@ -41,7 +42,8 @@ inline constexpr const char* kServerKeyColumn = "horavo_key";
 class ServerConnection final : public Engine {
 public:
     // conninfo: a libpq connection string or URI. Throws StoreError with the server's
-    // message when it cannot connect.
+    // message when it cannot connect. No message of a connection shows a password of
+    // conninfo (AddressMask), whatever libpq or the server says.
     static std::unique_ptr<ServerConnection> open(const QString& conninfo);
 
     ~ServerConnection() override;
@@ -79,7 +81,7 @@ public:
 
     pg_conn* handle() const { return link_.get(); }
     // Where this connection goes, without its password, for messages.
-    const QString& shownName() const { return shownName_; }
+    const QString& shownName() const { return mask_.shown(); }
 
 private:
     struct TableInfo {
@@ -88,13 +90,13 @@ private:
         int keyColumn = 0;                           // 0: the table has no key column
     };
 
-    ServerConnection(ServerLink link, QString shownName);
+    ServerConnection(ServerLink link, AddressMask mask);
     const TableInfo* tableInfo(unsigned int oid);
     ServerResult checked(ServerResult result) const;
     [[noreturn]] void fail(pg_result* result) const;
 
     ServerLink link_;
-    QString shownName_;
+    AddressMask mask_;
     std::unordered_map<unsigned int, TableInfo> tables_;
     int preparedCount_ = 0;
     int generation_ = 0;

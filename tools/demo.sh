@@ -27,8 +27,8 @@ else
         cd demo
         # The database: an administrator, an ordinary user (code 2), a user with the usage
         # reminder (code 3), and one ISP account in use at 2 yuan an hour.
-        "$bin/horavo-setup" create --file horavo.mdb --admin admin --password admin \
-            --isp-account demo --isp-password demo --price 2
+        printf 'admin\ndemo\n' | "$bin/horavo-setup" create --file horavo.mdb --admin admin --password-stdin \
+            --isp-account demo --isp-password-stdin --price 2
         sqlite3 horavo.mdb "insert into users (iuser, passw, quanxian) values ('alice', 'alice', 2), ('bob', 'bob', 3);"
         # The simulated line: one phonebook entry, and the ISP knows the demo account.
         "$bin/tallyon-line" --file line.json init

@@ -28,8 +28,8 @@ export DISPLAY=":$(head -n1 "$work/display")"
 wait_for 10 xwininfo -root >/dev/null 2>&1
 
 cd "$work"
-"$bin/horavo-setup" create --file horavo.mdb --admin admin --password admin \
-    --isp-account demo --isp-password demo --price 2 >/dev/null
+printf 'admin\ndemo\n' | "$bin/horavo-setup" create --file horavo.mdb --admin admin --password-stdin \
+    --isp-account demo --isp-password-stdin --price 2 >/dev/null
 sqlite3 horavo.mdb "insert into users values ('alice', 'a', 2), ('bob', 'b', 2)"
 "$bin/tallyon-line" --file line.json init >/dev/null
 export TALLYON_LINE="sim:$work/line.json" TALLYON_TICK_MS=$tick_ms QT_QPA_PLATFORM=xcb

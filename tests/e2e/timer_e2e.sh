@@ -72,8 +72,8 @@ step "notification area: $tray"
 
 # --- the database and the line -------------------------------------------------------
 cd "$work"
-"$bin/horavo-setup" create --file horavo.mdb --admin admin --password admin \
-    --isp-account demo --isp-password demo --price 2 >/dev/null
+printf 'admin\ndemo\n' | "$bin/horavo-setup" create --file horavo.mdb --admin admin --password-stdin \
+    --isp-account demo --isp-password-stdin --price 2 >/dev/null
 sqlite3 horavo.mdb "insert into users (iuser, passw, quanxian) values ('alice', 'secret', 2)"
 "$bin/tallyon-line" --file line.json init >/dev/null
 "$bin/tallyon-line" --file line.json add-account demo demo >/dev/null

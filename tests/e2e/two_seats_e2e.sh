@@ -64,8 +64,8 @@ start_display
 # --- the room's database ---------------------------------------------------------------
 psql -q "$server" -c "create database $database" || fail "cannot make the database"
 seat_role=seat_two_$$
-"$bin/horavo-setup" create --database "$db" --admin admin --password admin \
-    --isp-account demo --isp-password demo --price 2 --seat-role "$seat_role" >/dev/null \
+printf 'admin\ndemo\n' | "$bin/horavo-setup" create --database "$db" --admin admin --password-stdin \
+    --isp-account demo --isp-password-stdin --price 2 --seat-role "$seat_role" >/dev/null \
     || fail "horavo-setup create --database failed"
 sql "insert into users (iuser, passw, quanxian) values ('alice', 'a', 2), ('bob', 'b', 2)"
 # The server's bound on a seat's minutes counts this test's short minute.

@@ -11,6 +11,8 @@
 #include "main_program/common/Session.h"
 #include "main_program/common/WindowNames.h"
 #include "main_program/login/LoginWindow.h"
+#include "store/DatabaseAddress.h"
+#include "tests/doubles/EnvironmentVariable.h"
 #include "tests/doubles/FakeClock.h"
 #include "tests/doubles/FakeOtherCopy.h"
 #include "tests/doubles/RecordingLauncher.h"
@@ -305,6 +307,20 @@ TEST_F(LoginWindow, AMissingDatabaseIsReportedAndTheWindowStays)
     EXPECT_TRUE(boxes.last().prompt.contains(db.folder()));
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_FALSE(program.ended());
+}
+
+// The box says why the room's database cannot be reached, and never with its password,
+// though libpq quotes back the whole address it cannot read.
+TEST_F(LoginWindow, AnUnreachableServerIsReportedWithoutThePasswordOfItsAddress)
+{
+    const doubles::EnvironmentVariable room(store::kDatabaseVariable, "postgresql://seat:S3cr3t-PW@[::1/room");
+    auto* form = showLogin();
+    type(form, QStringLiteral("ann"), QStringLiteral("Secret"));
+    form->Command1->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("postgresql://seat:***@[::1/room"))) << boxes.last().prompt.toStdString();
+    EXPECT_FALSE(boxes.last().prompt.contains(QStringLiteral("S3cr3t"))) << boxes.last().prompt.toStdString();
+    EXPECT_TRUE(opened.isEmpty());
 }
 
 TEST_F(LoginWindow, TypedAtTheKeyboard)

@@ -39,9 +39,17 @@ tests/package/smoke.sh
 smoke=$?
 check "the smoke test passes" test "$smoke" -eq 0
 
-# Purge with a database in the folder: the folder, the database and the group stay.
+# Installed over what an earlier version left (the folder 2775, a database 0664 that
+# every local account could read): both are closed to others.
 marker=$data/horavo.mdb
-touch "$marker"
+chmod 2775 "$data"
+install -m 0664 -g horavo /dev/null "$marker"
+check "apt-get installs $deb again over an earlier version's folder" \
+  bash -c "apt-get install -y -q --reinstall './${deb#./}' >/dev/null"
+check "$data is root:horavo, mode 2770 again" test "$(stat -c '%U:%G %a' "$data")" = "root:horavo 2770"
+check "the database in $data is 0660" test "$(stat -c %a "$marker")" = 660
+
+# Purge with a database in the folder: the folder, the database and the group stay.
 check "apt-get purge horavo (a database in $data)" purge
 check "purging keeps $data and the database in it" test -f "$marker"
 check "purging keeps the group horavo while $data is kept" has_group
@@ -49,7 +57,7 @@ rm -f "$marker"
 
 # Install again on the kept folder, then purge with the folder empty: all gone.
 check "apt-get installs $deb again over the kept folder" install_deb
-check "$data is still root:horavo, mode 2775" test "$(stat -c '%U:%G %a' "$data")" = "root:horavo 2775"
+check "$data is still root:horavo, mode 2770" test "$(stat -c '%U:%G %a' "$data")" = "root:horavo 2770"
 check "apt-get purge horavo (empty $data)" purge
 check "the package is gone" bash -c '! dpkg-query -W -f="\${Status}" horavo 2>/dev/null | grep -q "install ok"'
 check "purging removes the empty $data" test ! -e "$data"

@@ -36,8 +36,10 @@ for cmd in /usr/bin/tallyon /usr/bin/signova /usr/bin/horavo-setup "$libexec/ras
 done
 check "no test or benchmark executable is installed" \
   bash -c '! dpkg -L horavo | grep -E "_tests\$|/bench_|store_test_writer"'
-check "$data is a folder root:horavo, mode 2775" \
-  test "$(stat -c '%U:%G %a' "$data" 2>/dev/null)" = "root:horavo 2775"
+check "$data is a folder root:horavo, mode 2770" \
+  test "$(stat -c '%U:%G %a' "$data" 2>/dev/null)" = "root:horavo 2770"
+check "a user outside the group horavo cannot look into $data" \
+  bash -c "! runuser -u nobody -- ls '$data' >/dev/null 2>&1"
 
 # --- horavo-setup ---------------------------------------------------------------------
 check "horavo-setup --help exits 0 and shows both commands" \
@@ -54,22 +56,23 @@ fi
 cp -a "$data" "$tmp/data"
 db=$tmp/data/horavo.mdb
 check "horavo-setup create makes horavo.mdb in a copy of $data" \
-  bash -c "cd '$tmp/data' && horavo-setup create --admin smoke --password smoke \
-             --isp-account demo --isp-password demo --price 2 && test -s horavo.mdb"
+  bash -c "cd '$tmp/data' && printf 'smoke\ndemo\n' | horavo-setup create --admin smoke --password-stdin \
+             --isp-account demo --isp-password-stdin --price 2 && test -s horavo.mdb"
 check "horavo-setup create leaves an existing file alone (exit 2)" \
-  exits 2 bash -c "cd '$tmp/data' && horavo-setup create --admin other --password other"
+  exits 2 bash -c "cd '$tmp/data' && echo other | horavo-setup create --admin other --password-stdin"
 check "horavo-setup add-admin adds an administrator" \
-  exits 0 horavo-setup add-admin --file "$db" --admin second --password second
+  exits 0 bash -c "echo second | horavo-setup add-admin --file '$db' --admin second --password-stdin"
 check "horavo-setup add-admin refuses a name that is taken (exit 5)" \
-  exits 5 horavo-setup add-admin --file "$db" --admin second --password second
+  exits 5 bash -c "echo second | horavo-setup add-admin --file '$db' --admin second --password-stdin"
 check "the database belongs to the group horavo (setgid folder)" \
   test "$(stat -c %G "$db" 2>/dev/null)" = horavo
-mode=$(stat -c %A "$db" 2>/dev/null)
-if [ "${mode:5:1}" = w ]; then
-  echo "note: horavo.mdb is group-writable ($mode)"
-else
-  echo "note: horavo.mdb is NOT group-writable ($mode): other members of horavo cannot write it"
-fi
+check "the database is 0660: the group records into it, nobody else may read it" \
+  test "$(stat -c %a "$db" 2>/dev/null)" = 660
+# With the way to it open, only the file's own mode keeps nobody out.
+chmod o+x "$tmp" "$tmp/data"
+check "a user outside the group horavo reaches the database but cannot read it" \
+  bash -c "runuser -u nobody -- stat '$db' >/dev/null && ! runuser -u nobody -- cat '$db' >/dev/null 2>&1"
+chmod o-x "$tmp" "$tmp/data"
 
 # --- the desktop programs start and stay up ---------------------------------------
 mkdir -m 0700 "$tmp/run"

@@ -2,6 +2,8 @@
 // process on real database files: made by the tool itself and by hand with odd values.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
@@ -12,45 +14,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <sqlite3.h>
 
 #include "store/Esql.h"
+#include "tests/doubles/SetupProgram.h"
 
 namespace {
 
-QString setupProgram()
-{
-    return QDir(qEnvironmentVariable("HORAVO_BIN_DIR")).filePath(QStringLiteral("horavo-setup"));
-}
-
-struct Outcome {
-    int exitCode = -1;
-    QByteArray out;
-    QString err;
-    QString text() const { return QString::fromUtf8(out); }
-};
-
-Outcome run(const QStringList& arguments, const QString& folder)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("HORAVO_DATABASE")); // the file, not a server the developer set
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(setupProgram(), arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.exitCode = process.exitCode();
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
-}
+using doubles::runSetup;
+using doubles::setupProgram;
+using Outcome = doubles::SetupOutcome;
 
 // Statements on a file through SQLite itself, as by hand; "|"-joined rows of the last one.
 QStringList sql(const QString& path, const QString& statements)
@@ -149,10 +125,10 @@ protected:
     // A file made by the tool: administrator 老板, account in use at price.
     QString created(const QString& price = QStringLiteral("1.5"))
     {
-        const Outcome r = run({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"), QStringLiteral("--password"),
-                               QStringLiteral("pw"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
-                               QStringLiteral("--isp-password"), QStringLiteral("kp"), QStringLiteral("--price"), price},
-                              folder.path());
+        const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"),
+                                    QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
+                                    QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"), price},
+                                   folder.path(), {"pw\nkp\n"});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         return file();
     }
@@ -189,7 +165,7 @@ TEST_F(AdminCommands, BackupWhileAnotherProcessRecordsIsACompleteConsistentCopy)
     const QStringList before = sql(path, QStringLiteral("select max(rowid), count(*) from internet"));
     const qint64 lastBefore = before.value(0).section(QLatin1Char('|'), 0, 0).toLongLong();
 
-    const Outcome r = run({QStringLiteral("backup"), QStringLiteral("--file"), path, QStringLiteral("copy.mdb")}, folder.path());
+    const Outcome r = runSetup({QStringLiteral("backup"), QStringLiteral("--file"), path, QStringLiteral("copy.mdb")}, folder.path());
     const qint64 lastAfter = sql(path, QStringLiteral("select max(rowid) from internet")).value(0).toLongLong();
     const bool writerRan = writer.state() == QProcess::Running;
     writer.kill();
@@ -227,25 +203,33 @@ TEST_F(AdminCommands, BackupLeavesAnExistingFileAloneUnlessForced)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("notes");
     old.close();
-    const Outcome refused = run({QStringLiteral("backup"), QStringLiteral("old.mdb")}, folder.path());
+    const Outcome refused = runSetup({QStringLiteral("backup"), QStringLiteral("old.mdb")}, folder.path());
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("--force"))) << refused.err.toStdString();
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("notes"));
     old.close();
 
-    const Outcome forced = run({QStringLiteral("backup"), QStringLiteral("--force"), QStringLiteral("old.mdb")}, folder.path());
+    // The copy holds every password: its owner's alone, whatever the database's mode and
+    // the umask.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0664), 0);
+    const mode_t umask = ::umask(0);
+    const Outcome forced = runSetup({QStringLiteral("backup"), QStringLiteral("--force"), QStringLiteral("old.mdb")}, folder.path());
+    ::umask(umask);
     EXPECT_EQ(forced.exitCode, 0) << forced.err.toStdString();
+    struct stat copy {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &copy), 0);
+    EXPECT_EQ(copy.st_mode & 07777, 0600u);
     EXPECT_EQ(sql(target, QStringLiteral("select iuser, quanxian from users")), QStringList{QStringLiteral("老板|1")});
     // Nothing is left beside it.
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
-    const Outcome missing = run({QStringLiteral("backup"), QStringLiteral("--file"), QStringLiteral("none.mdb"), QStringLiteral("x.mdb")},
-                                folder.path());
+    const Outcome missing = runSetup({QStringLiteral("backup"), QStringLiteral("--file"), QStringLiteral("none.mdb"), QStringLiteral("x.mdb")},
+                                     folder.path());
     EXPECT_EQ(missing.exitCode, 3);
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("x.mdb"))));
-    EXPECT_EQ(run({QStringLiteral("backup")}, folder.path()).exitCode, 1);
-    EXPECT_EQ(run({QStringLiteral("backup"), QStringLiteral("a"), QStringLiteral("b")}, folder.path()).exitCode, 1);
+    EXPECT_EQ(runSetup({QStringLiteral("backup")}, folder.path()).exitCode, 1);
+    EXPECT_EQ(runSetup({QStringLiteral("backup"), QStringLiteral("a"), QStringLiteral("b")}, folder.path()).exitCode, 1);
 }
 
 TEST_F(AdminCommands, EveryCommandReadsWhileAnotherProcessRecords)
@@ -260,15 +244,15 @@ TEST_F(AdminCommands, EveryCommandReadsWhileAnotherProcessRecords)
     while (sql(path, QStringLiteral("select count(*) from internet")).value(0).toInt() < 5 && waited.elapsed() < 20000)
         QThread::msleep(10);
     for (int round = 0; round < 3; ++round) {
-        const Outcome report = run({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("json")}, folder.path());
+        const Outcome report = runSetup({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("json")}, folder.path());
         EXPECT_EQ(report.exitCode, 0) << report.err.toStdString();
         // The writer's rows are today's: this month's.
         const QJsonArray users = QJsonDocument::fromJson(report.out).object().value(QStringLiteral("users")).toArray();
         ASSERT_EQ(users.size(), 1) << report.out.toStdString();
         EXPECT_GT(users[0].toObject().value(QStringLiteral("rows")).toInteger(), 0);
-        const Outcome check = run({QStringLiteral("check")}, folder.path());
+        const Outcome check = runSetup({QStringLiteral("check")}, folder.path());
         EXPECT_EQ(check.exitCode, 0) << check.err.toStdString() << check.out.toStdString();
-        const Outcome online = run({QStringLiteral("online")}, folder.path());
+        const Outcome online = runSetup({QStringLiteral("online")}, folder.path());
         EXPECT_EQ(online.exitCode, 0) << online.err.toStdString();
         EXPECT_TRUE(online.text().contains(QStringLiteral("\nw  "))) << online.out.toStdString();
     }
@@ -304,7 +288,7 @@ const QStringList kNovember{QStringLiteral("report"), QStringLiteral("--from"), 
 TEST_F(AdminCommands, ReportTableIsAlignedAndCountsMinutesAsTheWindows)
 {
     usageOfNovember(created());
-    const Outcome r = run(kNovember, folder.path());
+    const Outcome r = runSetup(kNovember, folder.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     // Names to the left, numbers to the right, CJK characters two columns wide.
     EXPECT_EQ(r.text().toStdString(), QStringLiteral("期间 2026-11-01 至 2026-11-30，单价 1.5 元/小时\n"
@@ -322,7 +306,7 @@ TEST_F(AdminCommands, ReportCsvFollowsRfc4180)
 {
     usageOfNovember(created());
     sql(file(), QStringLiteral("insert into internet values ('line' || char(10) || 'break', '2026-11-20', 0, '08:00:00', '08:00:00');"));
-    const Outcome plain = run(kNovember + QStringList{QStringLiteral("--format"), QStringLiteral("csv")}, folder.path());
+    const Outcome plain = runSetup(kNovember + QStringList{QStringLiteral("--format"), QStringLiteral("csv")}, folder.path());
     ASSERT_EQ(plain.exitCode, 0) << plain.err.toStdString();
     EXPECT_FALSE(plain.out.startsWith("\xEF\xBB\xBF"));
     EXPECT_TRUE(plain.out.contains("\"a,b\"\"c\""));
@@ -346,17 +330,17 @@ TEST_F(AdminCommands, ReportCsvFollowsRfc4180)
     };
     EXPECT_EQ(records, expected);
 
-    const Outcome bom = run(kNovember + QStringList{QStringLiteral("--format=csv"), QStringLiteral("--bom")}, folder.path());
+    const Outcome bom = runSetup(kNovember + QStringList{QStringLiteral("--format=csv"), QStringLiteral("--bom")}, folder.path());
     EXPECT_EQ(bom.out, "\xEF\xBB\xBF" + plain.out);
-    EXPECT_EQ(run(kNovember + QStringList{QStringLiteral("--bom")}, folder.path()).exitCode, 1);
+    EXPECT_EQ(runSetup(kNovember + QStringList{QStringLiteral("--bom")}, folder.path()).exitCode, 1);
 }
 
 TEST_F(AdminCommands, ReportJsonForOneUserAtAGivenPrice)
 {
     usageOfNovember(created());
-    const Outcome r = run(kNovember + QStringList{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--user"),
-                                                  QStringLiteral("张三"), QStringLiteral("--price"), QStringLiteral("0.6")},
-                          folder.path());
+    const Outcome r = runSetup(kNovember + QStringList{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--user"),
+                                                       QStringLiteral("张三"), QStringLiteral("--price"), QStringLiteral("0.6")},
+                               folder.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     QJsonParseError error{};
     const QJsonObject root = QJsonDocument::fromJson(r.out, &error).object();
@@ -393,8 +377,8 @@ TEST_F(AdminCommands, ReportTakesThePriceOfTheFirstAccountInUseOrThreeTenths)
                              "insert into knumber values ('later', 'p', 1, 6);")
                   .arg(today, first, lastMonth));
     const auto json = [&](const QStringList& more) {
-        return QJsonDocument::fromJson(run(QStringList{QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("json")} + more,
-                                           folder.path())
+        return QJsonDocument::fromJson(runSetup(QStringList{QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("json")} + more,
+                                                folder.path())
                                            .out)
             .object();
     };
@@ -419,7 +403,7 @@ TEST_F(AdminCommands, ReportSaturatesAnOverflowingSumAndSaysSo)
     sql(path, QStringLiteral("insert into internet values ('big', '2026-11-02', 9223372036854775807, '08:00:00', '09:00:00');"
                              "insert into internet values ('big', '2026-11-03', 5, '08:00:00', '09:00:00');"
                              "insert into internet values ('small', '2026-11-03', 5, '08:00:00', '09:00:00');"));
-    const Outcome r = run(kNovember + QStringList{QStringLiteral("--format"), QStringLiteral("json")}, folder.path());
+    const Outcome r = runSetup(kNovember + QStringList{QStringLiteral("--format"), QStringLiteral("json")}, folder.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QJsonObject root = QJsonDocument::fromJson(r.out).object();
     EXPECT_TRUE(root.value(QStringLiteral("minutesOverflowed")).toBool());
@@ -441,11 +425,11 @@ TEST_F(AdminCommands, ReportRefusesAMalformedPeriodOrAMissingFile)
                       QStringLiteral("2026-11-01")},
           QStringList{QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("xml")},
           QStringList{QStringLiteral("report"), QStringLiteral("--price"), QStringLiteral("0")}}) {
-        const Outcome r = run(arguments, folder.path());
+        const Outcome r = runSetup(arguments, folder.path());
         EXPECT_EQ(r.exitCode, 1) << arguments.join(QLatin1Char(' ')).toStdString();
         EXPECT_TRUE(r.out.isEmpty());
     }
-    EXPECT_EQ(run({QStringLiteral("report")}, folder.path()).exitCode, 3);
+    EXPECT_EQ(runSetup({QStringLiteral("report")}, folder.path()).exitCode, 3);
     EXPECT_FALSE(QFileInfo::exists(file()));
 }
 
@@ -473,7 +457,7 @@ TEST_F(AdminCommands, CheckListsWhatTheWindowsWouldRefuseOrMisread)
         f.open(QIODevice::ReadOnly);
         return f.readAll();
     }();
-    const Outcome r = run({QStringLiteral("check")}, folder.path());
+    const Outcome r = runSetup({QStringLiteral("check")}, folder.path());
     EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
     EXPECT_EQ(r.text(),
               QStringLiteral(
@@ -501,25 +485,25 @@ TEST_F(AdminCommands, CheckListsWhatTheWindowsWouldRefuseOrMisread)
 TEST_F(AdminCommands, CheckIsCleanOnAFreshFileAndRefusesWhatIsNoDatabase)
 {
     created();
-    Outcome r = run({QStringLiteral("check")}, folder.path());
+    Outcome r = runSetup({QStringLiteral("check")}, folder.path());
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.text(), QStringLiteral("没有发现问题（users 1 行，internet 0 行，knumber 1 行）\n"));
 
     // The only account not in use.
     sql(file(), QStringLiteral("update knumber set useyn = 0"));
-    r = run({QStringLiteral("check")}, folder.path());
+    r = runSetup({QStringLiteral("check")}, folder.path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.text().startsWith(QStringLiteral("knumber：没有标为使用的宽带帐号"))) << r.text().toStdString();
 
-    EXPECT_EQ(run({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("none.mdb")}, folder.path()).exitCode, 2);
+    EXPECT_EQ(runSetup({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("none.mdb")}, folder.path()).exitCode, 2);
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("none.mdb"))));
     QFile notes(folder.filePath(QStringLiteral("notes.mdb")));
     ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
     notes.write("this is not a database, it only has a name like one");
     notes.close();
-    EXPECT_EQ(run({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("notes.mdb")}, folder.path()).exitCode, 2);
+    EXPECT_EQ(runSetup({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("notes.mdb")}, folder.path()).exitCode, 2);
     sql(folder.filePath(QStringLiteral("other.mdb")), QStringLiteral("create table users(iuser TEXT)"));
-    EXPECT_EQ(run({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("other.mdb")}, folder.path()).exitCode, 2);
+    EXPECT_EQ(runSetup({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("other.mdb")}, folder.path()).exitCode, 2);
 }
 
 // --- online -------------------------------------------------------------------------
@@ -533,18 +517,18 @@ TEST_F(AdminCommands, OnlineListsTheRowsWrittenInTheLastTwoMinutes)
         return QStringLiteral("insert into internet values ('%1', '%2', %3, '07:05:00', '%4');")
             .arg(user, at.date().toString(QStringLiteral("yyyy-MM-dd")), minutes, at.time().toString(QStringLiteral("HH:mm:ss")));
     };
-    EXPECT_EQ(run({QStringLiteral("online")}, folder.path()).text(), QStringLiteral("现在没有正在计时的用户\n"));
+    EXPECT_EQ(runSetup({QStringLiteral("online")}, folder.path()).text(), QStringLiteral("现在没有正在计时的用户\n"));
     sql(path, row(QStringLiteral("张三"), recent, QStringLiteral("12")) + row(QStringLiteral("bob"), recent, QStringLiteral("'3.5'"))
                   + row(QStringLiteral("old"), stale, QStringLiteral("40"))
                   + row(QStringLiteral("yesterday"), recent.addDays(-1), QStringLiteral("40")));
-    const Outcome r = run({QStringLiteral("online")}, folder.path());
+    const Outcome r = runSetup({QStringLiteral("online")}, folder.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QString last = recent.time().toString(QStringLiteral("HH:mm:ss"));
     EXPECT_EQ(r.text(), QStringLiteral("用户名  开始      分钟  最后写入\n"
                                        "bob     07:05:00     4  %1\n"
                                        "张三    07:05:00    12  %1\n")
                             .arg(last));
-    EXPECT_EQ(run({QStringLiteral("online"), QStringLiteral("--file"), QStringLiteral("none.mdb")}, folder.path()).exitCode, 3);
+    EXPECT_EQ(runSetup({QStringLiteral("online"), QStringLiteral("--file"), QStringLiteral("none.mdb")}, folder.path()).exitCode, 3);
 }
 
 } // namespace

@@ -11,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -22,6 +21,7 @@
 #include <libpq-fe.h>
 
 #include "store/Esql.h"
+#include "tests/doubles/SetupProgram.h"
 #include "tests/doubles/PgTestServer.h"
 #include "tests/setup/FileRows.h"
 
@@ -32,37 +32,9 @@ using setuptest::everyRowOf;
 using setuptest::kFileTables;
 using setuptest::onFile;
 
-QString setupProgram()
-{
-    return QDir(qEnvironmentVariable("HORAVO_BIN_DIR")).filePath(QStringLiteral("horavo-setup"));
-}
-
-struct Outcome {
-    int exitCode = -1;
-    QByteArray out;
-    QString err;
-};
-
-// The tool in folder, with HORAVO_DATABASE as given (unset when empty).
-Outcome run(const QStringList& arguments, const QString& folder, const QString& databaseVariable = QString())
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("HORAVO_DATABASE"));
-    if (!databaseVariable.isEmpty())
-        environment.insert(QStringLiteral("HORAVO_DATABASE"), databaseVariable);
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(setupProgram(), arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.exitCode = process.exitCode();
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
-}
+using doubles::runSetup;
+using doubles::setupProgram;
+using Outcome = doubles::SetupOutcome;
 
 QStringList serverCounts(const QString& conninfo)
 {
@@ -92,11 +64,10 @@ protected:
     // The server made by the tool: administrator 老板, account in use at price.
     void created(const QString& price = QStringLiteral("1.5"))
     {
-        const Outcome r = run({QStringLiteral("create"), QStringLiteral("--database"), server, QStringLiteral("--admin"),
-                               QStringLiteral("老板"), QStringLiteral("--password"), QStringLiteral("p'w"),
-                               QStringLiteral("--isp-account"), QStringLiteral("0571"), QStringLiteral("--isp-password"),
-                               QStringLiteral("kp"), QStringLiteral("--price"), price},
-                              folder.path());
+        const Outcome r = runSetup({QStringLiteral("create"), QStringLiteral("--database"), server, QStringLiteral("--admin"),
+                                    QStringLiteral("老板"), QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"),
+                                    QStringLiteral("0571"), QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"), price},
+                                   folder.path(), {"p'w\nkp\n"});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
     QString file(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
@@ -127,9 +98,9 @@ TEST_F(SetupOnAServer, CreateMakesTablesAndAdministratorThatTheProgramsRead)
               QStringList{QStringLiteral("3")}); // its key and the two look-ups
 
     // Again: the tables are there, nothing changes, and no password was needed to say so.
-    const Outcome again = run({QStringLiteral("create"), QStringLiteral("--database"), server, QStringLiteral("--admin"),
-                               QStringLiteral("x")},
-                              folder.path());
+    const Outcome again = runSetup({QStringLiteral("create"), QStringLiteral("--database"), server, QStringLiteral("--admin"),
+                                    QStringLiteral("x")},
+                                   folder.path());
     EXPECT_EQ(again.exitCode, 2);
     EXPECT_TRUE(again.err.contains(QStringLiteral("users"))) << again.err.toStdString();
     EXPECT_EQ(serverCounts(server), QStringList{QStringLiteral("1|0|1")});
@@ -139,38 +110,38 @@ TEST_F(SetupOnAServer, CreateMakesTablesAndAdministratorThatTheProgramsRead)
 TEST_F(SetupOnAServer, HoravoDatabaseNamesTheServerUnlessAFileIsGiven)
 {
     created();
-    const Outcome added = run({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"),
-                               QStringLiteral("--password"), QStringLiteral("x")},
-                              folder.path(), server);
+    const Outcome added = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"),
+                                    QStringLiteral("--password-stdin")},
+                                   folder.path(), {"x\n", server});
     ASSERT_EQ(added.exitCode, 0) << added.err.toStdString();
     EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select iuser, quanxian from users order by horavo_key")),
               (QStringList{QStringLiteral("老板|1"), QStringLiteral("O'Neil|1")}));
     EXPECT_FALSE(QFileInfo::exists(file("horavo.mdb")));
-    EXPECT_EQ(run({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"), QStringLiteral("--password"),
-                   QStringLiteral("y")},
-                  folder.path(), server)
+    EXPECT_EQ(runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("O'Neil"),
+                        QStringLiteral("--password-stdin")},
+                       folder.path(), {"y\n", server})
                   .exitCode,
               5);
 
     // --file wins over the variable.
-    const Outcome onFile = run({QStringLiteral("create"), QStringLiteral("--file"), file("local.mdb"), QStringLiteral("--admin"),
-                                QStringLiteral("a"), QStringLiteral("--password"), QStringLiteral("p")},
-                               folder.path(), server);
+    const Outcome onFile = runSetup({QStringLiteral("create"), QStringLiteral("--file"), file("local.mdb"), QStringLiteral("--admin"),
+                                     QStringLiteral("a"), QStringLiteral("--password-stdin")},
+                                    folder.path(), {"p\n", server});
     ASSERT_EQ(onFile.exitCode, 0) << onFile.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(file("local.mdb")));
     EXPECT_EQ(serverCounts(server), QStringList{QStringLiteral("2|0|1")});
 
     // Both given: a mistake of the command line, nothing touched.
-    const Outcome both = run({QStringLiteral("add-admin"), QStringLiteral("--file"), file("local.mdb"), QStringLiteral("--database"),
-                              server, QStringLiteral("--admin"), QStringLiteral("b"), QStringLiteral("--password"), QStringLiteral("p")},
-                             folder.path());
+    const Outcome both = runSetup({QStringLiteral("add-admin"), QStringLiteral("--file"), file("local.mdb"), QStringLiteral("--database"),
+                                   server, QStringLiteral("--admin"), QStringLiteral("b"), QStringLiteral("--password-stdin")},
+                                  folder.path(), {"p\n"});
     EXPECT_EQ(both.exitCode, 1);
     EXPECT_EQ(serverCounts(server), QStringList{QStringLiteral("2|0|1")});
 
     // A server database without the tables is missing, as a file would be.
-    const Outcome empty = run({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"),
-                               QStringLiteral("--password"), QStringLiteral("p")},
-                              folder.path(), otherServer());
+    const Outcome empty = runSetup({QStringLiteral("add-admin"), QStringLiteral("--admin"), QStringLiteral("a"),
+                                    QStringLiteral("--password-stdin")},
+                                   folder.path(), {"p\n", otherServer()});
     EXPECT_EQ(empty.exitCode, 3);
     EXPECT_TRUE(doubles::rowsOn(other, QStringLiteral("select tablename from pg_tables where schemaname = 'public'")).isEmpty());
 }
@@ -178,7 +149,7 @@ TEST_F(SetupOnAServer, HoravoDatabaseNamesTheServerUnlessAFileIsGiven)
 TEST_F(SetupOnAServer, MessagesNeverShowThePassword)
 {
     const QString withPassword = server + QStringLiteral(" password=hunter2");
-    const Outcome missing = run({QStringLiteral("report")}, folder.path(), withPassword);
+    const Outcome missing = runSetup({QStringLiteral("report")}, folder.path(), {{}, withPassword});
     EXPECT_EQ(missing.exitCode, 3);
     EXPECT_TRUE(missing.err.contains(doubles::conninfoValue(server, "dbname"))) << missing.err.toStdString();
     EXPECT_FALSE(missing.err.contains(QStringLiteral("hunter2"))) << missing.err.toStdString();
@@ -201,7 +172,7 @@ TEST_F(SetupOnAServer, CopyFileToServerToFileKeepsEveryRowAndValue)
                              "insert into knumber values ('0571', 'kp', 1, 0.1);"
                              "insert into knumber values ('宽带', NULL, 0, 2.675);"
                              "insert into knumber values ('none', 'x', NULL, NULL);"));
-    const Outcome up = run({QStringLiteral("copy"), original, server}, folder.path());
+    const Outcome up = runSetup({QStringLiteral("copy"), original, server}, folder.path());
     ASSERT_EQ(up.exitCode, 0) << up.err.toStdString();
     EXPECT_TRUE(up.out.contains("users 3 行") && up.out.contains("internet 4 行") && up.out.contains("knumber 3 行"))
         << up.out.toStdString();
@@ -212,14 +183,14 @@ TEST_F(SetupOnAServer, CopyFileToServerToFileKeepsEveryRowAndValue)
     EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select price = 0.1, price = 2.675 from knumber order by horavo_key")),
               (QStringList{QStringLiteral("t|f"), QStringLiteral("f|t"), QStringLiteral("<null>|<null>")}));
 
-    const Outcome down = run({QStringLiteral("copy"), server, QStringLiteral("back.mdb")}, folder.path());
+    const Outcome down = runSetup({QStringLiteral("copy"), server, QStringLiteral("back.mdb")}, folder.path());
     ASSERT_EQ(down.exitCode, 0) << down.err.toStdString();
     const QStringList rows = everyRowOf(original);
     ASSERT_EQ(rows.size(), 10);
     EXPECT_EQ(everyRowOf(file("back.mdb")), rows);
 
     // Server to server as well.
-    const Outcome across = run({QStringLiteral("copy"), server, otherServer()}, folder.path());
+    const Outcome across = runSetup({QStringLiteral("copy"), server, otherServer()}, folder.path());
     ASSERT_EQ(across.exitCode, 0) << across.err.toStdString();
     const QString internet = QStringLiteral("select iuser, idate, itime, stime, xtime from internet order by horavo_key");
     EXPECT_EQ(doubles::rowsOn(other, internet), doubles::rowsOn(server, internet));
@@ -231,19 +202,19 @@ TEST_F(SetupOnAServer, CopyRefusesATargetThatHoldsRowsOrASourceThatIsMissing)
     const QString source = file("source.mdb");
     onFile(source, QString::fromLatin1(kFileTables) + QStringLiteral("insert into users values ('u', 'p', 2);"));
 
-    const Outcome intoRows = run({QStringLiteral("copy"), source, server}, folder.path());
+    const Outcome intoRows = runSetup({QStringLiteral("copy"), source, server}, folder.path());
     EXPECT_EQ(intoRows.exitCode, 7);
     EXPECT_TRUE(intoRows.err.contains(QStringLiteral("users 1 行"))) << intoRows.err.toStdString();
     EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select iuser from users")), QStringList{QStringLiteral("老板")});
 
     // A file holding rows is left alone the same way.
-    const Outcome intoFile = run({QStringLiteral("copy"), server, source}, folder.path());
+    const Outcome intoFile = runSetup({QStringLiteral("copy"), server, source}, folder.path());
     EXPECT_EQ(intoFile.exitCode, 7);
     EXPECT_EQ(onFile(source, QStringLiteral("select * from users")), QStringList{QStringLiteral("u|p|2")});
 
     // A source that is not there: neither the file nor the tables on the server.
-    EXPECT_EQ(run({QStringLiteral("copy"), file("nothing.mdb"), otherServer()}, folder.path()).exitCode, 3);
-    EXPECT_EQ(run({QStringLiteral("copy"), other, file("new.mdb")}, folder.path()).exitCode, 3);
+    EXPECT_EQ(runSetup({QStringLiteral("copy"), file("nothing.mdb"), otherServer()}, folder.path()).exitCode, 3);
+    EXPECT_EQ(runSetup({QStringLiteral("copy"), other, file("new.mdb")}, folder.path()).exitCode, 3);
     EXPECT_FALSE(QFileInfo::exists(file("new.mdb")));
     EXPECT_TRUE(doubles::rowsOn(other, QStringLiteral("select tablename from pg_tables where schemaname = 'public'")).isEmpty());
 }
@@ -261,7 +232,7 @@ TEST_F(SetupOnAServer, ACopyThatFailsMidwayLeavesTheTargetAsItWas)
     created();
     doubles::execOn(server, QStringLiteral("delete from users; delete from knumber;"
                                            "alter table internet add constraint short_sessions check (itime < 1000)"));
-    const Outcome refused = run({QStringLiteral("copy"), source, server}, folder.path());
+    const Outcome refused = runSetup({QStringLiteral("copy"), source, server}, folder.path());
     EXPECT_EQ(refused.exitCode, 6);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("short_sessions"))) << refused.err.toStdString();
     EXPECT_EQ(serverCounts(server), QStringList{QStringLiteral("0|0|0")});
@@ -269,7 +240,7 @@ TEST_F(SetupOnAServer, ACopyThatFailsMidwayLeavesTheTargetAsItWas)
     // A server without the tables gets none when the copy fails.
     doubles::execOn(server, QStringLiteral("insert into internet (iuser, idate, itime) values ('v', '2026-11-31', 1)"));
     const QString empty = otherServer();
-    const Outcome noTables = run({QStringLiteral("copy"), server, empty}, folder.path());
+    const Outcome noTables = runSetup({QStringLiteral("copy"), server, empty}, folder.path());
     EXPECT_EQ(noTables.exitCode, 6);
     EXPECT_TRUE(doubles::rowsOn(empty, QStringLiteral("select tablename from pg_tables where schemaname = 'public'")).isEmpty());
 
@@ -277,11 +248,11 @@ TEST_F(SetupOnAServer, ACopyThatFailsMidwayLeavesTheTargetAsItWas)
     // target that was not there is not left behind.
     const QString emptyFile = file("empty.mdb");
     onFile(emptyFile, QString::fromLatin1(kFileTables));
-    const Outcome intoFile = run({QStringLiteral("copy"), server, emptyFile}, folder.path());
+    const Outcome intoFile = runSetup({QStringLiteral("copy"), server, emptyFile}, folder.path());
     EXPECT_EQ(intoFile.exitCode, 6);
     EXPECT_TRUE(intoFile.err.contains(QStringLiteral("2026-11-31"))) << intoFile.err.toStdString();
     EXPECT_TRUE(everyRowOf(emptyFile).isEmpty());
-    EXPECT_EQ(run({QStringLiteral("copy"), server, file("new.mdb")}, folder.path()).exitCode, 6);
+    EXPECT_EQ(runSetup({QStringLiteral("copy"), server, file("new.mdb")}, folder.path()).exitCode, 6);
     EXPECT_FALSE(QFileInfo::exists(file("new.mdb")));
 }
 
@@ -349,10 +320,10 @@ const char* const kUsage =
 TEST_F(SetupOnAServer, ReportAndOnlineGiveOnAServerWhatTheyGiveOnAFile)
 {
     created();
-    const Outcome made = run({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"), QStringLiteral("--password"),
-                              QStringLiteral("pw"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
-                              QStringLiteral("--isp-password"), QStringLiteral("kp"), QStringLiteral("--price"), QStringLiteral("1.5")},
-                             folder.path());
+    const Outcome made = runSetup({QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("老板"),
+                                   QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"), QStringLiteral("0571"),
+                                   QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"), QStringLiteral("1.5")},
+                                  folder.path(), {"pw\nkp\n"});
     ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QString recent = QStringLiteral("insert into internet values ('zed', '%1', 3, '00:00:01', '%2');"
@@ -374,8 +345,8 @@ TEST_F(SetupOnAServer, ReportAndOnlineGiveOnAServerWhatTheyGiveOnAFile)
         QStringList{QStringLiteral("online")},
     };
     for (const QStringList& arguments : reports) {
-        const Outcome onTheFile = run(arguments, folder.path());
-        const Outcome onTheServer = run(arguments, folder.path(), server);
+        const Outcome onTheFile = runSetup(arguments, folder.path());
+        const Outcome onTheServer = runSetup(arguments, folder.path(), {{}, server});
         ASSERT_EQ(onTheFile.exitCode, 0) << onTheFile.err.toStdString();
         EXPECT_EQ(onTheServer.exitCode, 0) << onTheServer.err.toStdString();
         EXPECT_FALSE(onTheFile.out.isEmpty());
@@ -386,13 +357,13 @@ TEST_F(SetupOnAServer, ReportAndOnlineGiveOnAServerWhatTheyGiveOnAFile)
     // 2026/11/16, 2026-11-00, 0000-11-05, 2100-02-29 and NULL are no dates (32 minutes);
     // 2024-02-29 is one, outside the period.
     const QJsonObject json =
-        QJsonDocument::fromJson(run(QStringList{QStringLiteral("report"), QStringLiteral("--format=json")} + period, folder.path(), server).out)
+        QJsonDocument::fromJson(runSetup(QStringList{QStringLiteral("report"), QStringLiteral("--format=json")} + period, folder.path(), {{}, server}).out)
             .object();
     const QJsonObject unreadable = json.value(QStringLiteral("unreadableDates")).toObject();
     EXPECT_EQ(unreadable.value(QStringLiteral("rows")).toInteger(), 6);
     EXPECT_EQ(unreadable.value(QStringLiteral("minutes")).toInteger(), 32);
     EXPECT_EQ(json.value(QStringLiteral("total")).toObject().value(QStringLiteral("minutes")).toInteger(), 60 + 40 + 3 + 14 + 8);
-    const QString online = QString::fromUtf8(run({QStringLiteral("online")}, folder.path(), server).out);
+    const QString online = QString::fromUtf8(runSetup({QStringLiteral("online")}, folder.path(), {{}, server}).out);
     EXPECT_TRUE(online.indexOf(QStringLiteral("Amy")) < online.indexOf(QStringLiteral("zed"))) << online.toStdString();
     EXPECT_FALSE(online.contains(QStringLiteral("old"))) << online.toStdString();
 }
@@ -402,20 +373,20 @@ TEST_F(SetupOnAServer, ReportAndOnlineGiveOnAServerWhatTheyGiveOnAFile)
 TEST_F(SetupOnAServer, BackupAndCheckRefuseAServerAndSayWhatToUse)
 {
     created();
-    const Outcome backup = run({QStringLiteral("backup"), QStringLiteral("--database"), server, QStringLiteral("copy.mdb")},
-                               folder.path());
+    const Outcome backup = runSetup({QStringLiteral("backup"), QStringLiteral("--database"), server, QStringLiteral("copy.mdb")},
+                                    folder.path());
     EXPECT_EQ(backup.exitCode, 8);
     EXPECT_TRUE(backup.err.contains(QStringLiteral("pg_dump"))) << backup.err.toStdString();
-    const Outcome check = run({QStringLiteral("check")}, folder.path(), server);
+    const Outcome check = runSetup({QStringLiteral("check")}, folder.path(), {{}, server});
     EXPECT_EQ(check.exitCode, 8);
     EXPECT_TRUE(check.err.contains(QStringLiteral("数据库文件"))) << check.err.toStdString();
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
 
     // With --file they work on the file as before, whatever HORAVO_DATABASE says.
-    ASSERT_EQ(run({QStringLiteral("copy"), server, QStringLiteral("local.mdb")}, folder.path()).exitCode, 0);
-    EXPECT_EQ(run({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("local.mdb")}, folder.path(), server).exitCode, 0);
-    EXPECT_EQ(run({QStringLiteral("backup"), QStringLiteral("--file"), QStringLiteral("local.mdb"), QStringLiteral("copy.mdb")},
-                  folder.path(), server)
+    ASSERT_EQ(runSetup({QStringLiteral("copy"), server, QStringLiteral("local.mdb")}, folder.path()).exitCode, 0);
+    EXPECT_EQ(runSetup({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("local.mdb")}, folder.path(), {{}, server}).exitCode, 0);
+    EXPECT_EQ(runSetup({QStringLiteral("backup"), QStringLiteral("--file"), QStringLiteral("local.mdb"), QStringLiteral("copy.mdb")},
+                       folder.path(), {{}, server})
                   .exitCode,
               0);
     EXPECT_EQ(everyRowOf(file("copy.mdb")), everyRowOf(file("local.mdb")));

@@ -1,16 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
+#include "tests/doubles/AnotherUser.h"
+#include "tests/doubles/QtPrinters.h"
 #include "tests/doubles/TempDatabase.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -101,14 +103,9 @@ namespace {
 // as nobody when this test runs as root.
 TEST(DatabaseFile, AWriteInAReadOnlyFolderSaysTheFolderKeepsTheJournalOut)
 {
-    QStringList command;
-    if (::geteuid() == 0) {
-        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-        if (setpriv.isEmpty())
-            GTEST_SKIP() << "running as root without setpriv: no ordinary user to run the write as";
-        command << setpriv << QStringLiteral("--reuid=nobody") << QStringLiteral("--regid=nogroup")
-                << QStringLiteral("--clear-groups");
-    }
+    QStringList command = doubles::asNobody();
+    if (::geteuid() == 0 && command.isEmpty())
+        GTEST_SKIP() << "running as root without setpriv: no ordinary user to run the write as";
     QTemporaryDir base;
     QFile::setPermissions(base.path(), QFile::Permissions(0x7755)); // others may enter
     const QString folder = base.filePath(QStringLiteral("readonly"));
@@ -138,6 +135,73 @@ TEST(DatabaseFile, AWriteInAReadOnlyFolderSaysTheFolderKeepsTheJournalOut)
     EXPECT_TRUE(message.contains(QStringLiteral("只读"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("horavo.mdb-journal"))) << message.toStdString();
     EXPECT_EQ(rowsIn(path, "select count(*) from users"), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Every password is in the database in clear text, and the pages a write changes are in
+// its journal meanwhile: neither is ever open to another local account. The journal is
+// looked at in the middle of a write, and read by nobody (not in the file's group).
+TEST(DatabaseFile, NeitherTheFileNorItsJournalIsOpenToOthersWhateverTheUmask)
+{
+    const QStringList nobody = doubles::asNobody();
+    if (nobody.isEmpty())
+        GTEST_SKIP() << "reading as another user needs root and setpriv";
+    QTemporaryDir base;
+    ASSERT_TRUE(QFile::setPermissions(base.path(), QFile::Permissions(0x7755))); // others may enter
+    const auto modeOf = [](const QString& path) {
+        struct stat status {};
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? QString::number(status.st_mode & 07777, 8) : QString();
+    };
+    const auto readByNobody = [&](const QString& path) {
+        QProcess cat;
+        cat.start(nobody.front(), nobody.mid(1) << QStringLiteral("cat") << path);
+        return cat.waitForFinished(30000) && cat.exitCode() == 0 && !cat.readAllStandardOutput().isEmpty();
+    };
+    if (!readByNobody(QStringLiteral("/etc/passwd")))
+        GTEST_SKIP() << "nobody cannot read even a file open to all here";
+    const struct {
+        const char* folder;
+        int folderMode;
+        mode_t umask;
+        const char* fileMode; // also the journal's
+    } cases[] = {{"group", 02775, 0, "660"}, {"group-022", 02775, 022, "660"}, {"own", 0755, 0, "600"}};
+    for (const auto& c : cases) {
+        const QString folder = base.filePath(QLatin1String(c.folder));
+        const QString path = folder + QStringLiteral("/horavo.mdb");
+        ASSERT_TRUE(QDir().mkdir(folder));
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), mode_t(c.folderMode)), 0);
+        const mode_t previous = ::umask(c.umask);
+        store::createDatabase(path);
+        QString journalMode;
+        bool journalRead = true;
+        store::inOneTransaction(path, [&](const store::Transaction& transaction) {
+            auto users = transaction.esql(QStringLiteral("select * from users"));
+            users->addNew();
+            users->setValue(QStringLiteral("passw"), QStringLiteral("S3cr3t"));
+            users->update();
+            journalMode = modeOf(path + QStringLiteral("-journal"));
+            journalRead = readByNobody(path + QStringLiteral("-journal"));
+        });
+        ::umask(previous);
+        EXPECT_EQ(modeOf(path), QLatin1String(c.fileMode)) << c.folder;
+        EXPECT_EQ(journalMode, QLatin1String(c.fileMode)) << c.folder;
+        EXPECT_FALSE(readByNobody(path)) << c.folder;
+        EXPECT_FALSE(journalRead) << c.folder;
+    }
+
+    // A file an earlier version made open to others keeps its mode, but its journal
+    // leaves others out.
+    const QString old = base.filePath(QStringLiteral("group/horavo.mdb"));
+    ASSERT_EQ(::chmod(QFile::encodeName(old).constData(), 0664), 0);
+    QString journalMode;
+    store::inOneTransaction(old, [&](const store::Transaction& transaction) {
+        transaction.esql(QStringLiteral("delete from users"));
+        journalMode = modeOf(old + QStringLiteral("-journal"));
+    });
+    EXPECT_EQ(journalMode, QStringLiteral("660"));
 }
 
 } // namespace

@@ -111,7 +111,9 @@ ExitCode backup(const SetupRequest& request, const QString& path)
         ::fsync(done.handle());
         done.close();
     }
-    QFile::setPermissions(partialPath, QFile::permissions(path));
+    // A copy holds every password: its owner's alone, whatever the database's mode.
+    if (!QFile::setPermissions(partialPath, QFile::ReadOwner | QFile::WriteOwner))
+        refuse(DatabaseFailure, QStringLiteral("不能设定副本“%1”的权限").arg(shownPath(target)));
     if (::rename(QFile::encodeName(partialPath).constData(), QFile::encodeName(target).constData()) != 0)
         refuse(DatabaseFailure, QStringLiteral("不能把副本存为“%1”：%2").arg(shownPath(target), QString::fromLocal8Bit(strerror(errno))));
     partial.setAutoRemove(false);

@@ -59,13 +59,18 @@ bool PasswordPrompt::available()
 
 std::optional<QString> PasswordPrompt::ask(const QString& prompt)
 {
+    const QByteArray shown = prompt.toLocal8Bit();
+    std::fwrite(shown.constData(), 1, std::size_t(shown.size()), stderr);
+    std::fflush(stderr);
+    return readLine();
+}
+
+std::optional<QString> PasswordPrompt::readLine()
+{
     std::string line;
     bool ended = false;
     {
-        EchoOff quiet;
-        const QByteArray shown = prompt.toLocal8Bit();
-        std::fwrite(shown.constData(), 1, std::size_t(shown.size()), stderr);
-        std::fflush(stderr);
+        EchoOff quiet; // changes nothing where standard input is no terminal
         // Read the descriptor itself: nothing is left in a stdio buffer after the line.
         for (;;) {
             char c = 0;

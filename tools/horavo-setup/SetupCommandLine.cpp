@@ -9,10 +9,11 @@ namespace setup {
 namespace {
 
 const QStringList kCreateOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
-                                 QStringLiteral("--password"), QStringLiteral("--isp-account"), QStringLiteral("--isp-password"),
-                                 QStringLiteral("--price"), QStringLiteral("--seat-role")};
+                                 QStringLiteral("--password"), QStringLiteral("--password-stdin"), QStringLiteral("--isp-account"),
+                                 QStringLiteral("--isp-password"), QStringLiteral("--isp-password-stdin"), QStringLiteral("--price"),
+                                 QStringLiteral("--seat-role")};
 const QStringList kAddAdminOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--admin"),
-                                   QStringLiteral("--password")};
+                                   QStringLiteral("--password"), QStringLiteral("--password-stdin")};
 const QStringList kBackupOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--force")};
 const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--from"),
                                  QStringLiteral("--to"), QStringLiteral("--user"), QStringLiteral("--format"),
@@ -20,7 +21,8 @@ const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--dat
 const QStringList kDatabaseOnly{QStringLiteral("--file"), QStringLiteral("--database")};
 const QStringList kNoOptions;
 // Options that take no value.
-const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom")};
+const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom"), QStringLiteral("--password-stdin"),
+                         QStringLiteral("--isp-password-stdin")};
 
 const QStringList& optionsOf(SetupRequest::Command command)
 {
@@ -141,8 +143,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                 return failure(QStringLiteral("选项 %1 不带值").arg(name));
             if (name == QStringLiteral("--force"))
                 r.force = true;
-            else
+            else if (name == QStringLiteral("--bom"))
                 r.bom = true;
+            else if (name == QStringLiteral("--password-stdin"))
+                r.passwordFromInput = true;
+            else
+                r.ispPasswordFromInput = true;
             continue;
         }
         if (!value) {
@@ -215,8 +221,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return failure(QStringLiteral("缺少 --admin：第一个管理员的用户名"));
     if (r.admin.isEmpty())
         return failure(QStringLiteral("--admin 的用户名不能是空的"));
-    if (!r.ispAccount && (r.ispPassword || r.price))
-        return failure(QStringLiteral("--isp-password 和 --price 只能与 --isp-account 一起用"));
+    for (const auto& [onTheLine, fromInput] : {std::pair{QStringLiteral("--password"), QStringLiteral("--password-stdin")},
+                                              std::pair{QStringLiteral("--isp-password"), QStringLiteral("--isp-password-stdin")}}) {
+        if (seen.contains(onTheLine) && seen.contains(fromInput))
+            return failure(QStringLiteral("%1 和 %2 只能给一个").arg(onTheLine, fromInput));
+    }
+    if (!r.ispAccount && (r.ispPassword || r.ispPasswordFromInput || r.price))
+        return failure(QStringLiteral("--isp-password、--isp-password-stdin 和 --price 只能与 --isp-account 一起用"));
     if (r.ispAccount && r.ispAccount->isEmpty())
         return failure(QStringLiteral("--isp-account 的帐号不能是空的"));
     return parsed;
@@ -231,9 +242,10 @@ QString helpText()
 {
     return QStringLiteral(
         "用法：\n"
-        "  horavo-setup create [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
-        "                      [--isp-account NAME --isp-password PW [--price N]] [--seat-role NAME]\n"
-        "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password PW]\n"
+        "  horavo-setup create [--file PATH | --database ADDRESS] --admin NAME [--password-stdin]\n"
+        "                      [--isp-account NAME [--isp-password-stdin] [--price N]]
+                      [--seat-role NAME]\n"
+        "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password-stdin]\n"
         "  horavo-setup backup [--file PATH | --database ADDRESS] [--force] FILE\n"
         "  horavo-setup report [--file PATH | --database ADDRESS] [--from DATE] [--to DATE]\n"
         "                      [--user NAME] [--format table|csv|json] [--bom] [--price N]\n"
@@ -248,10 +260,14 @@ QString helpText()
         "\n"
         "create     新建数据库（三个表 users、internet、knumber），写入第一个管理员（权限 1），\n"
         "           如给了 --isp-account，再写入一个标为“使用”的宽带帐号。已有的文件不会改动；\n"
-        "           服务器上的数据库须还没有这三个表中的任何一个。\n"
+        "           服务器上的数据库须还没有这三个表中的任何一个。数据库文件里有所有的密码：\n"
+        "           在组文件夹（设了 setgid 位的文件夹，例如 /var/lib/horavo）里它是 0660，\n"
+        "           只有文件夹所属组的成员可以读写；在别的文件夹里是 0600，只有自己可以读写，\n"
+        "           与 umask 无关。\n"
         "add-admin  在已有的数据库里添加一个管理员（权限 1），例如所有管理员都被删掉之后。\n"
         "backup     把数据库文件备份到 FILE：用 SQLite 的在线备份分步复制，程序照常计时和写入；\n"
         "           副本包含备份开始前写入的全部记录，通过完整性检查，用回滚日志。\n"
+        "           副本是 0600，只有自己可以读写。\n"
         "           FILE 已存在时不覆盖，除非加 --force。只用于数据库文件：服务器上的数据库\n"
         "           请用服务器自己的 pg_dump 备份。\n"
         "report     每个用户在一段期间内的使用：记录数、分钟、小时和金额（单价 × 分钟 / 60，\n"
@@ -278,9 +294,12 @@ QString helpText()
         "                       或 \"host=... dbname=...\" 这样的连接串），也可以是文件的路径；\n"
         "                       不能与 --file 一起用。消息里显示地址时不含密码\n"
         "  --admin NAME         管理员的用户名\n"
-        "  --password PW        管理员的密码；不给时在终端上输入（不回显，输两次）\n"
+        "  --password-stdin     管理员的密码从标准输入读一行；不给时在终端上输入（不回显，输两次）\n"
         "  --isp-account NAME   宽带帐号（create）\n"
-        "  --isp-password PW    宽带帐号的密码；不给时在终端上输入\n"
+        "  --isp-password-stdin 宽带帐号的密码从标准输入读一行（在管理员的密码那一行之后）；\n"
+        "                       不给时在终端上输入\n"
+        "  --password PW        管理员的密码 (手工输入时用; 密码在命令行上别人看得见)\n"
+        "  --isp-password PW    宽带帐号的密码 (手工输入时用; 密码在命令行上别人看得见)\n"
         "  --price N            单价，元/小时，大于 0；create 默认 0.3，report 用它代替数据库里的单价\n"
         "  --seat-role NAME     create 在服务器上时：座位连接所用的角色（默认 horavo_seat，没有就建立）；\n"
         "                       它只能读表、注册权限 3 的用户、添加和增长使用记录\n"
@@ -292,8 +311,11 @@ QString helpText()
         "  --bom                report：CSV 前加 UTF-8 字节顺序标记\n"
         "  --help, -h           显示本说明\n"
         "  --version            显示版本\n"
-        "命令行上的密码会被本机其他用户在进程列表里看到；不给密码就会在终端上询问。\n"
-        "标准输入不是终端时，必须在命令行上给出密码。\n"
+        "密码不要写在命令行上：命令等待时，本机的每个用户都能在进程列表（ps、/proc）里看到它。\n"
+        "不给密码就会在终端上询问；标准输入不是终端时（例如在脚本里），用 --password-stdin 和\n"
+        "--isp-password-stdin 从标准输入给出，每个密码一行，管理员的在前，例如：\n"
+        "  printf '%s\\n%s\\n' \"$ADMIN_PW\" \"$ISP_PW\" |\n"
+        "    horavo-setup create --admin NAME --password-stdin --isp-account NAME --isp-password-stdin\n"
         "\n"
         "环境变量：\n"
         "  HORAVO_DATABASE      不为空时，没有 --file 或 --database 的命令用它指的服务器上的数据库\n"
@@ -306,7 +328,7 @@ QString helpText()
         "     backup：FILE 已经存在，没有改动；check：文件读不了（不存在、不是数据库、缺少表）\n"
         "  3  add-admin、backup、report、online：数据库文件不存在，或服务器上的数据库没有这些表；\n"
         "     copy：FROM 不存在\n"
-        "  4  密码：没有给出而标准输入不是终端，密码为空，或两次输入不一样\n"
+        "  4  密码：没有给出而标准输入不是终端，标准输入里没有这一行，密码为空，或两次输入不一样\n"
         "  5  add-admin：已有这个用户名的用户\n"
         "  6  数据库出错（不能创建或写入，连不上服务器，文件不是这个系统的数据库，备份或复制失败）\n"
         "  7  copy：TO 里已经有记录，没有改动\n"

@@ -13,9 +13,13 @@ struct SetupRequest {
     QString database; // --database as given
     // Neither: the server HORAVO_DATABASE names, else horavo.mdb in the current folder.
     QString admin;
+    // Passwords are read from standard input (one line each, the administrator's first)
+    // when asked; --password and --isp-password put them on the command line instead.
     std::optional<QString> password;
+    bool passwordFromInput = false;
     std::optional<QString> ispAccount;
     std::optional<QString> ispPassword;
+    bool ispPasswordFromInput = false;
     std::optional<double> price; // create: the account's price; report: instead of the file's
     QString seatRole;            // create on a server: the seats' role, else horavo_seat
     // backup: the copy's file; copy: the database written to

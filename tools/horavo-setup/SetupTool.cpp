@@ -1,7 +1,5 @@
 #include "tools/horavo-setup/SetupTool.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include <QDir>
@@ -22,17 +20,24 @@ namespace setup {
 
 namespace {
 
-// The password from the command line, or typed twice on the terminal.
-QString password(const std::optional<QString>& given, const QString& whose, const char* option)
+// The password of whose: one line of standard input (fromInput), the command line's, or
+// typed twice on the terminal.
+QString password(const std::optional<QString>& given, bool fromInput, const QString& whose, const char* inputOption)
 {
-    if (given) {
-        if (given->isEmpty())
+    std::optional<QString> stated = given;
+    if (fromInput) {
+        stated = PasswordPrompt::readLine();
+        if (!stated)
+            refuse(PasswordProblem, QStringLiteral("标准输入里没有%1的密码（%2 要一行）").arg(whose, QString::fromLatin1(inputOption)));
+    }
+    if (stated) {
+        if (stated->isEmpty())
             refuse(PasswordProblem, QStringLiteral("%1的密码不能是空的").arg(whose));
-        return *given;
+        return *stated;
     }
     if (!PasswordPrompt::available())
-        refuse(PasswordProblem,
-               QStringLiteral("没有给出%1的密码，标准输入又不是终端，无法询问：请用 %2 给出密码").arg(whose, QString::fromLatin1(option)));
+        refuse(PasswordProblem, QStringLiteral("没有给出%1的密码，标准输入又不是终端，无法询问：请用 %2 从标准输入给出密码")
+                                    .arg(whose, QString::fromLatin1(inputOption)));
     const std::optional<QString> first = PasswordPrompt::ask(QStringLiteral("%1的密码：").arg(whose));
     if (!first)
         refuse(PasswordProblem, QStringLiteral("没有读到%1的密码").arg(whose));
@@ -77,21 +82,6 @@ void addIspAccount(const store::Transaction& transaction, const QString& account
     accounts->update();
 }
 
-// In a folder that its group may write to (the shared /var/lib/horavo, setgid), the
-// database is made writable for that group too, so that every member records into it;
-// SQLite gives its journal the same permissions.
-void shareWithTheFolderGroup(const QString& path)
-{
-    struct stat folder {};
-    struct stat file {};
-    const QByteArray native = QFile::encodeName(path);
-    if (::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) != 0
-        || ::stat(native.constData(), &file) != 0)
-        return;
-    if ((folder.st_mode & S_IWGRP) != 0)
-        ::chmod(native.constData(), (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
-}
-
 // Whether the database is there: the file, or any of the tables on the server.
 bool databaseExists(const store::DatabaseAddress& address)
 {
@@ -125,10 +115,12 @@ ExitCode create(const SetupRequest& r, const store::DatabaseAddress& address)
 {
     // Refused before any password is asked for.
     refuseExisting(address);
-    const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
+    const QString adminPassword =
+        password(r.password, r.passwordFromInput, QStringLiteral("管理员“%1”").arg(r.admin), "--password-stdin");
     QString ispPassword;
     if (r.ispAccount)
-        ispPassword = password(r.ispPassword, QStringLiteral("宽带帐号“%1”").arg(*r.ispAccount), "--isp-password");
+        ispPassword = password(r.ispPassword, r.ispPasswordFromInput, QStringLiteral("宽带帐号“%1”").arg(*r.ispAccount),
+                               "--isp-password-stdin");
     const double price = r.price.value_or(0.3);
 
     try {
@@ -155,8 +147,6 @@ ExitCode create(const SetupRequest& r, const store::DatabaseAddress& address)
             removeMadeDatabase(address);
             refuse(DatabaseFailure, error.message());
         }
-    } else {
-        shareWithTheFolderGroup(address.text());
     }
     QString done = address.isServer()
         ? QStringLiteral("已在%1中建立表 users、internet、knumber 和座位的角色“%3”，管理员“%2”（权限 1）")
@@ -182,7 +172,8 @@ ExitCode addAdmin(const SetupRequest& r, const store::DatabaseAddress& address)
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, error.message());
     }
-    const QString adminPassword = password(r.password, QStringLiteral("管理员“%1”").arg(r.admin), "--password");
+    const QString adminPassword =
+        password(r.password, r.passwordFromInput, QStringLiteral("管理员“%1”").arg(r.admin), "--password-stdin");
     try {
         store::inOneTransaction(address, [&](const store::Transaction& transaction) {
             const auto same = usersNamed(r.admin, transaction);
