@@ -243,8 +243,8 @@ QString helpText()
     return QStringLiteral(
         "用法：\n"
         "  horavo-setup create [--file PATH | --database ADDRESS] --admin NAME [--password-stdin]\n"
-        "                      [--isp-account NAME [--isp-password-stdin] [--price N]]
-                      [--seat-role NAME]\n"
+        "                      [--isp-account NAME [--isp-password-stdin] [--price N]]\n"
+        "                      [--seat-role NAME]\n"
         "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password-stdin]\n"
         "  horavo-setup backup [--file PATH | --database ADDRESS] [--force] FILE\n"
         "  horavo-setup report [--file PATH | --database ADDRESS] [--from DATE] [--to DATE]\n"
