@@ -1,7 +1,5 @@
 #include "store/AddressMask.h"
 
-#include <cstring>
-
 #include <libpq-fe.h>
 
 namespace store {
@@ -57,7 +55,7 @@ std::vector<Span> keyValuePasswords(const QByteArray& text)
         qsizetype value = afterKeyword(text, i, true);
         if (value < 0)
             continue;
-        QByteArray keyword = text.mid(i, value - i - 1).trimmed();
+        const QByteArray keyword = text.mid(i, value - i - 1).trimmed();
         if (!isPasswordKeyword(keyword))
             continue;
         while (value < text.size() && isBlank(text[value]))
