@@ -73,7 +73,7 @@ QString shown(const Field& f, bool secret = false)
     default:
         if (secret && !f.text.isEmpty())
             return QStringLiteral("***");
-        return QLatin1Char('\'') + QString(f.text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+        return QLatin1Char('\'') + shownText(f.text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
     }
 }
 

@@ -115,6 +115,9 @@ ExitCode online(const store::DatabaseAddress& database)
         say(stdout, QStringLiteral("现在没有正在计时的用户"));
         return Done;
     }
+    for (QStringList& row : rows)
+        for (QString& cell : row)
+            cell = shownText(cell);
     QVector<int> widths(4, 0);
     for (const QStringList& row : rows)
         for (int c = 0; c < 4; ++c)

@@ -313,7 +313,7 @@ QByteArray asTable(const Usage& usage)
                          priced ? hoursOf(line) : QString(), priced ? amountOf(line, usage.price) : QString()});
     };
     for (const Line& line : usage.users)
-        add(line.user, line, true);
+        add(shownText(line.user), line, true);
     add(kTotalLabel, usage.total, true);
     if (usage.unreadable.rows > 0)
         add(kUnreadableLabel, usage.unreadable, false);
@@ -353,8 +353,8 @@ QByteArray asCsv(const Usage& usage, bool bom)
     record({QStringLiteral("类别"), QStringLiteral("用户名"), QStringLiteral("记录数"), QStringLiteral("分钟"),
             QStringLiteral("小时"), QStringLiteral("金额")});
     for (const Line& line : usage.users)
-        record({QStringLiteral("用户"), line.user, QString::number(line.rows), QString::number(line.minutes), hoursOf(line),
-                amountOf(line, usage.price)});
+        record({QStringLiteral("用户"), csvTextCell(line.user), QString::number(line.rows), QString::number(line.minutes),
+                hoursOf(line), amountOf(line, usage.price)});
     record({kTotalLabel, QString(), QString::number(usage.total.rows), QString::number(usage.total.minutes),
             hoursOf(usage.total), amountOf(usage.total, usage.price)});
     if (usage.unreadable.rows > 0)
@@ -392,7 +392,7 @@ QByteArray asJson(const Usage& usage)
         {QStringLiteral("unreadableDates"), jsonLine(usage.unreadable, usage.price, false)},
         {QStringLiteral("minutesOverflowed"), usage.overflowed},
     };
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    return escapedJson(QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
 
 } // namespace
