@@ -43,6 +43,39 @@ enum ServerType : Oid {
 constexpr const char* kSerializationFailure = "40001";
 constexpr const char* kDeadlockDetected = "40P01";
 
+// The startup options of every connection: a limit to the wait for another writer's row
+// lock, and string literals in which a backslash is a plain character, as the windows'
+// statements (typed text between single quotes, quotes doubled) need. The caller's own
+// options come after them, so that theirs win where they set the same.
+QByteArray startupOptions(const QByteArray& conninfo)
+{
+    QByteArray options = "-c lock_timeout=10000 -c standard_conforming_strings=on";
+    char* error = nullptr;
+    if (PQconninfoOption* given = PQconninfoParse(conninfo.constData(), &error)) {
+        for (const PQconninfoOption* option = given; option->keyword; ++option) {
+            if (std::strcmp(option->keyword, "options") == 0 && option->val && *option->val)
+                options += ' ' + QByteArray(option->val);
+        }
+        PQconninfoFree(given);
+    }
+    PQfreemem(error);
+    return options;
+}
+
+// The connection reads a backslash in a string literal as a plain character; a server
+// (or a connection string) that keeps the old escapes could be made to end a literal by
+// typed text, and is refused.
+void requireStandardStrings(PGconn* link, const QString& shown)
+{
+    const char* setting = PQparameterStatus(link, "standard_conforming_strings");
+    if (setting && std::strcmp(setting, "on") == 0)
+        return;
+    throw StoreError(QStringLiteral("数据库服务器（%1）的 standard_conforming_strings 是 %2，不是 on："
+                                    "输入的文字中的反斜杠会被当作转义符，可能改变语句，所以不使用这个连接。"
+                                    "请不要在连接串的 options 中把它设为 off。")
+                         .arg(shown, setting ? QString::fromUtf8(setting) : QStringLiteral("未知")));
+}
+
 QByteArray keyAndColumns(const std::vector<QByteArray>& columns)
 {
     QByteArray list = quoted(kServerKeyColumn);
@@ -278,15 +311,18 @@ ServerConnection::~ServerConnection() = default;
 std::unique_ptr<ServerConnection> ServerConnection::open(const QString& conninfo)
 {
     const QByteArray given = conninfo.toUtf8();
-    // Ours first: whatever the caller's string says instead wins.
-    const char* const keywords[] = {"connect_timeout", "application_name", "client_encoding", "options", "dbname", nullptr};
-    const char* const values[] = {"10", "horavo", "UTF8", "-c lock_timeout=10000", given.constData(), nullptr};
+    const QByteArray options = startupOptions(given);
+    // Ours first: whatever the caller's string says instead wins. The options come after
+    // it, since they hold the caller's own options too (startupOptions).
+    const char* const keywords[] = {"connect_timeout", "application_name", "client_encoding", "dbname", "options", nullptr};
+    const char* const values[] = {"10", "horavo", "UTF8", given.constData(), options.constData(), nullptr};
     ServerLink link(PQconnectdbParams(keywords, values, 1));
     const QString shown = shownServerName(conninfo);
     if (!link)
         throw StoreError(QStringLiteral("连不上数据库服务器（%1）：内存不足").arg(shown));
     if (PQstatus(link.get()) != CONNECTION_OK)
         throw StoreError(QStringLiteral("连不上数据库服务器（%1）：%2").arg(shown, trimmed(PQerrorMessage(link.get()))));
+    requireStandardStrings(link.get(), shown);
     return std::unique_ptr<ServerConnection>(new ServerConnection(std::move(link), shown));
 }
 
@@ -333,6 +369,7 @@ void ServerConnection::reconnectIfLost()
     PQreset(handle());
     if (PQstatus(handle()) != CONNECTION_OK)
         fail(nullptr);
+    requireStandardStrings(handle(), shownName_);
     ++generation_; // statements prepared on the old connection are gone
 }
 
@@ -389,7 +426,7 @@ const ServerConnection::TableInfo* ServerConnection::tableInfo(unsigned int oid)
     return &tables_.emplace(oid, std::move(info)).first->second;
 }
 
-detail::Opened ServerConnection::run(const QString& sql, detail::RowBuffer& rows)
+detail::Opened ServerConnection::run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows)
 {
     const QByteArray text = sql.toUtf8();
     if (text.trimmed().isEmpty())
@@ -473,7 +510,13 @@ detail::Opened ServerConnection::run(const QString& sql, detail::RowBuffer& rows
     // Looking the tables up ended the statement prepared above: it is sent again, with
     // its execution, in one exchange. Rows are taken one at a time as they arrive and
     // packed at once: the server's whole answer is never held beside the packed rows.
-    if (!PQsendQueryParams(handle(), chosen.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0))
+    std::vector<QByteArray> texts;
+    std::vector<const char*> values;
+    for (const QString& parameter : parameters)
+        texts.push_back(parameter.toUtf8());
+    for (const QByteArray& text : texts)
+        values.push_back(text.constData());
+    if (!PQsendQueryParams(handle(), chosen.constData(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0))
         fail(nullptr);
     PQsetSingleRowMode(handle());
     std::vector<Oid> types;

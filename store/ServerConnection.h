@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "store/Engine.h"
 #include "store/StoreError.h"
@@ -37,16 +38,19 @@ inline constexpr const char* kServerKeyColumn = "horavo_key";
 
 // One connection to a PostgreSQL database through libpq. Concurrency is the server's:
 // single writes run on their own, transactions run serializable and are run again when
-// the server asks for that. Statements are sent as the caller wrote them.
+// the server asks for that. Statements are sent as the caller wrote them, on a connection
+// whose string literals take a backslash as a plain character
+// (standard_conforming_strings), so that doubling the quotes keeps typed text one literal.
 class ServerConnection final : public Engine {
 public:
     // conninfo: a libpq connection string or URI. Throws StoreError with the server's
-    // message when it cannot connect.
+    // message when it cannot connect, or when the server would read backslashes in string
+    // literals as escapes.
     static std::unique_ptr<ServerConnection> open(const QString& conninfo);
 
     ~ServerConnection() override;
 
-    detail::Opened run(const QString& sql, detail::RowBuffer& rows) override;
+    detail::Opened run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows) override;
     std::optional<std::vector<detail::OwnedCell>> readRow(const detail::Table& table, std::int64_t key,
                                                           const std::vector<QByteArray>& columns) override;
     std::vector<detail::OwnedCell> insertRow(const detail::Table& table, const detail::ColumnValues& values,

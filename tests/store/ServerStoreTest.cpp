@@ -1,10 +1,12 @@
 // What only a database server has: its own key column, which no record set shows; its
-// connection failures; and what makes a statement's rows writable there.
+// connection failures; what makes a statement's rows writable there; and its string
+// rules.
 #include <gtest/gtest.h>
 
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
 #include "store/ServerConnection.h"
+#include "store/SqlText.h"
 #include "tests/doubles/EnvironmentVariable.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -151,6 +153,24 @@ TEST_F(OnServer, AConnectionLostInsideATransactionFailsItAndWritesNothing)
     usage->first();
     usage->deleteCurrent(); // and the next write goes through on a new connection
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 1);
+}
+
+TEST_F(OnServer, TypedTextCannotEndALiteralWhereTheDatabaseKeepsBackslashEscapes)
+{
+    db.exec(QStringLiteral("insert into users values ('ann', 'secret', 1)"));
+    db.exec(QStringLiteral("alter database %1 set standard_conforming_strings = off")
+                .arg(doubles::conninfoValue(db.conninfo(), "dbname")));
+    // The log-in's statement as the login window builds it, for a name typed to make the
+    // administration window open on the password b.
+    const QString name = QStringLiteral("x\\' union select chr(97),chr(98),1,1 --");
+    const auto found = Esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(name) + u'\'');
+    EXPECT_EQ(found->rowCount(), 0u);
+
+    // A connection string may set its own options, but not that one.
+    const auto oldStrings = store::DatabaseAddress::server(
+        db.conninfo() + QStringLiteral(" options='-c lock_timeout=5000 -c standard_conforming_strings=off'"));
+    const QString message = storeErrorOf([&] { Esql(QStringLiteral("select * from users"), oldStrings); });
+    EXPECT_TRUE(message.contains(QStringLiteral("standard_conforming_strings 是 off"))) << message.toStdString();
 }
 
 TEST_F(OnServer, TablesAreMadeOnceWithTheirKeysAndIndexes)

@@ -17,7 +17,6 @@
 #include "main_program/common/NumberFormat.h"
 #include "main_program/common/UnitPrice.h"
 #include "store/Esql.h"
-#include "store/SqlText.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/DatabaseChoice.h"
@@ -217,7 +216,7 @@ void tallyFile(const SetupRequest& request, const Usage& usage, const store::Dat
 // without any cast that could fail. Dates compare as bytes (collation "C"), as in a file.
 constexpr const char* kServerSql =
     "select iuser, idate, itime from internet"
-    " where (idate collate \"C\" between '%1' and '%2'"
+    " where (idate collate \"C\" between $1 and $2"
     "  or not coalesce(case when idate ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' then"
     "   substr(idate, 1, 4)::int >= 1 and substr(idate, 6, 2)::int between 1 and 12"
     "   and substr(idate, 9, 2)::int between 1 and case"
@@ -228,14 +227,17 @@ constexpr const char* kServerSql =
     "    when substr(idate, 1, 4)::int % 4 = 0 then 29"
     "    else 28 end"
     "   end, false))"
-    "%3";
+    "%1";
 
 void tallyServer(const SetupRequest& request, const Usage& usage, const store::DatabaseAddress& database, UsageTally& tally)
 {
-    const QString user = request.user ? QStringLiteral(" and iuser = '%1'").arg(store::escapeQuotes(*request.user)) : QString();
+    QStringList parameters{usage.from, usage.to};
+    if (request.user)
+        parameters << *request.user;
+    const QString sql = QString::fromLatin1(kServerSql).arg(request.user ? QStringLiteral(" and iuser = $3") : QString());
     std::unique_ptr<store::RecordSet> rows;
     try {
-        rows = store::Esql(QString::fromLatin1(kServerSql).arg(usage.from, usage.to, user), database);
+        rows = store::Esql(sql, parameters, database);
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
     }
