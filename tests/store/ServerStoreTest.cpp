@@ -1,7 +1,11 @@
 // What only a database server has: its own key column, which no record set shows; its
-// connection failures; what makes a statement's rows writable there; and its string
-// rules.
+// connection failures; what makes a statement's rows writable there; its string rules;
+// and a server that stops answering.
 #include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
 
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
@@ -171,6 +175,67 @@ TEST_F(OnServer, TypedTextCannotEndALiteralWhereTheDatabaseKeepsBackslashEscapes
         db.conninfo() + QStringLiteral(" options='-c lock_timeout=5000 -c standard_conforming_strings=off'"));
     const QString message = storeErrorOf([&] { Esql(QStringLiteral("select * from users"), oldStrings); });
     EXPECT_TRUE(message.contains(QStringLiteral("standard_conforming_strings 是 off"))) << message.toStdString();
+}
+
+// Counts the application's timer events while it lives.
+struct EventsRunning {
+    EventsRunning()
+    {
+        timer.callOnTimeout([this] { ++fired; });
+        timer.start(10);
+    }
+    QTimer timer;
+    int fired = 0;
+};
+
+// Bounds the waits for the server to answer a statement, for one test.
+struct AnswerLimit {
+    explicit AnswerLimit(std::chrono::milliseconds limit) { store::ServerConnection::setAnswerLimit(limit); }
+    ~AnswerLimit() { store::ServerConnection::setAnswerLimit(previous); }
+    std::chrono::milliseconds previous = store::ServerConnection::answerLimit();
+};
+
+TEST_F(OnServer, AWriteToAStoppedServerIsGivenUpWhileEventsRunAndNeverLandsLater)
+{
+    db.exec(QStringLiteral("insert into internet values ('ann', '2024-01-01', 1, '08:00:00', '08:01:00')"));
+    auto usage = Esql(QStringLiteral("select * from internet"));
+    const qint64 backend = usage->esql(QStringLiteral("select pg_backend_pid()"))->value(0).toLongLong();
+    const AnswerLimit limit(std::chrono::seconds(2));
+    QString message;
+    EventsRunning events;
+    {
+        const doubles::StoppedProcess stopped(backend);
+        QElapsedTimer waited;
+        waited.start();
+        usage->setValue(QStringLiteral("itime"), 2);
+        message = storeErrorOf([&] { usage->update(); });
+        EXPECT_LT(waited.elapsed(), 10000) << "the limit and a few slices of waiting";
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("2 秒没有回应"))) << message.toStdString();
+    EXPECT_GE(events.fired, 10) << "the application's timer ran while the write waited";
+
+    // Let go on, the server finds the connection closed and ends it without committing.
+    QElapsedTimer ending;
+    ending.start();
+    while (db.scalar(QStringLiteral("select count(*) from pg_stat_activity where pid = %1").arg(backend)).toInt() > 0
+           && ending.elapsed() < 20000)
+        QThread::msleep(20);
+    EXPECT_EQ(db.scalar(QStringLiteral("select itime from internet")).toInt(), 1);
+    usage->update(); // the change was kept, and goes through on a new connection
+    EXPECT_EQ(db.scalar(QStringLiteral("select itime from internet")).toInt(), 2);
+}
+
+TEST_F(OnServer, AConnectionToAStoppedServerIsGivenUpWhileEventsRun)
+{
+    const auto address = store::DatabaseAddress::server(db.conninfo() + QStringLiteral(" connect_timeout=2"));
+    QString message;
+    EventsRunning events;
+    {
+        const doubles::StoppedProcess stopped(doubles::PgTestServer::postmasterPid());
+        message = storeErrorOf([&] { Esql(QStringLiteral("select * from users"), address); });
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("2 秒内没有连上"))) << message.toStdString();
+    EXPECT_GE(events.fired, 10) << "the application's timer ran while the connection was made";
 }
 
 TEST_F(OnServer, TablesAreMadeOnceWithTheirKeysAndIndexes)
