@@ -65,7 +65,7 @@ public:
     bool inTransaction() const override;
 
     // The record set's engine, over this file.
-    detail::Opened run(const QString& sql, detail::RowBuffer& rows) override;
+    detail::Opened run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows) override;
     std::optional<std::vector<detail::OwnedCell>> readRow(const detail::Table& table, std::int64_t key,
                                                           const std::vector<QByteArray>& columns) override;
     std::vector<detail::OwnedCell> insertRow(const detail::Table& table, const detail::ColumnValues& values,

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "store/RowBuffer.h"
 #include "store/Values.h"
@@ -72,9 +73,10 @@ class Engine {
 public:
     virtual ~Engine() = default;
 
-    // Runs one statement. A query's rows go into rows, each with its key first when the
+    // Runs one statement, with parameters bound to $1, $2, ... as text (none for the
+    // windows' statements). A query's rows go into rows, each with its key first when the
     // set is updatable; any other statement runs and gives no fields.
-    virtual detail::Opened run(const QString& sql, detail::RowBuffer& rows) = 0;
+    virtual detail::Opened run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows) = 0;
 
     // The row with this key as it stands now: its key, then the columns given; nullopt
     // when there is no such row.

@@ -19,9 +19,14 @@ std::unique_ptr<RecordSet> Esql(const QString& strSql, const QString& databasePa
     return Esql(strSql, DatabaseAddress::file(databasePath));
 }
 
-std::unique_ptr<RecordSet> Transaction::esql(const QString& strSql) const
+std::unique_ptr<RecordSet> Esql(const QString& strSql, const QStringList& parameters, const DatabaseAddress& database)
 {
-    return std::make_unique<RecordSet>(engine_, strSql);
+    return std::make_unique<RecordSet>(openDatabase(database), strSql, parameters);
+}
+
+std::unique_ptr<RecordSet> Transaction::esql(const QString& strSql, const QStringList& parameters) const
+{
+    return std::make_unique<RecordSet>(engine_, strSql, parameters);
 }
 
 void inOneTransaction(const std::function<void(const Transaction&)>& body)

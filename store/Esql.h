@@ -19,13 +19,16 @@ std::unique_ptr<RecordSet> Esql(const QString& strSql);
 // The same against another database (tests, the setup tool); a QString is a file's path.
 std::unique_ptr<RecordSet> Esql(const QString& strSql, const DatabaseAddress& database);
 std::unique_ptr<RecordSet> Esql(const QString& strSql, const QString& databasePath);
+// A statement of the setup tool's own: what it was given goes to $1, $2, ... as text,
+// bound by the engine, never into the statement's text.
+std::unique_ptr<RecordSet> Esql(const QString& strSql, const QStringList& parameters, const DatabaseAddress& database);
 
 // The statements of one write transaction: every record set opened with esql() shares
 // the transaction's connection, so what they read and write is one unit.
 class Transaction {
 public:
     explicit Transaction(std::shared_ptr<Engine> engine) : engine_(std::move(engine)) {}
-    std::unique_ptr<RecordSet> esql(const QString& strSql) const;
+    std::unique_ptr<RecordSet> esql(const QString& strSql, const QStringList& parameters = {}) const;
 
 private:
     std::shared_ptr<Engine> engine_;

@@ -50,7 +50,7 @@ struct RecordSet::Impl final : TransactionWatcher {
     void keepRowsForRollback();
     void transactionEnded(bool committed) noexcept override;
 
-    void open(const QString& sql);
+    void open(const QString& sql, const QStringList& parameters);
 
     std::size_t firstField() const { return updatable ? 1 : 0; }
     std::int64_t keyAt(std::size_t row) const { return rows.cell(row, 0).integer; }
@@ -97,11 +97,11 @@ void RecordSet::Impl::transactionEnded(bool committed) noexcept
     beforeTransaction.reset();
 }
 
-void RecordSet::Impl::open(const QString& sql)
+void RecordSet::Impl::open(const QString& sql, const QStringList& parameters)
 {
     if (sql.contains(QChar(0)))
         throw StoreError(QStringLiteral("语句中含有空字符（U+0000）"));
-    detail::Opened opened = engine->run(sql, rows);
+    detail::Opened opened = engine->run(sql, parameters, rows);
     fields = std::move(opened.fields);
     updatable = opened.updatable;
 }
@@ -213,10 +213,11 @@ void RecordSet::Impl::updatePending()
     leavePending();
 }
 
-RecordSet::RecordSet(std::shared_ptr<Engine> engine, const QString& sql) : d(std::make_unique<Impl>())
+RecordSet::RecordSet(std::shared_ptr<Engine> engine, const QString& sql, const QStringList& parameters)
+    : d(std::make_unique<Impl>())
 {
     d->engine = std::move(engine);
-    d->open(sql);
+    d->open(sql, parameters);
 }
 
 RecordSet::~RecordSet() = default;

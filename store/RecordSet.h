@@ -44,7 +44,8 @@ class Engine;
 // back the rows it held before.
 class RecordSet {
 public:
-    RecordSet(std::shared_ptr<Engine> engine, const QString& sql);
+    // parameters: values bound to $1, $2, ... of sql, as text (the tools' own statements).
+    RecordSet(std::shared_ptr<Engine> engine, const QString& sql, const QStringList& parameters = {});
     ~RecordSet();
     RecordSet(const RecordSet&) = delete;
     RecordSet& operator=(const RecordSet&) = delete;

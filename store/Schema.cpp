@@ -15,7 +15,7 @@ struct ColumnDef {
 };
 
 constexpr std::array kColumns{
-    ColumnDef{"users", "iuser", ColumnKind::Text},
+    ColumnDef{"users", "iuser", ColumnKind::UserName},
     ColumnDef{"users", "passw", ColumnKind::Text},
     ColumnDef{"users", "quanxian", ColumnKind::Integer16},
     ColumnDef{"internet", "iuser", ColumnKind::Text},

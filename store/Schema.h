@@ -8,6 +8,7 @@ namespace store {
 // the file; the setup tool does, from this one definition.
 enum class ColumnKind {
     Text,      // free text
+    UserName,  // text, a user's name: no control or format characters (store/UserName.h)
     Integer16, // 16-bit signed whole number (permission code)
     Integer,   // whole number (minutes)
     Real,      // floating-point number (price)

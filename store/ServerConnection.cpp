@@ -1,6 +1,7 @@
 #include "store/ServerConnection.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,10 @@
 #include <thread>
 
 #include <poll.h>
+#include <sys/socket.h>
+
+#include <QCoreApplication>
+#include <QThread>
 
 #include <libpq-fe.h>
 
@@ -42,6 +47,132 @@ enum ServerType : Oid {
 
 constexpr const char* kSerializationFailure = "40001";
 constexpr const char* kDeadlockDetected = "40P01";
+
+using Clock = std::chrono::steady_clock;
+
+// The limits of a connection; a connection string may set others.
+// Making a connection: a server that takes longer is not reachable for a seat.
+constexpr int kConnectSeconds = 10;
+// Waiting for another writer's row lock: shorter than a statement's limit, so that such
+// a wait is reported as one.
+constexpr int kLockTimeoutMs = 10000;
+// Running one statement on the server. The windows' statements take well under a second
+// (a million usage rows about one); 15 s leaves room for a slow network and a busy
+// server and still ends a statement held up by anything else.
+constexpr int kStatementTimeoutMs = 15000;
+// Data sent that the other end has not acknowledged (the network or the server machine
+// gone): the kernel ends the connection after 10 s instead of retrying for 15 minutes.
+constexpr int kTcpUserTimeoutMs = 10000;
+// An idle connection (the timer's, between minutes) whose server vanished is found dead
+// after 10 s of silence and 3 unanswered probes 5 s apart, before the next minute's write.
+constexpr const char* kKeepalivesIdle = "10";
+constexpr const char* kKeepalivesInterval = "5";
+constexpr const char* kKeepalivesCount = "3";
+// How long a statement may wait without a word from the server: the server's own limit
+// and 5 s for its answer to arrive. Beyond it the server is taken for hung (stopped, or
+// cut off in a way the network has not noticed yet).
+std::atomic<long long> answerLimitMs{kStatementTimeoutMs + 5000};
+// Each wait is cut into slices this long, between which the application's events run.
+constexpr int kSliceMs = 50;
+
+// Lets the application's events run between two slices of a wait, when the wait is on
+// the application's thread (a timer window's minute, a click); elsewhere there are none.
+void letEventsRun()
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (application && application->thread() == QThread::currentThread())
+        QCoreApplication::processEvents();
+}
+
+// The startup options of every connection: the limits above, and string literals in
+// which a backslash is a plain character, as the windows' statements (typed text between
+// single quotes, quotes doubled) need. The caller's own options come after them, so that
+// theirs win where they set the same.
+QByteArray startupOptions(const QByteArray& conninfo)
+{
+    QByteArray options = "-c lock_timeout=" + QByteArray::number(kLockTimeoutMs) + " -c statement_timeout="
+        + QByteArray::number(kStatementTimeoutMs) + " -c standard_conforming_strings=on";
+    char* error = nullptr;
+    if (PQconninfoOption* given = PQconninfoParse(conninfo.constData(), &error)) {
+        for (const PQconninfoOption* option = given; option->keyword; ++option) {
+            if (std::strcmp(option->keyword, "options") == 0 && option->val && *option->val)
+                options += ' ' + QByteArray(option->val);
+        }
+        PQconninfoFree(given);
+    }
+    PQfreemem(error);
+    return options;
+}
+
+// The time libpq's connect_timeout gives (ours unless the connection string set another;
+// 0, "for ever", is taken as ours).
+std::chrono::seconds connectLimit(PGconn* link)
+{
+    int seconds = 0;
+    if (PQconninfoOption* options = PQconninfo(link)) {
+        for (const PQconninfoOption* option = options; option->keyword; ++option) {
+            if (std::strcmp(option->keyword, "connect_timeout") == 0 && option->val)
+                seconds = std::atoi(option->val);
+        }
+        PQconninfoFree(options);
+    }
+    return std::chrono::seconds(seconds > 0 ? std::max(seconds, 2) : kConnectSeconds);
+}
+
+// Drives a connection that libpq is making (step: PQconnectPoll or PQresetPoll) until it
+// is made or fails, or the connect limit passes: false then.
+bool awaitConnection(PGconn* link, PostgresPollingStatusType (*step)(PGconn*))
+{
+    const auto deadline = Clock::now() + connectLimit(link);
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    while (PQstatus(link) != CONNECTION_BAD && state != PGRES_POLLING_FAILED) {
+        if (state == PGRES_POLLING_OK)
+            return true;
+        pollfd socket{PQsocket(link), short(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (socket.fd < 0)
+            return false;
+        if (::poll(&socket, 1, kSliceMs) > 0)
+            state = step(link);
+        else if (Clock::now() >= deadline)
+            return false;
+        letEventsRun();
+    }
+    return false;
+}
+
+// Why a connection could not be made: libpq's message, or the limit that passed.
+QString whyNotConnected(PGconn* link)
+{
+    if (PQstatus(link) == CONNECTION_BAD)
+        return QString::fromUtf8(PQerrorMessage(link)).trimmed();
+    return QStringLiteral("%1 秒内没有连上（服务器没有回应）").arg(connectLimit(link).count());
+}
+
+// The connection reads a backslash in a string literal as a plain character; a server
+// (or a connection string) that keeps the old escapes could be made to end a literal by
+// typed text, and is refused.
+void requireStandardStrings(PGconn* link, const QString& shown)
+{
+    const char* setting = PQparameterStatus(link, "standard_conforming_strings");
+    if (setting && std::strcmp(setting, "on") == 0)
+        return;
+    throw StoreError(QStringLiteral("数据库服务器（%1）的 standard_conforming_strings 是 %2，不是 on："
+                                    "输入的文字中的反斜杠会被当作转义符，可能改变语句，所以不使用这个连接。"
+                                    "请不要在连接串的 options 中把它设为 off。")
+                         .arg(shown, setting ? QString::fromUtf8(setting) : QStringLiteral("未知")));
+}
+
+// The flag that says a connection is waiting, for as long as it waits.
+class Waiting {
+public:
+    explicit Waiting(bool& flag) : flag_(flag) { flag_ = true; }
+    ~Waiting() { flag_ = false; }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+
+private:
+    bool& flag_;
+};
 
 QByteArray keyAndColumns(const std::vector<QByteArray>& columns)
 {
@@ -220,14 +351,15 @@ public:
 
     bool remove(std::int64_t key, const std::vector<Cell>& checkedValues) override
     {
-        connection_.reconnectIfLost();
-        if (name_.isEmpty() || generation_ != connection_.generation()) {
-            name_ = connection_.prepareNamed(sql_);
-            generation_ = connection_.generation();
-        }
-        std::vector<Cell> parameters{Cell::ofInteger(key)};
-        parameters.insert(parameters.end(), checkedValues.begin(), checkedValues.end());
-        const ServerResult result = connection_.execPrepared(name_, parameters);
+        const ServerResult result = connection_.writeAlone([&] {
+            if (name_.isEmpty() || generation_ != connection_.generation()) {
+                name_ = connection_.prepareNamed(sql_);
+                generation_ = connection_.generation();
+            }
+            std::vector<Cell> parameters{Cell::ofInteger(key)};
+            parameters.insert(parameters.end(), checkedValues.begin(), checkedValues.end());
+            return connection_.execPrepared(name_, parameters);
+        });
         return std::strcmp(PQcmdTuples(result.get()), "0") != 0;
     }
 
@@ -262,17 +394,116 @@ ServerConnection::~ServerConnection() = default;
 std::unique_ptr<ServerConnection> ServerConnection::open(const QString& conninfo)
 {
     const QByteArray given = conninfo.toUtf8();
-    // Ours first: whatever the caller's string says instead wins.
-    const char* const keywords[] = {"connect_timeout", "application_name", "client_encoding", "options", "dbname", nullptr};
-    const char* const values[] = {"10", "horavo", "UTF8", "-c lock_timeout=10000", given.constData(), nullptr};
-    ServerLink link(PQconnectdbParams(keywords, values, 1));
+    const QByteArray connectSeconds = QByteArray::number(kConnectSeconds);
+    const QByteArray tcpUserTimeout = QByteArray::number(kTcpUserTimeoutMs);
+    const QByteArray options = startupOptions(given);
+    // Ours first: whatever the caller's string says instead wins. The options come after
+    // it, since they hold the caller's own options too (startupOptions).
+    const char* const keywords[] = {"connect_timeout", "tcp_user_timeout", "keepalives", "keepalives_idle",
+                                    "keepalives_interval", "keepalives_count", "application_name",
+                                    "client_encoding", "dbname", "options", nullptr};
+    const char* const values[] = {connectSeconds.constData(), tcpUserTimeout.constData(), "1", kKeepalivesIdle,
+                                  kKeepalivesInterval, kKeepalivesCount, "horavo",
+                                  "UTF8", given.constData(), options.constData(), nullptr};
+    ServerLink link(PQconnectStartParams(keywords, values, 1));
     AddressMask mask(conninfo);
     if (!link)
         throw StoreError(QStringLiteral("连不上数据库服务器（%1）：内存不足").arg(mask.shown()));
-    if (PQstatus(link.get()) != CONNECTION_OK)
+    if (!awaitConnection(link.get(), PQconnectPoll))
         throw StoreError(QStringLiteral("连不上数据库服务器（%1）：%2")
-                             .arg(mask.shown(), mask.masked(trimmed(PQerrorMessage(link.get())))));
+                             .arg(mask.shown(), mask.masked(whyNotConnected(link.get()))));
+    requireStandardStrings(link.get(), mask.shown());
+    PQsetnonblocking(link.get(), 1);
     return std::unique_ptr<ServerConnection>(new ServerConnection(std::move(link), std::move(mask)));
+}
+
+std::chrono::milliseconds ServerConnection::answerLimit()
+{
+    return std::chrono::milliseconds(answerLimitMs.load());
+}
+
+void ServerConnection::setAnswerLimit(std::chrono::milliseconds limit)
+{
+    answerLimitMs = limit.count();
+}
+
+void ServerConnection::refuseWhileWaiting() const
+{
+    if (waiting_)
+        throw StoreError(QStringLiteral("数据库服务器（%1）还没有回答上一个操作，请稍后再试。").arg(mask_.shown()));
+}
+
+void ServerConnection::sent(int sent) const
+{
+    if (!sent)
+        fail(nullptr);
+}
+
+void ServerConnection::awaitAnswer()
+{
+    const Waiting waiting(waiting_);
+    auto heard = Clock::now();
+    for (;;) {
+        const int unsent = PQflush(handle());
+        if (unsent < 0 || (unsent == 0 && !PQisBusy(handle())))
+            return; // a failure is in the result
+        pollfd socket{PQsocket(handle()), short(POLLIN | (unsent ? POLLOUT : 0)), 0};
+        if (socket.fd < 0)
+            return;
+        const auto now = Clock::now();
+        if (::poll(&socket, 1, kSliceMs) > 0) {
+            heard = Clock::now();
+            if ((socket.revents & (POLLIN | POLLERR | POLLHUP)) && !PQconsumeInput(handle()))
+                return;
+        } else if (Clock::now() - heard >= answerLimit()) {
+            giveUp();
+        }
+        // Rows streaming in do not run the events for every packet, only once a slice.
+        if (now - eventsRan_ >= std::chrono::milliseconds(kSliceMs)) {
+            letEventsRun();
+            eventsRan_ = Clock::now();
+        }
+    }
+}
+
+[[noreturn]] void ServerConnection::giveUp()
+{
+    // The server is asked to stop the statement from a thread of its own, since PQcancel
+    // waits for the server's answer, which a stopped server never gives. The connection
+    // is closed at once: nothing sent on it counts any more, and a transaction open on it
+    // is never committed. The next statement makes it again (reconnectIfLost).
+    if (PGcancel* cancel = PQgetCancel(handle())) {
+        std::thread([cancel] {
+            char why[256];
+            PQcancel(cancel, why, int(sizeof why));
+            PQfreeCancel(cancel);
+        }).detach();
+    }
+    ::shutdown(PQsocket(handle()), SHUT_RDWR);
+    PQconsumeInput(handle()); // libpq finds the connection closed
+    throw StoreError(QStringLiteral("数据库服务器（%1）%2 秒没有回应，已放弃这次操作。")
+                         .arg(mask_.shown())
+                         .arg(double(answerLimit().count()) / 1000.0));
+}
+
+ServerResult ServerConnection::nextResult()
+{
+    awaitAnswer();
+    return ServerResult(PQgetResult(handle()));
+}
+
+ServerResult ServerConnection::answer()
+{
+    ServerResult kept;
+    bool failed = false;
+    while (ServerResult result = nextResult()) {
+        if (failed)
+            continue;
+        const ExecStatusType status = PQresultStatus(result.get());
+        failed = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+        kept = std::move(result);
+    }
+    return kept;
 }
 
 [[noreturn]] void ServerConnection::fail(pg_result* result) const
@@ -300,6 +531,7 @@ ServerResult ServerConnection::checked(ServerResult result) const
 
 void ServerConnection::reconnectIfLost()
 {
+    refuseWhileWaiting();
     // Inside a transaction a lost connection has lost the transaction with it: that must
     // fail, not go on on a new connection.
     if (inWriteTransaction_)
@@ -314,40 +546,86 @@ void ServerConnection::reconnectIfLost()
             break;
         PQconsumeInput(handle());
     }
-    if (PQstatus(handle()) != CONNECTION_BAD)
+    if (!broken_ && PQstatus(handle()) != CONNECTION_BAD)
         return;
-    PQreset(handle());
-    if (PQstatus(handle()) != CONNECTION_OK)
-        fail(nullptr);
+    broken_ = true; // until it is made again
+    bool made = false;
+    {
+        const Waiting waiting(waiting_);
+        made = PQresetStart(handle()) && awaitConnection(handle(), PQresetPoll);
+    }
+    if (!made)
+        throw StoreError(QStringLiteral("与数据库服务器（%1）的连接断了，重新连接也没有成功：%2")
+                             .arg(mask_.shown(), whyNotConnected(handle())));
+    requireStandardStrings(handle(), mask_.shown());
+    PQsetnonblocking(handle(), 1);
+    broken_ = false;
     ++generation_; // statements prepared on the old connection are gone
 }
 
-void ServerConnection::exec(const QByteArray& sql) const
+void ServerConnection::exec(const QByteArray& sql)
 {
-    checked(ServerResult(PQexec(handle(), sql.constData())));
+    refuseWhileWaiting();
+    sent(PQsendQuery(handle(), sql.constData()));
+    checked(answer());
 }
 
 ServerResult ServerConnection::execParams(const QByteArray& sql, const ColumnValues& parameters)
 {
     reconnectIfLost();
     const Parameters given(cellsOf(parameters));
-    return checked(ServerResult(PQexecParams(handle(), sql.constData(), given.count(), nullptr, given.values(),
-                                             given.lengths(), given.formats(), 0)));
+    sent(PQsendQueryParams(handle(), sql.constData(), given.count(), nullptr, given.values(), given.lengths(),
+                           given.formats(), 0));
+    return checked(answer());
+}
+
+ServerResult ServerConnection::writeAlone(const std::function<ServerResult()>& write)
+{
+    if (inTransaction())
+        return write();
+    reconnectIfLost();
+    exec("BEGIN");
+    inWriteTransaction_ = true; // a connection lost now loses the write: it is not made again
+    ServerResult result;
+    try {
+        result = write();
+        exec("COMMIT");
+    } catch (...) {
+        inWriteTransaction_ = false;
+        rollBack();
+        throw;
+    }
+    inWriteTransaction_ = false;
+    return result;
+}
+
+void ServerConnection::rollBack() noexcept
+{
+    if (PQstatus(handle()) != CONNECTION_OK || PQtransactionStatus(handle()) == PQTRANS_IDLE)
+        return;
+    try {
+        exec("ROLLBACK");
+    } catch (const StoreError&) {
+        // A connection that cannot even roll back is given up: the transaction ends with it.
+    }
 }
 
 QByteArray ServerConnection::prepareNamed(const QByteArray& sql)
 {
     reconnectIfLost();
     const QByteArray name = "horavo_" + QByteArray::number(++preparedCount_);
-    checked(ServerResult(PQprepare(handle(), name.constData(), sql.constData(), 0, nullptr)));
+    sent(PQsendPrepare(handle(), name.constData(), sql.constData(), 0, nullptr));
+    checked(answer());
     return name;
 }
 
 ServerResult ServerConnection::execPrepared(const QByteArray& name, const std::vector<Cell>& parameters)
 {
+    refuseWhileWaiting();
     const Parameters given(parameters);
-    return checked(ServerResult(PQexecPrepared(handle(), name.constData(), given.count(), given.values(),
-                                               given.lengths(), given.formats(), 0)));
+    sent(PQsendQueryPrepared(handle(), name.constData(), given.count(), given.values(), given.lengths(),
+                             given.formats(), 0));
+    return checked(answer());
 }
 
 const ServerConnection::TableInfo* ServerConnection::tableInfo(unsigned int oid)
@@ -375,7 +653,7 @@ const ServerConnection::TableInfo* ServerConnection::tableInfo(unsigned int oid)
     return &tables_.emplace(oid, std::move(info)).first->second;
 }
 
-detail::Opened ServerConnection::run(const QString& sql, detail::RowBuffer& rows)
+detail::Opened ServerConnection::run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows)
 {
     const QByteArray text = sql.toUtf8();
     if (text.trimmed().isEmpty())
@@ -392,9 +670,11 @@ detail::Opened ServerConnection::run(const QString& sql, detail::RowBuffer& rows
         std::vector<Oid> tables;     // the table of each column, InvalidOid for none
     };
     const auto describe = [&](const QByteArray& statement) {
-        checked(ServerResult(PQprepare(handle(), "", statement.constData(), 0, nullptr)));
+        sent(PQsendPrepare(handle(), "", statement.constData(), 0, nullptr));
+        checked(answer());
         Described d;
-        d.result = checked(ServerResult(PQdescribePrepared(handle(), "")));
+        sent(PQsendDescribePrepared(handle(), ""));
+        d.result = checked(answer());
         for (int c = 0; c < PQnfields(d.result.get()); ++c) {
             Field field;
             field.name = QString::fromUtf8(PQfname(d.result.get(), c));
@@ -459,13 +739,19 @@ detail::Opened ServerConnection::run(const QString& sql, detail::RowBuffer& rows
     // Looking the tables up ended the statement prepared above: it is sent again, with
     // its execution, in one exchange. Rows are taken one at a time as they arrive and
     // packed at once: the server's whole answer is never held beside the packed rows.
-    if (!PQsendQueryParams(handle(), chosen.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0))
-        fail(nullptr);
+    std::vector<QByteArray> texts;
+    std::vector<const char*> values;
+    for (const QString& parameter : parameters)
+        texts.push_back(parameter.toUtf8());
+    for (const QByteArray& text : texts)
+        values.push_back(text.constData());
+    sent(PQsendQueryParams(handle(), chosen.constData(), int(values.size()), nullptr, values.data(), nullptr,
+                           nullptr, 0));
     PQsetSingleRowMode(handle());
     std::vector<Oid> types;
     std::string scratch;
     ServerResult failure;
-    while (ServerResult result{PQgetResult(handle())}) {
+    while (ServerResult result = nextResult()) {
         const ExecStatusType status = PQresultStatus(result.get());
         if (status == PGRES_SINGLE_TUPLE) {
             if (failure)
@@ -518,7 +804,8 @@ std::vector<OwnedCell> ServerConnection::insertRow(const Table& table, const Col
         }
         sql += " (" + names + ") VALUES (" + marks + ")";
     }
-    const ServerResult result = execParams(sql + " RETURNING " + keyAndColumns(readColumns), values);
+    sql += " RETURNING " + keyAndColumns(readColumns);
+    const ServerResult result = writeAlone([&] { return execParams(sql, values); });
     return ownedRow(result.get(), 0);
 }
 
@@ -537,9 +824,9 @@ std::optional<std::vector<OwnedCell>> ServerConnection::updateRow(const Table& t
         conditions += " AND " + quoted(check.first) + " IS NOT DISTINCT FROM " + parameter(number++);
         parameters.push_back(check);
     }
-    const ServerResult result = execParams("UPDATE " + tableName(table) + " SET " + assignments + " WHERE "
-                                               + conditions + " RETURNING " + keyAndColumns(readColumns),
-                                           parameters);
+    const QByteArray sql = "UPDATE " + tableName(table) + " SET " + assignments + " WHERE " + conditions
+        + " RETURNING " + keyAndColumns(readColumns);
+    const ServerResult result = writeAlone([&] { return execParams(sql, parameters); });
     if (PQntuples(result.get()) == 0)
         return std::nullopt;
     return ownedRow(result.get(), 0);
@@ -570,8 +857,7 @@ void ServerConnection::writeTransaction(const std::function<void()>& body)
                 exec("COMMIT");
             } catch (...) {
                 inWriteTransaction_ = false;
-                if (inTransaction())
-                    ServerResult(PQexec(handle(), "ROLLBACK"));
+                rollBack();
                 endTransaction(false);
                 throw;
             }

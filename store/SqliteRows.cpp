@@ -164,9 +164,26 @@ Statement prepareWithRowid(const Connection& connection, const QByteArray& state
     return stmt;
 }
 
+// The values of $1, $2, ... as text, each bound by its name: a statement that asks for
+// other parameters, or for more or fewer, is refused.
+void bindParameters(sqlite3_stmt* stmt, const QStringList& parameters)
+{
+    const int count = sqlite3_bind_parameter_count(stmt);
+    if (count != parameters.size())
+        throw StoreError(QStringLiteral("语句要 %1 个参数，给出的是 %2 个").arg(count).arg(parameters.size()));
+    for (qsizetype i = 0; i < parameters.size(); ++i) {
+        const QByteArray name = '$' + QByteArray::number(i + 1);
+        const int index = sqlite3_bind_parameter_index(stmt, name.constData());
+        if (index == 0)
+            throw StoreError(QStringLiteral("语句中没有参数 %1").arg(QString::fromLatin1(name)));
+        const QByteArray text = parameters[i].toUtf8();
+        sqlite3_bind_text64(stmt, index, text.constData(), sqlite3_uint64(text.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+    }
+}
+
 } // namespace
 
-detail::Opened Connection::run(const QString& sql, detail::RowBuffer& rows)
+detail::Opened Connection::run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows)
 {
     const QByteArray text = sql.toUtf8();
     qsizetype tail = 0;
@@ -188,6 +205,8 @@ detail::Opened Connection::run(const QString& sql, detail::RowBuffer& rows)
         rest = rest.mid(next);
     }
 
+    bindParameters(stmt.get(), parameters);
+
     detail::Opened opened;
     if (sqlite3_column_count(stmt.get()) == 0) {
         // Not a query: it runs and leaves an empty set that cannot be updated.
@@ -203,6 +222,7 @@ detail::Opened Connection::run(const QString& sql, detail::RowBuffer& rows)
     const detail::StatementShape shape = detail::analyseStatement(statementText);
     if (sqlite3_stmt_readonly(stmt.get()) && shape.rowsAreTableRows && fromOneTable(opened.fields)) {
         if (Statement withRowid = prepareWithRowid(*this, statementText, std::size_t(shape.afterSelect), opened.fields)) {
+            bindParameters(withRowid.get(), parameters);
             stmt = std::move(withRowid);
             opened.updatable = true;
         }

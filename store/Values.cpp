@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include "store/StoreError.h"
+#include "store/UserName.h"
 
 namespace store::detail {
 
@@ -144,7 +145,7 @@ Given classify(const QVariant& value)
 
 [[noreturn]] void refuse(const QString& fieldName, const QString& rule, const QVariant& value)
 {
-    QString shown = value.toString();
+    QString shown = visibleText(value.toString());
     if (shown.size() > 40)
         shown = shown.left(40) + QStringLiteral("…");
     throw StoreError(QStringLiteral("字段“%1”不能写入“%2”：%3。没有写入任何内容。").arg(fieldName, shown, rule));
@@ -366,6 +367,7 @@ QVariant toVariant(const Cell& cell, FieldType type)
     case ColumnKind::Real:
         return integer ? double(cell.integer) : cell.real;
     case ColumnKind::Text:
+    case ColumnKind::UserName:
     case ColumnKind::Date:
     case ColumnKind::Time:
         return integer ? QString::number(cell.integer) : numberText(cell.real);
@@ -376,10 +378,15 @@ QVariant toVariant(const Cell& cell, FieldType type)
 OwnedCell toStored(const QVariant& value, ColumnKind kind, const QString& fieldName)
 {
     Given given = classify(value);
-    if (kind == ColumnKind::Text) {
+    if (kind == ColumnKind::Text || kind == ColumnKind::UserName) {
         if (given.what == Given::What::Empty)
             return nullCell();
-        return textCell(asText(given));
+        const QString text = asText(given);
+        if (kind == ColumnKind::UserName && !isAllowedUserName(text))
+            refuse(fieldName, QStringLiteral("用户名不能含有控制字符或格式字符（例如换行、Esc、零宽空格、文字方向控制符），"
+                                             "这样的字符看不见，却会改变名字的样子或终端的显示"),
+                   value);
+        return textCell(text);
     }
     given.text = given.text.trimmed();
     if (given.what == Given::What::Empty || (given.what == Given::What::Text && given.text.isEmpty()))
@@ -427,6 +434,7 @@ OwnedCell toStored(const QVariant& value, ColumnKind kind, const QString& fieldN
         return textCell(*time);
     }
     case ColumnKind::Text:
+    case ColumnKind::UserName:
         break;
     }
     return textCell(asText(given));

@@ -148,7 +148,8 @@ QVariant RecordSetModel::toStored(int field, const QVariant& value, int role) co
         return value.toInt() == Qt::Checked;
     // The editor gives text; the database converts it to the column's kind or refuses it.
     const QString text = value.toString();
-    if (text.isEmpty() && set_->fieldKind(field) != store::ColumnKind::Text)
+    const store::ColumnKind kind = set_->fieldKind(field);
+    if (text.isEmpty() && kind != store::ColumnKind::Text && kind != store::ColumnKind::UserName)
         return {};
     return text;
 }

@@ -164,6 +164,18 @@ TEST_F(AdminWindow, RefusedPermissionIsReported)
     EXPECT_EQ(db.scalar(QStringLiteral("select quanxian from users where iuser='ann'")).toLongLong(), 2);
 }
 
+TEST_F(AdminWindow, AUserNameWithAnEscapeIsRefusedAndTheStoredNameStays)
+{
+    auto* form = open();
+    // As the grid's editor hands over a pasted name.
+    EXPECT_FALSE(form->DataGrid1->model()->setData(gridtest::cell(*form->DataGrid1, 1, 0), QStringLiteral("ann\x1b[2J"),
+                                                   Qt::EditRole));
+    ASSERT_EQ(kit.boxes.shown.size(), 1u);
+    EXPECT_TRUE(kit.boxes.last().prompt.contains(QStringLiteral("ann\\x1b[2J"))) << kit.boxes.last().prompt.toStdString();
+    EXPECT_EQ(gridtest::shown(*form->DataGrid1, 1, 0), QStringLiteral("ann"));
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser from users")), (QStringList{QStringLiteral("admin"), QStringLiteral("ann")}));
+}
+
 TEST_F(AdminWindow, ViewRecordsShowsTheQueryWindowThenCloses)
 {
     auto* form = open();

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
+
+#include <csignal>
 
 #include <libpq-fe.h>
 
@@ -133,6 +136,27 @@ void PgTestServer::dropDatabase(const QString& databaseConninfo)
     if (!name.startsWith(freshDatabasePrefix))
         throw std::invalid_argument("not a database of freshDatabase(): \"" + name.toStdString() + '"');
     execOn(conninfo(), QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(name));
+}
+
+qint64 PgTestServer::postmasterPid()
+{
+    const QString data = rowsOn(conninfo(), QStringLiteral("show data_directory")).value(0);
+    return firstLineOf(QDir(data).filePath(QStringLiteral("postmaster.pid"))).toLongLong();
+}
+
+StoppedProcess::StoppedProcess(qint64 pid) : pid_(pid)
+{
+    if (pid_ <= 0 || ::kill(pid_t(pid_), SIGSTOP) != 0)
+        throw std::runtime_error("cannot stop process " + std::to_string(pid_));
+    // Stopped once /proc says so ("T" after the name in parentheses).
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(pid_);
+    for (int tries = 0; tries < 200 && !firstLineOf(stat).section(QLatin1Char(')'), -1).startsWith(QStringLiteral(" T")); ++tries)
+        QThread::msleep(10);
+}
+
+StoppedProcess::~StoppedProcess()
+{
+    ::kill(pid_t(pid_), SIGCONT);
 }
 
 QString withDatabase(const QString& conninfo, const QString& database)

@@ -27,6 +27,22 @@ public:
     static QString freshDatabase();
     // Drops a database that freshDatabase() made, given its connection string.
     static void dropDatabase(const QString& databaseConninfo);
+    // The pid of the server's postmaster, which takes every new connection.
+    static qint64 postmasterPid();
+};
+
+// A process of the server stopped (SIGSTOP) for as long as this lives, then let go on
+// (SIGCONT): a server that hangs without closing anything. The tests run as the server's
+// user or as root, who may signal it.
+class StoppedProcess {
+public:
+    explicit StoppedProcess(qint64 pid);
+    ~StoppedProcess();
+    StoppedProcess(const StoppedProcess&) = delete;
+    StoppedProcess& operator=(const StoppedProcess&) = delete;
+
+private:
+    qint64 pid_;
 };
 
 // The connection string conninfo with the database name replaced by database.

@@ -104,6 +104,17 @@ TEST_F(Registration, NamesAreStoredExactlyAsTyped)
               QStringList{QStringLiteral("[ O'Brien ]|p w|3")});
 }
 
+TEST_F(Registration, ANameWithAnInvisibleCharacterIsRefusedInABox)
+{
+    fill(QStringLiteral("ann\u200b"), QStringLiteral("x"), QStringLiteral("x"));
+    form->Command1->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.last().prompt.contains(QStringLiteral("“ann\\u200b”：用户名不能含有控制字符或格式字符")))
+        << boxes.last().prompt.toStdString();
+    EXPECT_FALSE(program.ended());
+    EXPECT_EQ(userRows(), 1);
+}
+
 TEST_F(Registration, AnExistingNameWithAQuoteIsFoundLikeAnyOther)
 {
     db.exec(QStringLiteral("insert into users values ('O''Brien','a',3)"));

@@ -310,7 +310,7 @@ TEST_F(AdminCommands, ReportCsvFollowsRfc4180)
     ASSERT_EQ(plain.exitCode, 0) << plain.err.toStdString();
     EXPECT_FALSE(plain.out.startsWith("\xEF\xBB\xBF"));
     EXPECT_TRUE(plain.out.contains("\"a,b\"\"c\""));
-    EXPECT_TRUE(plain.out.contains("\"line\nbreak\""));
+    EXPECT_TRUE(plain.out.contains(",line\\x0abreak,")) << "a stored line break shown, not written";
     bool wellFormed = false;
     const QList<QStringList> records = parseCsv(plain.text(), &wellFormed);
     EXPECT_TRUE(wellFormed) << plain.out.toStdString();
@@ -321,7 +321,7 @@ TEST_F(AdminCommands, ReportCsvFollowsRfc4180)
          QStringLiteral("0.15")},
         {QStringLiteral("用户"), QStringLiteral("bob"), QStringLiteral("1"), QStringLiteral("14"), QStringLiteral("0.233333333333333"),
          QStringLiteral("0.35")},
-        {QStringLiteral("用户"), QStringLiteral("line\nbreak"), QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"),
+        {QStringLiteral("用户"), QStringLiteral("line\\x0abreak"), QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"),
          QStringLiteral("0")},
         {QStringLiteral("用户"), QStringLiteral("张三"), QStringLiteral("2"), QStringLiteral("100"), QStringLiteral("1.66666666666667"),
          QStringLiteral("2.5")},
@@ -431,6 +431,44 @@ TEST_F(AdminCommands, ReportRefusesAMalformedPeriodOrAMissingFile)
     }
     EXPECT_EQ(runSetup({QStringLiteral("report")}, folder.path()).exitCode, 3);
     EXPECT_FALSE(QFileInfo::exists(file()));
+}
+
+TEST_F(AdminCommands, StoredNamesReachNoTerminalOrSpreadsheetAsCommands)
+{
+    const QString path = byHand();
+    const QDateTime recent = QDateTime::currentDateTime().addSecs(-30);
+    sql(path, QStringLiteral("insert into users values ('admin' || char(8203), 'pw', 1);"
+                             "insert into internet values ('admin' || char(8203), '2026-11-02', 5, '08:00:00', '08:05:00');"
+                             "insert into internet values ('=HYPERLINK(\"http://x\")', '2026-11-02', 2, '08:00:00', '08:02:00');"
+                             "insert into internet values ('neg', '2026-11-02', -3, '08:00:00', '08:00:00');"
+                             "insert into internet values (char(27) || ']0;pwned' || char(7), '%1', 1, '07:00:00', '%2');")
+                  .arg(recent.date().toString(QStringLiteral("yyyy-MM-dd")), recent.time().toString(QStringLiteral("HH:mm:ss"))));
+    const QString zeroWidth = QStringLiteral("admin\u200b");
+    const QString retitle = QStringLiteral("\x1b]0;pwned\x07");
+
+    const Outcome table = runSetup(kNovember, folder.path());
+    EXPECT_TRUE(table.text().contains(QStringLiteral("admin\\u200b "))) << table.text().toStdString();
+    const Outcome online = runSetup({QStringLiteral("online")}, folder.path());
+    EXPECT_TRUE(online.text().contains(QStringLiteral("\\x1b]0;pwned\\x07 "))) << online.text().toStdString();
+    const Outcome check = runSetup({QStringLiteral("check")}, folder.path());
+    EXPECT_TRUE(check.text().contains(QStringLiteral("iuser='admin\\u200b' passw=*** quanxian=1：用户名含有控制字符或格式字符")))
+        << check.text().toStdString();
+    for (const Outcome* r : {&table, &online, &check})
+        EXPECT_FALSE(r->text().contains(zeroWidth) || r->text().contains(retitle)) << r->text().toStdString();
+
+    // A formula in a name is text to a spreadsheet; negative minutes and amounts stay numbers.
+    const Outcome csv = runSetup(kNovember + QStringList{QStringLiteral("--format=csv")}, folder.path());
+    bool wellFormed = false;
+    const QList<QStringList> records = parseCsv(csv.text(), &wellFormed);
+    ASSERT_EQ(records.size(), 5) << csv.text().toStdString();
+    EXPECT_EQ(records[1].mid(1, 2), (QStringList{QStringLiteral("'=HYPERLINK(\"http://x\")"), QStringLiteral("1")}));
+    EXPECT_EQ(records[3].mid(1), (QStringList{QStringLiteral("neg"), QStringLiteral("1"), QStringLiteral("-3"),
+                                              QStringLiteral("-0.05"), QStringLiteral("-0.015")}));
+
+    // JSON keeps the stored names, written as escapes.
+    const Outcome json = runSetup(kNovember + QStringList{QStringLiteral("--format=json")}, folder.path());
+    EXPECT_TRUE(json.out.contains("\"admin\\u200b\"")) << json.out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(json.out)[u"users"][1][u"user"].toString(), zeroWidth);
 }
 
 // --- check --------------------------------------------------------------------------

@@ -368,6 +368,21 @@ TEST_F(SetupOnAServer, ReportAndOnlineGiveOnAServerWhatTheyGiveOnAFile)
     EXPECT_FALSE(online.contains(QStringLiteral("old"))) << online.toStdString();
 }
 
+TEST_F(SetupOnAServer, ReportForANameThatEscapesAQuoteGivesNobodysRows)
+{
+    created();
+    doubles::execOn(server, QString::fromLatin1(kUsage));
+    doubles::execOn(server, QStringLiteral("alter database %1 set standard_conforming_strings = off")
+                                .arg(doubles::conninfoValue(server, "dbname")));
+    const Outcome r = runSetup({QStringLiteral("report"), QStringLiteral("--database"), server, QStringLiteral("--from"),
+                           QStringLiteral("2026-11-01"), QStringLiteral("--user"), QStringLiteral("nobody\\' or 1=1 --"),
+                           QStringLiteral("--format=csv")},
+                          folder.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("bob")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("\r\n合计,,0,0,")) << r.out.toStdString();
+}
+
 // --- the commands of the file ----------------------------------------------------------
 
 TEST_F(SetupOnAServer, BackupAndCheckRefuseAServerAndSayWhatToUse)

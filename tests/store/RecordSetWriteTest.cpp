@@ -257,6 +257,27 @@ TYPED_TEST(RecordSetWrite, QuotedNameIsFoundAndTypedTextCannotChangeTheStatement
     EXPECT_EQ(escapeQuotes(QStringLiteral("a''b'")), QStringLiteral("a''''b''"));
 }
 
+TYPED_TEST(RecordSetWrite, AUserNameWithAControlOrFormatCharacterIsRefused)
+{
+    auto users = Esql(QStringLiteral("select * from users"));
+    const QString refused[] = {QStringLiteral("admin\u200b"), QStringLiteral("\x1b]0;x\x07"), QStringLiteral("a\nb"),
+                               QStringLiteral("\u202eevil"), QStringLiteral("\ufeffbob"), QStringLiteral("x\u0085"),
+                               QString::fromUcs4(U"tag\U000E0041")};
+    for (const QString& name : refused) {
+        users->addNew();
+        const QString message = storeErrorOf([&] { users->setValue(QStringLiteral("iuser"), name); });
+        EXPECT_TRUE(message.contains(QStringLiteral("控制字符或格式字符"))) << message.toStdString();
+        users->cancelUpdate();
+    }
+    // Blanks, quotes, backslashes and any script make names.
+    for (const QString& name : {QStringLiteral("O'Brien"), QStringLiteral("张 三"), QStringLiteral("a\\b")}) {
+        users->addNew();
+        users->setValue(QStringLiteral("iuser"), name);
+        users->update();
+    }
+    EXPECT_EQ(this->db.scalar(QStringLiteral("select count(*) from users")).toInt(), 3);
+}
+
 TYPED_TEST(RecordSetWrite, WritesWithoutCurrentRowThrow)
 {
     auto rs = Esql(QStringLiteral("select * from users"));

@@ -1,18 +1,22 @@
 // What only a database server has: its own key column, which no record set shows; its
-// connection failures; and what makes a statement's rows writable there.
+// connection failures; what makes a statement's rows writable there; its string rules;
+// a server that stops answering; and the seats' role.
 #include <functional>
-
-#include <QCoreApplication>
-#include <QDateTime>
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
 #include "store/SeatRole.h"
 #include "store/ServerConnection.h"
+#include "store/SqlText.h"
 #include "tests/doubles/EnvironmentVariable.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -196,6 +200,69 @@ TEST_F(OnServer, AConnectionLostInsideATransactionFailsItAndWritesNothing)
     usage->first();
     usage->deleteCurrent(); // and the next write goes through on a new connection
     EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from internet")).toInt(), 1);
+}
+
+TEST_F(OnServer, TypedTextCannotEndALiteralWhereTheDatabaseKeepsBackslashEscapes)
+{
+    db.exec(QStringLiteral("insert into users values ('ann', 'secret', 1)"));
+    db.exec(QStringLiteral("alter database %1 set standard_conforming_strings = off")
+                .arg(doubles::conninfoValue(db.conninfo(), "dbname")));
+    // The log-in's statement as the login window builds it, for a name typed to make the
+    // administration window open on the password b.
+    const QString name = QStringLiteral("x\\' union select chr(97),chr(98),1,1 --");
+    const auto found = Esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(name) + u'\'');
+    EXPECT_EQ(found->rowCount(), 0u);
+
+    // A connection string may set its own options, but not that one.
+    const auto oldStrings = store::DatabaseAddress::server(
+        db.conninfo() + QStringLiteral(" options='-c lock_timeout=5000 -c standard_conforming_strings=off'"));
+    const QString message = storeErrorOf([&] { Esql(QStringLiteral("select * from users"), oldStrings); });
+    EXPECT_TRUE(message.contains(QStringLiteral("standard_conforming_strings 是 off"))) << message.toStdString();
+}
+
+TEST_F(OnServer, AStoppedServerIsGivenUpWhileEventsRunAndAWriteGivenUpOnNeverLandsLater)
+{
+    int ticks = 0;
+    QTimer timer; // the application's events
+    timer.callOnTimeout([&] { ++ticks; });
+    timer.start(10);
+    // A connection: its postmaster stopped.
+    const auto address = store::DatabaseAddress::server(db.conninfo() + QStringLiteral(" connect_timeout=2"));
+    QString message;
+    {
+        const doubles::StoppedProcess stopped(doubles::PgTestServer::postmasterPid());
+        message = storeErrorOf([&] { Esql(QStringLiteral("select * from users"), address); });
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("2 秒内没有连上"))) << message.toStdString();
+    EXPECT_GE(ticks, 10) << "the timer ran while the connection was made";
+
+    // A write: its backend stopped.
+    db.exec(QStringLiteral("insert into internet values ('ann', '2024-01-01', 1, '08:00:00', '08:01:00')"));
+    auto usage = Esql(QStringLiteral("select * from internet"));
+    const qint64 backend = usage->esql(QStringLiteral("select pg_backend_pid()"))->value(0).toLongLong();
+    const auto limit = store::ServerConnection::answerLimit();
+    store::ServerConnection::setAnswerLimit(std::chrono::seconds(2));
+    ticks = 0;
+    {
+        const doubles::StoppedProcess stopped(backend);
+        QElapsedTimer waited;
+        waited.start();
+        usage->setValue(QStringLiteral("itime"), 2);
+        message = storeErrorOf([&] { usage->update(); });
+        EXPECT_LT(waited.elapsed(), 10000) << "the limit and a few slices of waiting";
+    }
+    store::ServerConnection::setAnswerLimit(limit);
+    EXPECT_TRUE(message.contains(QStringLiteral("2 秒没有回应"))) << message.toStdString();
+    EXPECT_GE(ticks, 10) << "the timer ran while the write waited";
+    // Let go on, the backend finds its connection closed and ends without committing.
+    QElapsedTimer ending;
+    ending.start();
+    while (db.scalar(QStringLiteral("select count(*) from pg_stat_activity where pid = %1").arg(backend)).toInt() > 0
+           && ending.elapsed() < 20000)
+        QThread::msleep(20);
+    EXPECT_EQ(db.scalar(QStringLiteral("select itime from internet")).toInt(), 1);
+    usage->update(); // the change was kept, and goes through on a new connection
+    EXPECT_EQ(db.scalar(QStringLiteral("select itime from internet")).toInt(), 2);
 }
 
 TEST_F(OnServer, TablesAreMadeOnceWithTheirKeysAndIndexes)

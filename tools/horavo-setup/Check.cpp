@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include "store/UserName.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
@@ -72,7 +73,7 @@ QString shown(const Field& f, bool secret = false)
     default:
         if (secret && !f.text.isEmpty())
             return QStringLiteral("***");
-        return QLatin1Char('\'') + QString(f.text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+        return QLatin1Char('\'') + shownText(f.text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
     }
 }
 
@@ -155,6 +156,8 @@ void checkUsers(Checker& checker, bool& administrator, qint64& count)
         QStringList reasons;
         if (user.isNull() || user.text.isEmpty())
             reasons << QStringLiteral("没有用户名");
+        else if (!store::isAllowedUserName(user.text))
+            reasons << QStringLiteral("用户名含有控制字符或格式字符（看不见的字符），程序不会这样写入");
         else if (const auto first = firstRow.constFind(user.text); first != firstRow.constEnd())
             reasons << QStringLiteral("用户名与 rowid %1 重复，登录时只认第一行").arg(*first);
         else

@@ -88,13 +88,14 @@ Table fromServer(const store::DatabaseAddress& database, const Recent& recent)
 {
     requireDatabase(database, FileMissing, DatabaseFailure);
     const QString sql = QStringLiteral("select iuser, stime, itime, xtime from internet"
-                                       " where idate in ('%1', '%2') and (idate || ' ' || xtime) collate \"C\" >= '%3'"
-                                       " order by iuser collate \"C\" nulls first, idate collate \"C\", stime collate \"C\" nulls first")
-                            .arg(QString::fromUtf8(recent.today), QString::fromUtf8(recent.sinceDay),
-                                 QString::fromUtf8(recent.since));
+                                       " where idate in ($1, $2) and (idate || ' ' || xtime) collate \"C\" >= $3"
+                                       " order by iuser collate \"C\" nulls first, idate collate \"C\", stime collate \"C\" nulls first");
     Table rows;
     try {
-        const auto found = store::Esql(sql, database);
+        const auto found = store::Esql(sql,
+                                       {QString::fromUtf8(recent.today), QString::fromUtf8(recent.sinceDay),
+                                        QString::fromUtf8(recent.since)},
+                                       database);
         for (std::size_t row = 0; row < found->rowCount(); ++row)
             rows.push_back({found->valueAt(row, 0).toString(), found->valueAt(row, 1).toString(),
                             QString::number(tallyon::minutesOf(found->valueAt(row, 2))), found->valueAt(row, 3).toString()});
@@ -115,6 +116,9 @@ ExitCode online(const store::DatabaseAddress& database)
         say(stdout, QStringLiteral("现在没有正在计时的用户"));
         return Done;
     }
+    for (QStringList& row : rows)
+        for (QString& cell : row)
+            cell = shownText(cell);
     QVector<int> widths(4, 0);
     for (const QStringList& row : rows)
         for (int c = 0; c < 4; ++c)

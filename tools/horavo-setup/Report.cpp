@@ -17,7 +17,6 @@
 #include "main_program/common/NumberFormat.h"
 #include "main_program/common/UnitPrice.h"
 #include "store/Esql.h"
-#include "store/SqlText.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/DatabaseChoice.h"
@@ -217,7 +216,7 @@ void tallyFile(const SetupRequest& request, const Usage& usage, const store::Dat
 // without any cast that could fail. Dates compare as bytes (collation "C"), as in a file.
 constexpr const char* kServerSql =
     "select iuser, idate, itime from internet"
-    " where (idate collate \"C\" between '%1' and '%2'"
+    " where (idate collate \"C\" between $1 and $2"
     "  or not coalesce(case when idate ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' then"
     "   substr(idate, 1, 4)::int >= 1 and substr(idate, 6, 2)::int between 1 and 12"
     "   and substr(idate, 9, 2)::int between 1 and case"
@@ -228,14 +227,17 @@ constexpr const char* kServerSql =
     "    when substr(idate, 1, 4)::int % 4 = 0 then 29"
     "    else 28 end"
     "   end, false))"
-    "%3";
+    "%1";
 
 void tallyServer(const SetupRequest& request, const Usage& usage, const store::DatabaseAddress& database, UsageTally& tally)
 {
-    const QString user = request.user ? QStringLiteral(" and iuser = '%1'").arg(store::escapeQuotes(*request.user)) : QString();
+    QStringList parameters{usage.from, usage.to};
+    if (request.user)
+        parameters << *request.user;
+    const QString sql = QString::fromLatin1(kServerSql).arg(request.user ? QStringLiteral(" and iuser = $3") : QString());
     std::unique_ptr<store::RecordSet> rows;
     try {
-        rows = store::Esql(QString::fromLatin1(kServerSql).arg(usage.from, usage.to, user), database);
+        rows = store::Esql(sql, parameters, database);
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
     }
@@ -313,7 +315,7 @@ QByteArray asTable(const Usage& usage)
                          priced ? hoursOf(line) : QString(), priced ? amountOf(line, usage.price) : QString()});
     };
     for (const Line& line : usage.users)
-        add(line.user, line, true);
+        add(shownText(line.user), line, true);
     add(kTotalLabel, usage.total, true);
     if (usage.unreadable.rows > 0)
         add(kUnreadableLabel, usage.unreadable, false);
@@ -353,8 +355,8 @@ QByteArray asCsv(const Usage& usage, bool bom)
     record({QStringLiteral("类别"), QStringLiteral("用户名"), QStringLiteral("记录数"), QStringLiteral("分钟"),
             QStringLiteral("小时"), QStringLiteral("金额")});
     for (const Line& line : usage.users)
-        record({QStringLiteral("用户"), line.user, QString::number(line.rows), QString::number(line.minutes), hoursOf(line),
-                amountOf(line, usage.price)});
+        record({QStringLiteral("用户"), csvTextCell(line.user), QString::number(line.rows), QString::number(line.minutes),
+                hoursOf(line), amountOf(line, usage.price)});
     record({kTotalLabel, QString(), QString::number(usage.total.rows), QString::number(usage.total.minutes),
             hoursOf(usage.total), amountOf(usage.total, usage.price)});
     if (usage.unreadable.rows > 0)
@@ -392,7 +394,7 @@ QByteArray asJson(const Usage& usage)
         {QStringLiteral("unreadableDates"), jsonLine(usage.unreadable, usage.price, false)},
         {QStringLiteral("minutesOverflowed"), usage.overflowed},
     };
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    return escapedJson(QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
 
 } // namespace

@@ -51,8 +51,7 @@ QString password(const std::optional<QString>& given, bool fromInput, const QStr
 
 std::unique_ptr<store::RecordSet> usersNamed(const QString& name, const store::Transaction& transaction)
 {
-    return transaction.esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(name)
-                            + QStringLiteral("'"));
+    return transaction.esql(QStringLiteral("select * from users where iuser=$1"), {name});
 }
 
 void refuseTakenName(const QString& name, store::RecordSet& same)
@@ -164,9 +163,7 @@ ExitCode addAdmin(const SetupRequest& r, const store::DatabaseAddress& address)
     // Refused before any password is asked for; asked again in the transaction that
     // adds the row, so that no other writer can add the name in between.
     try {
-        auto same = store::Esql(QStringLiteral("select * from users where iuser='") + store::escapeQuotes(r.admin)
-                                    + QStringLiteral("'"),
-                                address);
+        auto same = store::Esql(QStringLiteral("select * from users where iuser=$1"), {r.admin}, address);
         if (same->rowCount() > 0)
             refuseTakenName(r.admin, *same);
     } catch (const store::StoreError& error) {

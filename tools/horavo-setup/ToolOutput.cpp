@@ -10,6 +10,8 @@
 
 #include <sqlite3.h>
 
+#include "store/UserName.h"
+
 namespace setup {
 
 void say(std::FILE* stream, const QString& text)
@@ -86,6 +88,42 @@ int firstStep(sqlite3_stmt* stmt)
         sqlite3_reset(stmt);
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + jitter() % 20));
     }
+}
+
+QString shownText(const QString& stored)
+{
+    return store::visibleText(stored);
+}
+
+QString csvTextCell(const QString& stored)
+{
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    const QString shown = shownText(stored);
+    if (!stored.isEmpty() && formulaStarts.contains(stored.front()))
+        return QLatin1Char('\'') + shown;
+    return shown;
+}
+
+QByteArray escapedJson(const QByteArray& json)
+{
+    const QString text = QString::fromUtf8(json);
+    QString escaped;
+    escaped.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const char32_t c = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
+        const qsizetype units = pair ? 2 : 1;
+        // Outside strings there are only the line ends of the layout; inside them the
+        // writer has escaped every character below U+0020 already.
+        if (c != u'\n' && store::isControlOrFormat(c)) {
+            for (qsizetype u = 0; u < units; ++u)
+                escaped += QStringLiteral("\\u%1").arg(text[i + u].unicode(), 4, 16, QLatin1Char('0'));
+        } else {
+            escaped += text.mid(i, units);
+        }
+        i += units - 1;
+    }
+    return escaped.toUtf8();
 }
 
 namespace {

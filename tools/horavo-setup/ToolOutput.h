@@ -37,6 +37,18 @@ store::DatabaseHandle openForReading(const QString& path, ExitCode missing, Exit
 // sqlite3_step.
 int firstStep(sqlite3_stmt* stmt);
 
+// Stored text as the tool writes it anywhere (a terminal, a table, CSV): control and
+// format characters as escapes (store::visibleText), so that a name can neither act on
+// the terminal nor pass for another name.
+QString shownText(const QString& stored);
+// A text cell of CSV output, shown as shownText shows it; a cell that a spreadsheet
+// would take for a formula (beginning with =, +, -, @, a tab or a carriage return)
+// begins with a single quote. Only text cells: a number, negative too, stays a number.
+QString csvTextCell(const QString& stored);
+// JSON whose strings hold control and format characters only as \u escapes, which a
+// JSON reader turns back into the stored text and a terminal shows as they are.
+QByteArray escapedJson(const QByteArray& json);
+
 // The columns a terminal gives text: two for the wide (East Asian) characters, one for
 // the others.
 int displayWidth(const QString& text);
