@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 
 #include <QCoreApplication>
+#include <QScopedValueRollback>
 #include <QThread>
 
 #include <libpq-fe.h>
@@ -161,18 +162,6 @@ void requireStandardStrings(PGconn* link, const QString& shown)
                                     "请不要在连接串的 options 中把它设为 off。")
                          .arg(shown, setting ? QString::fromUtf8(setting) : QStringLiteral("未知")));
 }
-
-// The flag that says a connection is waiting, for as long as it waits.
-class Waiting {
-public:
-    explicit Waiting(bool& flag) : flag_(flag) { flag_ = true; }
-    ~Waiting() { flag_ = false; }
-    Waiting(const Waiting&) = delete;
-    Waiting& operator=(const Waiting&) = delete;
-
-private:
-    bool& flag_;
-};
 
 QByteArray keyAndColumns(const std::vector<QByteArray>& columns)
 {
@@ -441,7 +430,7 @@ void ServerConnection::sent(int sent) const
 
 void ServerConnection::awaitAnswer()
 {
-    const Waiting waiting(waiting_);
+    const QScopedValueRollback<bool> waiting(waiting_, true);
     auto heard = Clock::now();
     for (;;) {
         const int unsent = PQflush(handle());
@@ -551,7 +540,7 @@ void ServerConnection::reconnectIfLost()
     broken_ = true; // until it is made again
     bool made = false;
     {
-        const Waiting waiting(waiting_);
+        const QScopedValueRollback<bool> waiting(waiting_, true);
         made = PQresetStart(handle()) && awaitConnection(handle(), PQresetPoll);
     }
     if (!made)

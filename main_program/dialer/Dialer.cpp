@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 
 #include "main_program/common/Minutes.h"
 #include "main_program/common/Session.h"
@@ -27,18 +28,6 @@ const QString kBroadbandEntry = QStringLiteral("宽带连接");
 // running after three has hung or been stopped, and would otherwise hold the window for
 // good.
 constexpr std::chrono::seconds kDialTimeLimit{180};
-
-// Marks the dial in progress for as long as conutionadd runs, however it leaves.
-class DialingMark {
-public:
-    explicit DialingMark(bool& flag) : flag_(flag) { flag_ = true; }
-    ~DialingMark() { flag_ = false; }
-    DialingMark(const DialingMark&) = delete;
-    DialingMark& operator=(const DialingMark&) = delete;
-
-private:
-    bool& flag_;
-};
 
 QString lastLine(const QString& output)
 {
@@ -195,7 +184,7 @@ QString Dialer::hangUpAfterFailedDial()
 
 void Dialer::conutionadd()
 {
-    DialingMark mark(dialing_);
+    const QScopedValueRollback<bool> dialing(dialing_, true);   // however conutionadd leaves
 
     const std::unique_ptr<store::RecordSet> accounts =
         store::Esql(QStringLiteral("select * from knumber"));

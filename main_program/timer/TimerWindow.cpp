@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 #include "main_program/common/Minutes.h"
@@ -211,8 +212,7 @@ qint64 Form3::intervalsDue() const
 
 Sighting Form3::look()
 {
-    looking_ = true;
-    const auto done = qScopeGuard([this] { looking_ = false; });
+    const QScopedValueRollback<bool> looking(looking_, true);
     QString connection;
     switch (dialer_.lineState(&connection)) {
     case LineState::Up:
@@ -267,8 +267,7 @@ void Form3::tick()
             addtime();
     } else {
         meter_.lineDown();
-        dropDialogue_ = true;
-        const auto closed = qScopeGuard([this] { dropDialogue_ = false; });
+        const QScopedValueRollback<bool> dialogue(dropDialogue_, true);
         logEvent(QStringLiteral("线路断开：%1").arg(dialer_.entryname()));
         boxes().show(QStringLiteral("网络连接失败，请检查你的用户名和密码是否正确，或者你的网络设备是否连接好！"),
                      QStringLiteral("连接失败"));
@@ -289,8 +288,7 @@ void Form3::tick()
         Text1->setText(QString::number(meter_.minutes()));
     } else if (second.line != Sighting::Line::Unknown) {
         meter_.lineDown();
-        dropDialogue_ = true;
-        const auto closed = qScopeGuard([this] { dropDialogue_ = false; });
+        const QScopedValueRollback<bool> dialogue(dropDialogue_, true);
         if (boxes().ask(QStringLiteral("网络已经断开了，是否关闭计时程序？"), QStringLiteral("询问"))
             == platform::Answer::Ok) {
             endProgram();

@@ -202,8 +202,6 @@ protected:
             live = -1;
             return false;
         }
-        for (ExpectedRow& row : rows)
-            row.inFile = row.inFile || row.minutes > 0;
         rows.push_back({session.guser, 1, true});
         live = int(rows.size()) - 1;
         lookedAt(!line.unknown);
