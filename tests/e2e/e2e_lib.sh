@@ -12,6 +12,18 @@ stop_processes() {
 
 step() { echo "[$(date +%T)] $*"; }
 
+# Fails when a program that ended on its own reported leaked memory in its log (built
+# with the sanitizers, a program prints that report as it exits).
+no_leaks_reported() {
+    local log
+    for log in "$@"; do
+        if grep -q 'ERROR: LeakSanitizer' "$log" 2>/dev/null; then
+            cat "$log"
+            fail "$(basename "$log") reports leaked memory"
+        fi
+    done
+}
+
 # Waits up to $1 seconds for the command after it to succeed.
 wait_for() {
     local limit=$1

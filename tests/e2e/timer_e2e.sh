@@ -222,5 +222,6 @@ while IFS='|' read -r id itime span; do
         || fail "row $id holds $itime minutes over $span s, not within one interval of $((expected / 1000)) s"
 done < <(sql "select rowid, itime, cast(round((julianday(xtime) - julianday(stime)) * 86400) as integer) from internet")
 step "every row's minutes agree with its span"
+no_leaks_reported "$work"/tallyon-*.log
 
 echo "timer end-to-end: all checks passed"

@@ -166,6 +166,7 @@ sleep 0.5
 xdotool key Tab space
 wait_for 10 eval '[ "$(rows_of alice)" = 0 ]' || fail "alice's rows were not cleared"
 step "alice's rows are gone"
+no_leaks_reported "$work/alice/tallyon.log"
 
 # Bob records on: a minute for every tick since his log-in, none lost to the clearing.
 sleep $((tick_ms * 3 / 1000))
