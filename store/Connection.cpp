@@ -16,6 +16,8 @@
 
 #include <sqlite3.h>
 
+#include "store/DatabaseFile.h"
+
 namespace store {
 
 namespace {
@@ -27,13 +29,6 @@ bool isBusyCode(int rc)
 {
     const int primary = rc & 0xff;
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
-}
-
-QString missingFileMessage(const QString& path)
-{
-    const QFileInfo info(path);
-    return QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）")
-        .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
 }
 
 bool folderWritable(const QString& folder)
@@ -98,30 +93,75 @@ Connection::~Connection()
     leaveWriteAheadLog();
 }
 
-std::unique_ptr<Connection> Connection::open(const QString& path)
+DatabaseHandle Connection::openHandle(const QString& path, int flags)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        throw StoreError(missingFileMessage(path));
+        throw MissingDatabaseError(missingDatabaseFileMessage(path));
     if (info.isDir())
         throw StoreError(QStringLiteral("“%1”是文件夹，不是数据库文件").arg(QDir::toNativeSeparators(path)));
+    // Opening a pipe waits for a writer that may never come, and a device is no database.
+    if (!info.isFile())
+        throw StoreError(QStringLiteral("“%1”不是普通文件，不是数据库文件").arg(QDir::toNativeSeparators(path)));
 
     keepOthersOutOfSqliteFiles();
     sqlite3* raw = nullptr;
     // Never SQLITE_OPEN_CREATE: a mistyped folder must not leave an empty database behind.
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     DatabaseHandle db(raw);
     if (rc != SQLITE_OK) {
         if (!QFileInfo::exists(path))
-            throw StoreError(missingFileMessage(path));
+            throw MissingDatabaseError(missingDatabaseFileMessage(path));
         const QString engine = raw ? QString::fromUtf8(sqlite3_errmsg(raw)) : QString::fromUtf8(sqlite3_errstr(rc));
         throw StoreError(QStringLiteral("打不开数据库文件“%1”：%2").arg(QDir::toNativeSeparators(path), engine));
     }
     sqlite3_extended_result_codes(raw, 1);
-    std::unique_ptr<Connection> connection(new Connection(std::move(db), path));
+    return db;
+}
+
+std::unique_ptr<Connection> Connection::open(const QString& path)
+{
+    std::unique_ptr<Connection> connection(new Connection(openHandle(path, SQLITE_OPEN_READWRITE), path));
     connection->configure();
     return connection;
+}
+
+std::unique_ptr<Connection> Connection::openReadOnly(const QString& path)
+{
+    std::unique_ptr<Connection> connection(new Connection(openHandle(path, SQLITE_OPEN_READONLY), path));
+    connection->configureReadOnly();
+    return connection;
+}
+
+void Connection::configureReadOnly()
+{
+    sqlite3_busy_timeout(handle(), int(busyTimeoutMs.load()));
+    const auto readSchema = [&] { retryWhileBusy([&] { exec("SELECT count(*) FROM sqlite_master"); }); };
+    try {
+        readSchema();
+        return;
+    } catch (const StoreError& error) {
+        if (sqlite3_extended_errcode(handle()) != SQLITE_READONLY_ROLLBACK)
+            throw StoreError(QStringLiteral("打不开数据库文件“%1”：%2").arg(QDir::toNativeSeparators(path_), error.message()));
+    }
+    // A writer was killed in the middle of a transaction: its journal must be played
+    // back into the file before anyone reads it, and only a connection that writes can.
+    const QFileInfo info(path_);
+    if (!info.isWritable() || !folderWritable(info.absolutePath()))
+        throw StoreError(QStringLiteral("数据库文件“%1”上有一次写入被中断了（写入它的程序没有写完就结束了），"
+                                        "留下的日志文件“%2”要先回滚才能读这个文件；回滚要写入这个文件和它的文件夹，而你不能写入。"
+                                        "请由能写入它们的用户运行一次 horavo-setup check --file %1（或启动一次 tallyon），"
+                                        "回滚会自动完成。不要删除日志文件：删除它会让那次写完一半的内容留在数据库里。")
+                             .arg(QDir::toNativeSeparators(info.absoluteFilePath()), info.fileName() + QStringLiteral("-journal")));
+    try {
+        // Any read of a connection that writes rolls the journal back first.
+        const std::unique_ptr<Connection> writer = open(path_);
+        writer->retryWhileBusy([&] { writer->exec("SELECT count(*) FROM sqlite_master"); });
+        readSchema();
+    } catch (const StoreError& error) {
+        throw StoreError(QStringLiteral("打不开数据库文件“%1”：回滚一次中断的写入没有成功：%2")
+                             .arg(QDir::toNativeSeparators(path_), error.message()));
+    }
 }
 
 void Connection::configure()

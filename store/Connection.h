@@ -38,8 +38,14 @@ public:
 // never committed. Rows are written back by rowid (SqliteRows.cpp).
 class Connection final : public Engine {
 public:
-    // Opens an existing file for reading and writing; never creates one.
+    // Opens an existing file for reading and writing; never creates one. A path that is
+    // not there throws MissingDatabaseError; a folder, a pipe or a device StoreError.
     static std::unique_ptr<Connection> open(const QString& path);
+    // Opens an existing file only to read it. A file that a killed writer left with its
+    // journal (a hot journal, which every reader must see rolled back first) is rolled
+    // back through a connection that writes, when this user may write the file and its
+    // folder; otherwise StoreError says what must be done.
+    static std::unique_ptr<Connection> openReadOnly(const QString& path);
 
     ~Connection() override;
     Connection(const Connection&) = delete;
@@ -66,6 +72,8 @@ public:
 
     // The record set's engine, over this file.
     detail::Opened run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows) override;
+    void forEachRow(const QString& sql, const QStringList& parameters,
+                    const std::function<void(const ReadRow&)>& eachRow) override;
     std::optional<std::vector<detail::OwnedCell>> readRow(const detail::Table& table, std::int64_t key,
                                                           const std::vector<QByteArray>& columns) override;
     std::vector<detail::OwnedCell> insertRow(const detail::Table& table, const detail::ColumnValues& values,
@@ -96,7 +104,9 @@ public:
 
 private:
     Connection(DatabaseHandle db, const QString& path);
+    static DatabaseHandle openHandle(const QString& path, int flags);
     void configure();
+    void configureReadOnly();
     QByteArray journalMode() const;
     void leaveWriteAheadLog() const noexcept;
     QString journalFolderMessage() const;

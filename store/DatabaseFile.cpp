@@ -56,6 +56,13 @@ mode_t databaseFileMode(const QString& folder)
 
 } // namespace
 
+QString missingDatabaseFileMessage(const QString& path)
+{
+    const QFileInfo info(path);
+    return QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）")
+        .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
+}
+
 void removeDatabaseFiles(const QString& path)
 {
     // A journal left beside a removed file would be played into the next file of that name.

@@ -28,6 +28,10 @@ QStringList systemTablesOnServer(const DatabaseAddress& server);
 // here (and always for a server).
 QString whyNotWritable(const DatabaseAddress& address);
 
+// What every program says of a database file that is not there: its name and the folder
+// it was looked for in.
+QString missingDatabaseFileMessage(const QString& path);
+
 // The path that Esql opens: horavo.mdb in the current working directory.
 QString defaultDatabasePath();
 

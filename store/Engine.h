@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "store/ReadRow.h"
 #include "store/RowBuffer.h"
 #include "store/Values.h"
 
@@ -77,6 +78,11 @@ public:
     // windows' statements). A query's rows go into rows, each with its key first when the
     // set is updatable; any other statement runs and gives no fields.
     virtual detail::Opened run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows) = 0;
+
+    // Runs one query as run() does, without any key, and hands each row to eachRow as the
+    // engine gives it, none kept (ReadOnlyDatabase).
+    virtual void forEachRow(const QString& sql, const QStringList& parameters,
+                            const std::function<void(const ReadRow&)>& eachRow) = 0;
 
     // The row with this key as it stands now: its key, then the columns given; nullopt
     // when there is no such row.

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
@@ -58,11 +59,15 @@ public:
     // message when it cannot connect, or when the server would read backslashes in string
     // literals as escapes. No message of a connection shows a password of conninfo
     // (AddressMask), whatever libpq or the server says.
-    static std::unique_ptr<ServerConnection> open(const QString& conninfo);
+    // ReadOnly: every transaction of the connection is read-only, whatever it is sent.
+    enum class Access { ReadWrite, ReadOnly };
+    static std::unique_ptr<ServerConnection> open(const QString& conninfo, Access access = Access::ReadWrite);
 
     ~ServerConnection() override;
 
     detail::Opened run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows) override;
+    void forEachRow(const QString& sql, const QStringList& parameters,
+                    const std::function<void(const ReadRow&)>& eachRow) override;
     std::optional<std::vector<detail::OwnedCell>> readRow(const detail::Table& table, std::int64_t key,
                                                           const std::vector<QByteArray>& columns) override;
     std::vector<detail::OwnedCell> insertRow(const detail::Table& table, const detail::ColumnValues& values,
@@ -112,8 +117,22 @@ private:
         int keyColumn = 0;                           // 0: the table has no key column
     };
 
+    // A statement prepared and described: its fields (each key column among them,
+    // marked hidden) and the table of each, InvalidOid for none.
+    struct Described {
+        ServerResult result;
+        std::vector<detail::Field> fields;
+        std::vector<bool> hidden;
+        std::vector<unsigned int> tables;
+    };
+
     ServerConnection(ServerLink link, AddressMask mask);
     const TableInfo* tableInfo(unsigned int oid);
+    Described describe(const QByteArray& statement);
+    // Sends statement with its text parameters in single-row mode and hands each row's
+    // result to eachRow; the first failure is thrown once every result has been read.
+    void streamRows(const QByteArray& statement, const QStringList& parameters,
+                    const std::function<void(const pg_result*)>& eachRow);
     ServerResult checked(ServerResult result) const;
     [[noreturn]] void fail(pg_result* result) const;
 

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include "store/ReadRow.h"
 #include "store/SqlNames.h"
 #include "store/StatementShape.h"
 
@@ -66,6 +67,51 @@ bool sameOrigins(const std::vector<Field>& a, const std::vector<Field>& b)
     return true;
 }
 
+// A column of the current row as SQLite holds it; its bytes hold until the next step.
+Cell cellOfColumn(sqlite3_stmt* stmt, int c)
+{
+    switch (sqlite3_column_type(stmt, c)) {
+    case SQLITE_INTEGER:
+        return Cell::ofInteger(sqlite3_column_int64(stmt, c));
+    case SQLITE_FLOAT:
+        return Cell::ofReal(sqlite3_column_double(stmt, c));
+    case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+        return Cell::ofText({text, std::size_t(sqlite3_column_bytes(stmt, c))});
+    }
+    case SQLITE_BLOB: {
+        const auto* blob = static_cast<const char*>(sqlite3_column_blob(stmt, c));
+        return Cell::ofBlob({blob ? blob : "", std::size_t(sqlite3_column_bytes(stmt, c))});
+    }
+    default:
+        return Cell::null();
+    }
+}
+
+// Binds cell's value; bytes are copied unless the caller keeps them valid until the
+// statement is reset (copyBytes false).
+void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell, bool copyBytes = true)
+{
+    const auto keep = copyBytes ? SQLITE_TRANSIENT : SQLITE_STATIC;
+    switch (cell.type) {
+    case Cell::Type::Null:
+        sqlite3_bind_null(stmt, parameter);
+        break;
+    case Cell::Type::Integer:
+        sqlite3_bind_int64(stmt, parameter, cell.integer);
+        break;
+    case Cell::Type::Real:
+        sqlite3_bind_double(stmt, parameter, cell.real);
+        break;
+    case Cell::Type::Text:
+        sqlite3_bind_text64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), keep, SQLITE_UTF8);
+        break;
+    case Cell::Type::Blob:
+        sqlite3_bind_blob64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), keep);
+        break;
+    }
+}
+
 void storeColumn(detail::RowBuffer& rows, sqlite3_stmt* stmt, int c)
 {
     switch (sqlite3_column_type(stmt, c)) {
@@ -122,7 +168,7 @@ public:
             int parameter = 2;
             // The caller's bytes stay where they are until the statement is reset.
             for (const Cell& value : checkedValues)
-                detail::bindCell(stmt, parameter++, value, false);
+                bindCell(stmt, parameter++, value, false);
             const auto unbind = [stmt] { sqlite3_reset(stmt); sqlite3_clear_bindings(stmt); };
             try {
                 connection_.step(stmt);
@@ -181,30 +227,34 @@ void bindParameters(sqlite3_stmt* stmt, const QStringList& parameters)
     }
 }
 
-} // namespace
-
-detail::Opened Connection::run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows)
+// The first statement of text, prepared (waiting like any read for a writer that is
+// committing, since it reads the tables' definitions). Whatever follows it is refused
+// before anything runs, so that a typed text cannot smuggle in a second statement.
+Statement prepareOne(const Connection& connection, const QByteArray& text, qsizetype& tail)
 {
-    const QByteArray text = sql.toUtf8();
-    qsizetype tail = 0;
     Statement stmt;
-    // Reading the tables' definitions waits like any read for a writer that is committing.
-    retryWhileBusy([&] { stmt = prepare(text, &tail); });
+    connection.retryWhileBusy([&] { stmt = connection.prepare(text, &tail); });
     if (!stmt)
         throw StoreError(QStringLiteral("语句是空的"));
-
-    // One statement per call: whatever follows the first one is refused before anything
-    // runs, so a typed text cannot smuggle in a second statement.
     for (QByteArray rest = text.mid(tail); !rest.isEmpty();) {
         qsizetype next = 0;
-        if (prepare(rest, &next))
+        if (connection.prepare(rest, &next))
             throw StoreError(QStringLiteral("一次只能执行一条语句，第一条语句后面还有：%1")
                                  .arg(QString::fromUtf8(rest).trimmed()));
         if (next <= 0)
             break;
         rest = rest.mid(next);
     }
+    return stmt;
+}
 
+} // namespace
+
+detail::Opened Connection::run(const QString& sql, const QStringList& parameters, detail::RowBuffer& rows)
+{
+    const QByteArray text = sql.toUtf8();
+    qsizetype tail = 0;
+    Statement stmt = prepareOne(*this, text, tail);
     bindParameters(stmt.get(), parameters);
 
     detail::Opened opened;
@@ -250,6 +300,36 @@ detail::Opened Connection::run(const QString& sql, const QStringList& parameters
     return opened;
 }
 
+void Connection::forEachRow(const QString& sql, const QStringList& parameters,
+                            const std::function<void(const ReadRow&)>& eachRow)
+{
+    const QByteArray text = sql.toUtf8();
+    qsizetype tail = 0;
+    const Statement stmt = prepareOne(*this, text, tail);
+    bindParameters(stmt.get(), parameters);
+    const std::vector<Field> fields = describeColumns(stmt.get(), 0);
+    std::vector<Cell> cells(fields.size());
+    const ReadRow row(fields, cells);
+    bool started = false;
+    // Before its first row a statement has read nothing: a busy file is waited for and
+    // the statement started over. After it, the read lock is held until the end.
+    retryWhileBusy([&] {
+        sqlite3_reset(stmt.get());
+        try {
+            while (step(stmt.get())) {
+                started = true;
+                for (std::size_t c = 0; c < cells.size(); ++c)
+                    cells[c] = cellOfColumn(stmt.get(), int(c));
+                eachRow(row);
+            }
+        } catch (const BusyError& busy) {
+            if (started)
+                throw StoreError(busy.message());
+            throw;
+        }
+    });
+}
+
 std::optional<std::vector<OwnedCell>> Connection::readRow(const Table& table, std::int64_t key,
                                                           const std::vector<QByteArray>& columns)
 {
@@ -259,7 +339,7 @@ std::optional<std::vector<OwnedCell>> Connection::readRow(const Table& table, st
         return std::nullopt;
     std::vector<OwnedCell> cells;
     for (int c = 0; c <= int(columns.size()); ++c)
-        cells.push_back(OwnedCell::fromColumn(stmt.get(), c));
+        cells.push_back(OwnedCell::from(cellOfColumn(stmt.get(), c)));
     return cells;
 }
 
@@ -284,7 +364,7 @@ std::vector<OwnedCell> Connection::insertRow(const Table& table, const ColumnVal
         Statement stmt = prepare(sql);
         int parameter = 1;
         for (const auto& [column, value] : values)
-            detail::bindCell(stmt.get(), parameter++, value);
+            bindCell(stmt.get(), parameter++, value);
         step(stmt.get());
         auto row = readRow(table, sqlite3_last_insert_rowid(handle()), readColumns);
         if (!row)
@@ -311,10 +391,10 @@ std::optional<std::vector<OwnedCell>> Connection::updateRow(const Table& table, 
         Statement stmt = prepare(sql);
         int parameter = 1;
         for (const auto& [column, value] : values)
-            detail::bindCell(stmt.get(), parameter++, value);
+            bindCell(stmt.get(), parameter++, value);
         sqlite3_bind_int64(stmt.get(), parameter++, key);
         for (const auto& [column, value] : checks)
-            detail::bindCell(stmt.get(), parameter++, value);
+            bindCell(stmt.get(), parameter++, value);
         step(stmt.get());
         if (sqlite3_changes(handle()) == 0) {
             written.reset();

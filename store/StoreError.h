@@ -18,4 +18,10 @@ public:
     ConflictError();
 };
 
+// There is no database file at the path given.
+class MissingDatabaseError : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
 } // namespace store

@@ -8,8 +8,6 @@
 #include <QDateTime>
 #include <QTime>
 
-#include <sqlite3.h>
-
 #include "store/StoreError.h"
 #include "store/UserName.h"
 
@@ -208,15 +206,6 @@ std::optional<bool> asYesNo(const Given& given)
     return std::nullopt;
 }
 
-bool hasDigitsAt(const QString& text, std::initializer_list<int> positions)
-{
-    for (int i : positions) {
-        if (i >= text.size() || !text[i].isDigit() || text[i].unicode() > u'9')
-            return false;
-    }
-    return true;
-}
-
 std::optional<QString> asDate(const Given& given)
 {
     if (given.what == Given::What::Date || given.what == Given::What::DateTime) {
@@ -227,11 +216,7 @@ std::optional<QString> asDate(const Given& given)
     }
     if (given.what != Given::What::Text)
         return std::nullopt;
-    const QString& t = given.text;
-    if (t.size() != 10 || t[4] != u'-' || t[7] != u'-' || !hasDigitsAt(t, {0, 1, 2, 3, 5, 6, 8, 9}))
-        return std::nullopt;
-    const QDate date(t.left(4).toInt(), t.mid(5, 2).toInt(), t.mid(8, 2).toInt());
-    return date.isValid() ? std::optional<QString>(t) : std::nullopt;
+    return isStoredDate(given.text.toStdString()) ? std::optional<QString>(given.text) : std::nullopt;
 }
 
 std::optional<QString> asTime(const Given& given)
@@ -244,11 +229,7 @@ std::optional<QString> asTime(const Given& given)
     }
     if (given.what != Given::What::Text)
         return std::nullopt;
-    const QString& t = given.text;
-    if (t.size() != 8 || t[2] != u':' || t[5] != u':' || !hasDigitsAt(t, {0, 1, 3, 4, 6, 7}))
-        return std::nullopt;
-    const QTime time(t.left(2).toInt(), t.mid(3, 2).toInt(), t.mid(6, 2).toInt());
-    return time.isValid() ? std::optional<QString>(t) : std::nullopt;
+    return isStoredTime(given.text.toStdString()) ? std::optional<QString>(given.text) : std::nullopt;
 }
 
 QString asText(const Given& given)
@@ -281,31 +262,6 @@ OwnedCell OwnedCell::from(const Cell& cell)
     return owned;
 }
 
-OwnedCell OwnedCell::fromColumn(sqlite3_stmt* stmt, int column)
-{
-    OwnedCell owned;
-    switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER:
-        return integerCell(sqlite3_column_int64(stmt, column));
-    case SQLITE_FLOAT:
-        return realCell(sqlite3_column_double(stmt, column));
-    case SQLITE_TEXT: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-        owned.type = Cell::Type::Text;
-        owned.bytes.assign(text, std::size_t(sqlite3_column_bytes(stmt, column)));
-        return owned;
-    }
-    case SQLITE_BLOB: {
-        const auto* blob = static_cast<const char*>(sqlite3_column_blob(stmt, column));
-        owned.type = Cell::Type::Blob;
-        owned.bytes.assign(blob ? blob : "", std::size_t(sqlite3_column_bytes(stmt, column)));
-        return owned;
-    }
-    default:
-        return owned;
-    }
-}
-
 Cell OwnedCell::view() const
 {
     Cell cell;
@@ -314,28 +270,6 @@ Cell OwnedCell::view() const
     cell.real = real;
     cell.bytes = bytes;
     return cell;
-}
-
-void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell, bool copyBytes)
-{
-    const auto keep = copyBytes ? SQLITE_TRANSIENT : SQLITE_STATIC;
-    switch (cell.type) {
-    case Cell::Type::Null:
-        sqlite3_bind_null(stmt, parameter);
-        break;
-    case Cell::Type::Integer:
-        sqlite3_bind_int64(stmt, parameter, cell.integer);
-        break;
-    case Cell::Type::Real:
-        sqlite3_bind_double(stmt, parameter, cell.real);
-        break;
-    case Cell::Type::Text:
-        sqlite3_bind_text64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), keep, SQLITE_UTF8);
-        break;
-    case Cell::Type::Blob:
-        sqlite3_bind_blob64(stmt, parameter, cell.bytes.data(), cell.bytes.size(), keep);
-        break;
-    }
 }
 
 QVariant toVariant(const Cell& cell, FieldType type)

@@ -9,8 +9,6 @@
 #include "store/RowBuffer.h"
 #include "store/Schema.h"
 
-struct sqlite3_stmt;
-
 namespace store::detail {
 
 // A value that owns its bytes: a value waiting to be written, or one read back.
@@ -21,13 +19,8 @@ struct OwnedCell {
     std::string bytes;
 
     static OwnedCell from(const Cell& cell);
-    static OwnedCell fromColumn(sqlite3_stmt* stmt, int column);
     Cell view() const;
 };
-
-// Binds cell's value; bytes are copied unless the caller keeps them valid until the
-// statement is reset (copyBytes false).
-void bindCell(sqlite3_stmt* stmt, int parameter, const Cell& cell, bool copyBytes = true);
 
 // What a field holds: the kind of the table column it comes from, or nothing known
 // (an expression, which is read as the engine stored it).

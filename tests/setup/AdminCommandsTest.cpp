@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cmath>
 
 #include <QDate>
 #include <QDateTime>
@@ -416,6 +419,25 @@ TEST_F(AdminCommands, ReportSaturatesAnOverflowingSumAndSaysSo)
     EXPECT_TRUE(r.err.contains(QStringLiteral("超出了能计算的范围"))) << r.err.toStdString();
 }
 
+TEST_F(AdminCommands, ReportAtAPriceNearTheLimitGivesANumberOrRefuses)
+{
+    const QString path = byHand();
+    sql(path, QStringLiteral("insert into internet values ('u', '2026-11-02', 100, '08:00:00', '09:40:00');"));
+    const QStringList largest = kNovember + QStringList{QStringLiteral("--format=json"), QStringLiteral("--price"), QStringLiteral("1e308")};
+    const Outcome r = runSetup(largest, folder.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    bool number = false;
+    const double amount = QJsonDocument::fromJson(r.out)[u"total"][u"amount"].toString().toDouble(&number);
+    EXPECT_TRUE(number && std::isfinite(amount)) << r.out.toStdString();
+    EXPECT_NEAR(amount / (1e308 / 60 * 100), 1.0, 1e-12);
+
+    sql(path, QStringLiteral("insert into internet values ('u', '2026-11-03', 1000000, '08:00:00', '09:40:00');"));
+    const Outcome refused = runSetup(largest, folder.path());
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.out.isEmpty()) << refused.out.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("--price 1E+308 太大"))) << refused.err.toStdString();
+}
+
 TEST_F(AdminCommands, ReportRefusesAMalformedPeriodOrAMissingFile)
 {
     for (const QStringList& arguments :
@@ -542,6 +564,27 @@ TEST_F(AdminCommands, CheckIsCleanOnAFreshFileAndRefusesWhatIsNoDatabase)
     EXPECT_EQ(runSetup({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("notes.mdb")}, folder.path()).exitCode, 2);
     sql(folder.filePath(QStringLiteral("other.mdb")), QStringLiteral("create table users(iuser TEXT)"));
     EXPECT_EQ(runSetup({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("other.mdb")}, folder.path()).exitCode, 2);
+    // A pipe would wait for a writer for ever.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("pipe.mdb"))).constData(), 0600), 0);
+    const Outcome pipe = runSetup({QStringLiteral("check"), QStringLiteral("--file"), QStringLiteral("pipe.mdb")}, folder.path());
+    EXPECT_EQ(pipe.exitCode, 2);
+    EXPECT_TRUE(pipe.err.contains(QStringLiteral("不是普通文件"))) << pipe.err.toStdString();
+}
+
+TEST_F(AdminCommands, AWriteInterruptedByAKilledWriterIsRolledBackBeforeTheFileIsRead)
+{
+    const QString path = created();
+    QProcess writer;
+    writer.start(QStringLiteral(ADMIN_TEST_WRITER), {path});
+    ASSERT_TRUE(writer.waitForReadyRead(30000)) << writer.readAllStandardError().toStdString();
+    writer.kill();
+    writer.waitForFinished();
+    ASSERT_TRUE(QFileInfo::exists(path + QStringLiteral("-journal")));
+
+    const Outcome r = runSetup({QStringLiteral("check")}, folder.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.text(), QStringLiteral("没有发现问题（users 1 行，internet 0 行，knumber 1 行）\n"));
+    EXPECT_FALSE(QFileInfo::exists(path + QStringLiteral("-journal")));
 }
 
 // --- online -------------------------------------------------------------------------
@@ -556,16 +599,25 @@ TEST_F(AdminCommands, OnlineListsTheRowsWrittenInTheLastTwoMinutes)
             .arg(user, at.date().toString(QStringLiteral("yyyy-MM-dd")), minutes, at.time().toString(QStringLiteral("HH:mm:ss")));
     };
     EXPECT_EQ(runSetup({QStringLiteral("online")}, folder.path()).text(), QStringLiteral("现在没有正在计时的用户\n"));
+    // A session begun yesterday at 23:50 and running since, one minute counted a tick.
+    const QDateTime lateStart(QDate::currentDate().addDays(-1), QTime(23, 50));
+    const qint64 lateMinutes = lateStart.secsTo(recent) / 60 + 1;
     sql(path, row(QStringLiteral("张三"), recent, QStringLiteral("12")) + row(QStringLiteral("bob"), recent, QStringLiteral("'3.5'"))
                   + row(QStringLiteral("old"), stale, QStringLiteral("40"))
-                  + row(QStringLiteral("yesterday"), recent.addDays(-1), QStringLiteral("40")));
+                  + row(QStringLiteral("yesterday"), recent.addDays(-1), QStringLiteral("40"))
+                  + QStringLiteral("insert into internet values ('夜猫', '%1', %2, '23:50:00', '%3');")
+                        .arg(lateStart.date().toString(QStringLiteral("yyyy-MM-dd")))
+                        .arg(lateMinutes)
+                        .arg(recent.time().toString(QStringLiteral("HH:mm:ss"))));
     const Outcome r = runSetup({QStringLiteral("online")}, folder.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QString last = recent.time().toString(QStringLiteral("HH:mm:ss"));
     EXPECT_EQ(r.text(), QStringLiteral("用户名  开始      分钟  最后写入\n"
                                        "bob     07:05:00     4  %1\n"
+                                       "夜猫    23:50:00  %2  %1\n"
                                        "张三    07:05:00    12  %1\n")
-                            .arg(last));
+                            .arg(last)
+                            .arg(lateMinutes, 4));
     EXPECT_EQ(runSetup({QStringLiteral("online"), QStringLiteral("--file"), QStringLiteral("none.mdb")}, folder.path()).exitCode, 3);
 }
 

@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 
 #include "store/Esql.h"
+#include "store/ReadOnlyDatabase.h"
 #include "tests/store/StoreTestSupport.h"
 
 using store::Esql;
@@ -235,6 +236,37 @@ TYPED_TEST(EsqlRead, EngineErrorsCarryTheEngineMessage)
     EXPECT_TRUE(storeErrorOf([] { Esql(QStringLiteral("select * from userz")); }).contains(QString::fromUtf8(EngineTexts<TypeParam>::missingTable)));
     EXPECT_TRUE(storeErrorOf([] { Esql(QStringLiteral("selec * from users")); }).contains(QStringLiteral("syntax error")));
     EXPECT_FALSE(storeErrorOf([] { Esql(QStringLiteral("  ")); }).isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// The forward read of the administrator's commands: rows as stored, with the schema's
+// kinds, one at a time; a read that its reader stops leaves the connection to read on;
+// nothing is written through it.
+TYPED_TEST(EsqlRead, ForwardReadHandsOverStoredRowsAndWritesNothing)
+{
+    const auto read = store::ReadOnlyDatabase::open(this->db.address());
+    const QString sql = QStringLiteral("select iuser, itime, idate from internet where iuser = $1 order by idate");
+    QStringList rows;
+    read->forEachRow(sql, {QStringLiteral("bob")}, [&](const store::ReadRow& row) {
+        EXPECT_EQ(row.kind(1), store::ColumnKind::Integer);
+        EXPECT_EQ(row.kind(2), store::ColumnKind::Date);
+        rows << store::storedText(row.stored(0)) + QLatin1Char('|') + store::storedText(row.stored(1)) + QLatin1Char('|')
+                + store::storedText(row.stored(2));
+    });
+    EXPECT_EQ(rows, (QStringList{QStringLiteral("bob|61|2024-03-01"), QStringLiteral("bob|5|2024-03-02")}));
+
+    struct Enough {};
+    EXPECT_THROW(read->forEachRow(sql, {QStringLiteral("bob")}, [](const store::ReadRow&) { throw Enough{}; }), Enough);
+    int again = 0;
+    read->forEachRow(sql, {QStringLiteral("alice")}, [&](const store::ReadRow&) { ++again; });
+    EXPECT_EQ(again, 1);
+
+    EXPECT_THROW(read->forEachRow(QStringLiteral("delete from users"), {}, [](const store::ReadRow&) {}), StoreError);
+    EXPECT_EQ(Esql(QStringLiteral("select * from users"), this->db.address())->rowCount(), 3u);
+    EXPECT_EQ(read->systemTables(), (QStringList{QStringLiteral("users"), QStringLiteral("internet"), QStringLiteral("knumber")}));
 }
 
 } // namespace

@@ -14,8 +14,9 @@ namespace setup {
 ExitCode backup(const SetupRequest& request, const QString& path);
 // Usage per user over a period, from a file or a server.
 ExitCode report(const SetupRequest& request, const store::DatabaseAddress& database);
-// What a window would refuse or misread in a file; exit code CheckFound when anything.
-ExitCode check(const QString& path);
+// What a window would refuse or misread in a file or on a server; exit code CheckFound
+// when anything.
+ExitCode check(const store::DatabaseAddress& database);
 // Who is recording now, in a file or on a server.
 ExitCode online(const store::DatabaseAddress& database);
 // Every row of the three tables of from into to, which holds none yet, in one transaction.

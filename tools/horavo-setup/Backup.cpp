@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include "store/Connection.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
@@ -78,7 +79,8 @@ ExitCode backup(const SetupRequest& request, const QString& path)
     if ((targetInfo.exists() || targetInfo.isSymLink()) && !request.force)
         refuse(FileExists, QStringLiteral("文件“%1”已经存在，没有改动它；要覆盖请加 --force").arg(shownPath(target)));
 
-    const store::DatabaseHandle source = openForReading(path, FileMissing, DatabaseFailure);
+    const std::unique_ptr<store::ReadOnlyDatabase> source =
+        openForReading(store::DatabaseAddress::file(path), FileMissing, DatabaseFailure);
 
     // The copy is made beside its place under another name and renamed at the end, so
     // that no half-made copy ever stands under the name, and an old copy stays until
@@ -96,7 +98,7 @@ ExitCode backup(const SetupRequest& request, const QString& path)
         const store::DatabaseHandle copy(raw);
         if (rc != SQLITE_OK)
             refuse(DatabaseFailure, QStringLiteral("不能建立副本“%1”：%2").arg(shownPath(target), engineMessage(raw)));
-        copyInSteps(source.get(), raw, path);
+        copyInSteps(source->fileHandle(), raw, path);
         // The programs keep a rollback journal; a copy of a file left in WAL mode by an
         // earlier version is switched back.
         sqlite3_exec(raw, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);

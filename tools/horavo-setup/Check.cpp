@@ -1,13 +1,13 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <optional>
 
-#include <QDate>
 #include <QHash>
-#include <QTime>
 
-#include <sqlite3.h>
-
+#include "store/ReadOnlyDatabase.h"
+#include "store/Schema.h"
 #include "store/UserName.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/ToolOutput.h"
@@ -20,111 +20,83 @@ namespace {
 // that records waits at most for one batch.
 constexpr int kBatch = 1000;
 
-// One column of a row as SQLite stored it.
-struct Field {
-    int type = SQLITE_NULL;
-    qint64 integer = 0;
-    double real = 0;
-    QString text; // the stored text, or SQLite's text of a number
+using Value = store::StoredValue;
+using Type = store::StoredValue::Type;
 
-    bool isNull() const { return type == SQLITE_NULL; }
-    bool isNumber() const { return type == SQLITE_INTEGER || type == SQLITE_FLOAT; }
-    // The whole number it holds: an integer, or a real without fraction.
-    std::optional<qint64> whole() const
-    {
-        if (type == SQLITE_INTEGER)
-            return integer;
-        if (type == SQLITE_FLOAT && std::isfinite(real) && std::trunc(real) == real && std::fabs(real) < 9.0e18)
-            return qint64(real);
-        return std::nullopt;
-    }
-};
-
-Field fieldOf(sqlite3_stmt* stmt, int column)
+bool isNull(const Value& v)
 {
-    Field f;
-    f.type = sqlite3_column_type(stmt, column);
-    if (f.type == SQLITE_INTEGER)
-        f.integer = sqlite3_column_int64(stmt, column);
-    else if (f.type == SQLITE_FLOAT)
-        f.real = sqlite3_column_double(stmt, column);
-    if (f.type == SQLITE_BLOB)
-        f.text = QString::fromLatin1(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
-                                                sqlite3_column_bytes(stmt, column))
-                                         .toHex());
-    else if (f.type != SQLITE_NULL)
-        f.text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
-                                   sqlite3_column_bytes(stmt, column));
-    return f;
+    return v.type == Type::Null;
+}
+
+bool isNumber(const Value& v)
+{
+    return v.type == Type::Integer || v.type == Type::Real;
+}
+
+bool isEmptyText(const Value& v)
+{
+    return isNull(v) || ((v.type == Type::Text || v.type == Type::Blob) && v.bytes.empty());
 }
 
 // A value as the lines show it: NULL, a number as stored, text in single quotes (quotes
 // doubled), a blob as X'..'. Passwords are shown only as whether there is one.
-QString shown(const Field& f, bool secret = false)
+QString shown(const Value& v, bool secret = false)
 {
-    switch (f.type) {
-    case SQLITE_NULL:
+    switch (v.type) {
+    case Type::Null:
         return QStringLiteral("NULL");
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT:
-        return f.text;
-    case SQLITE_BLOB:
-        return QStringLiteral("X'%1'").arg(f.text);
-    default:
-        if (secret && !f.text.isEmpty())
-            return QStringLiteral("***");
-        return QLatin1Char('\'') + shownText(f.text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+    case Type::Integer:
+    case Type::Real:
+        return store::storedText(v);
+    case Type::Blob:
+        return QStringLiteral("X'%1'").arg(QString::fromLatin1(QByteArray(v.bytes.data(), qsizetype(v.bytes.size())).toHex()));
+    case Type::Text:
+        break;
     }
+    if (secret && !v.bytes.empty())
+        return QStringLiteral("***");
+    return QLatin1Char('\'') + shownText(store::storedText(v)).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
 }
 
-bool storedDate(const Field& f)
+// A value of a date or time column in the form the programs store.
+bool storedAs(const Value& v, bool (*form)(std::string_view))
 {
-    const QString& t = f.text;
-    return f.type == SQLITE_TEXT && t.size() == 10 && QDate::fromString(t, QStringLiteral("yyyy-MM-dd")).isValid();
-}
-
-bool storedTime(const Field& f)
-{
-    const QString& t = f.text;
-    return f.type == SQLITE_TEXT && t.size() == 8 && QTime::fromString(t, QStringLiteral("HH:mm:ss")).isValid();
+    return v.type == Type::Text && form(v.bytes);
 }
 
 class Checker {
 public:
-    explicit Checker(sqlite3* db) : db_(db) {}
+    explicit Checker(store::ReadOnlyDatabase& database) : database_(database), key_(database.rowKeyColumn()) {}
 
-    // Reads table in batches by rowid; row gets the rowid and the columns.
-    void eachRow(const char* table, const char* columns, const std::function<void(qint64, sqlite3_stmt*)>& row)
+    // Reads table in batches by the row's key; row gets the key and the columns.
+    void eachRow(const char* table, const char* columns, const std::function<void(qint64, const store::ReadRow&)>& row)
     {
-        const QByteArray sql = QByteArray("select rowid, ") + columns + " from " + table
-            + " where rowid > ?1 order by rowid limit " + QByteArray::number(kBatch);
+        const QString sql = QStringLiteral("select %1, %2 from %3 where %1 > $1 order by %1 limit %4")
+                                .arg(key_, QString::fromLatin1(columns), QString::fromLatin1(table))
+                                .arg(kBatch);
         qint64 last = std::numeric_limits<qint64>::min();
         for (;;) {
-            sqlite3_stmt* raw = nullptr;
-            if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &raw, nullptr) != SQLITE_OK)
-                fail(table);
-            const store::Statement stmt(raw);
-            sqlite3_bind_int64(raw, 1, last);
             int count = 0;
-            int rc = firstStep(raw);
-            for (; rc == SQLITE_ROW; rc = sqlite3_step(raw)) {
-                last = sqlite3_column_int64(raw, 0);
-                ++count;
-                row(last, raw);
+            try {
+                database_.forEachRow(sql, {QString::number(last)}, [&](const store::ReadRow& read) {
+                    last = store::wholeNumber(read.stored(0)).value_or(last);
+                    ++count;
+                    row(last, read);
+                });
+            } catch (const store::StoreError& error) {
+                refuse(CheckUnreadable, QStringLiteral("读不了表 %1：%2").arg(QString::fromLatin1(table), error.message()));
             }
-            if (rc != SQLITE_DONE)
-                fail(table);
             if (count < kBatch)
                 return;
         }
     }
 
-    void found(const QString& table, qint64 rowid, const QStringList& values, const QStringList& reasons)
+    void found(const QString& table, qint64 key, const QStringList& values, const QStringList& reasons)
     {
         if (reasons.isEmpty())
             return;
-        say(stdout, QStringLiteral("%1 rowid %2：%3：%4").arg(table).arg(rowid).arg(values.join(QLatin1Char(' ')),
-                                                                                  reasons.join(QStringLiteral("；"))));
+        say(stdout, QStringLiteral("%1 %2 %3：%4：%5").arg(table, key_).arg(key).arg(values.join(QLatin1Char(' ')),
+                                                                                   reasons.join(QStringLiteral("；"))));
         ++problems_;
     }
     void found(const QString& table, const QString& reason)
@@ -132,44 +104,41 @@ public:
         say(stdout, QStringLiteral("%1：%2").arg(table, reason));
         ++problems_;
     }
+    const QString& key() const { return key_; }
     int problems() const { return problems_; }
 
 private:
-    [[noreturn]] void fail(const char* table)
-    {
-        refuse(CheckUnreadable,
-               QStringLiteral("读不了表 %1：%2").arg(QString::fromLatin1(table), QString::fromUtf8(sqlite3_errmsg(db_))));
-    }
-
-    sqlite3* db_;
+    store::ReadOnlyDatabase& database_;
+    QString key_;
     int problems_ = 0;
 };
 
 void checkUsers(Checker& checker, bool& administrator, qint64& count)
 {
     QHash<QString, qint64> firstRow;
-    checker.eachRow("users", "iuser, passw, quanxian", [&](qint64 rowid, sqlite3_stmt* stmt) {
+    checker.eachRow("users", "iuser, passw, quanxian", [&](qint64 key, const store::ReadRow& row) {
         ++count;
-        const Field user = fieldOf(stmt, 1);
-        const Field password = fieldOf(stmt, 2);
-        const Field code = fieldOf(stmt, 3);
+        const Value& user = row.stored(1);
+        const Value& password = row.stored(2);
+        const Value& code = row.stored(3);
         QStringList reasons;
-        if (user.isNull() || user.text.isEmpty())
+        const QString name = store::storedText(user);
+        if (isEmptyText(user))
             reasons << QStringLiteral("没有用户名");
-        else if (!store::isAllowedUserName(user.text))
+        else if (!store::isAllowedUserName(name))
             reasons << QStringLiteral("用户名含有控制字符或格式字符（看不见的字符），程序不会这样写入");
-        else if (const auto first = firstRow.constFind(user.text); first != firstRow.constEnd())
-            reasons << QStringLiteral("用户名与 rowid %1 重复，登录时只认第一行").arg(*first);
+        else if (const auto first = firstRow.constFind(name); first != firstRow.constEnd())
+            reasons << QStringLiteral("用户名与 %1 %2 重复，登录时只认第一行").arg(checker.key()).arg(*first);
         else
-            firstRow.insert(user.text, rowid);
-        if (password.isNull() || password.text.isEmpty())
+            firstRow.insert(name, key);
+        if (isEmptyText(password))
             reasons << QStringLiteral("没有密码");
-        const std::optional<qint64> permission = code.whole();
+        const std::optional<qint64> permission = store::wholeNumber(code);
         if (!permission || *permission < 1 || *permission > 4)
             reasons << QStringLiteral("权限不是 1 到 4 的整数");
         else if (*permission == 1)
             administrator = true;
-        checker.found(QStringLiteral("users"), rowid,
+        checker.found(QStringLiteral("users"), key,
                       {QStringLiteral("iuser=") + shown(user), QStringLiteral("passw=") + shown(password, true),
                        QStringLiteral("quanxian=") + shown(code)},
                       reasons);
@@ -178,26 +147,26 @@ void checkUsers(Checker& checker, bool& administrator, qint64& count)
 
 void checkUsage(Checker& checker, qint64& count)
 {
-    checker.eachRow("internet", "iuser, idate, itime, stime, xtime", [&](qint64 rowid, sqlite3_stmt* stmt) {
+    checker.eachRow("internet", "iuser, idate, itime, stime, xtime", [&](qint64 key, const store::ReadRow& row) {
         ++count;
-        const Field user = fieldOf(stmt, 1);
-        const Field date = fieldOf(stmt, 2);
-        const Field minutes = fieldOf(stmt, 3);
-        const Field start = fieldOf(stmt, 4);
-        const Field end = fieldOf(stmt, 5);
+        const Value& user = row.stored(1);
+        const Value& date = row.stored(2);
+        const Value& minutes = row.stored(3);
+        const Value& start = row.stored(4);
+        const Value& end = row.stored(5);
         QStringList reasons;
-        if (!storedDate(date))
+        if (!storedAs(date, store::isStoredDate))
             reasons << QStringLiteral("日期不是 YYYY-MM-DD 格式的有效日期");
-        const std::optional<qint64> whole = minutes.whole();
+        const std::optional<qint64> whole = store::wholeNumber(minutes);
         if (!whole)
             reasons << QStringLiteral("分钟数不是整数");
         else if (*whole < 0)
             reasons << QStringLiteral("分钟数是负数");
-        if (!storedTime(start))
+        if (!storedAs(start, store::isStoredTime))
             reasons << QStringLiteral("开始时刻不是 HH:MM:SS 格式的有效时刻");
-        if (!storedTime(end))
+        if (!storedAs(end, store::isStoredTime))
             reasons << QStringLiteral("结束时刻不是 HH:MM:SS 格式的有效时刻");
-        checker.found(QStringLiteral("internet"), rowid,
+        checker.found(QStringLiteral("internet"), key,
                       {QStringLiteral("iuser=") + shown(user), QStringLiteral("idate=") + shown(date),
                        QStringLiteral("itime=") + shown(minutes), QStringLiteral("stime=") + shown(start),
                        QStringLiteral("xtime=") + shown(end)},
@@ -207,27 +176,28 @@ void checkUsage(Checker& checker, qint64& count)
 
 void checkAccounts(Checker& checker, bool& inUse, qint64& count)
 {
-    checker.eachRow("knumber", "kuser, kpassw, useyn, price", [&](qint64 rowid, sqlite3_stmt* stmt) {
+    checker.eachRow("knumber", "kuser, kpassw, useyn, price", [&](qint64 key, const store::ReadRow& row) {
         ++count;
-        const Field account = fieldOf(stmt, 1);
-        const Field password = fieldOf(stmt, 2);
-        const Field flag = fieldOf(stmt, 3);
-        const Field price = fieldOf(stmt, 4);
+        const Value& account = row.stored(1);
+        const Value& password = row.stored(2);
+        const Value& flag = row.stored(3);
+        const Value& price = row.stored(4);
         QStringList reasons;
-        const std::optional<qint64> yesNo = flag.whole();
+        const std::optional<qint64> yesNo = store::wholeNumber(flag);
         if (!yesNo || (*yesNo != 0 && *yesNo != 1 && *yesNo != -1))
             reasons << QStringLiteral("“使用与否”不是“是/否”（1、0 或 -1）");
         // As the windows read it: a number other than 0, or text other than empty, 0 and false.
-        if (flag.isNumber() ? (flag.type == SQLITE_INTEGER ? flag.integer != 0 : flag.real != 0)
-                            : (!flag.isNull() && !flag.text.isEmpty() && flag.text != QStringLiteral("0")
-                               && flag.text.compare(QStringLiteral("false"), Qt::CaseInsensitive) != 0))
+        const QString flagText = store::storedText(flag);
+        if (isNumber(flag) ? (flag.type == Type::Integer ? flag.integer != 0 : flag.real != 0)
+                           : (!isEmptyText(flag) && flagText != QStringLiteral("0")
+                              && flagText.compare(QStringLiteral("false"), Qt::CaseInsensitive) != 0))
             inUse = true;
-        const double value = price.type == SQLITE_INTEGER ? double(price.integer) : price.real;
-        if (!price.isNumber() || !(value > 0))
+        const double value = price.type == Type::Integer ? double(price.integer) : price.real;
+        if (!isNumber(price) || !(value > 0))
             reasons << QStringLiteral("单价不是大于 0 的数字（按 0.3 元/小时计算）");
         else if (!(value <= double(std::numeric_limits<float>::max())))
             reasons << QStringLiteral("单价超出单精度范围（按 0.3 元/小时计算）");
-        checker.found(QStringLiteral("knumber"), rowid,
+        checker.found(QStringLiteral("knumber"), key,
                       {QStringLiteral("kuser=") + shown(account), QStringLiteral("kpassw=") + shown(password, true),
                        QStringLiteral("useyn=") + shown(flag), QStringLiteral("price=") + shown(price)},
                       reasons);
@@ -236,10 +206,10 @@ void checkAccounts(Checker& checker, bool& inUse, qint64& count)
 
 } // namespace
 
-ExitCode check(const QString& path)
+ExitCode check(const store::DatabaseAddress& database)
 {
-    const store::DatabaseHandle db = openForReading(path, CheckUnreadable, CheckUnreadable);
-    Checker checker(db.get());
+    const std::unique_ptr<store::ReadOnlyDatabase> read = openForReading(database, CheckUnreadable, CheckUnreadable);
+    Checker checker(*read);
     bool administrator = false;
     bool inUse = false;
     qint64 users = 0;

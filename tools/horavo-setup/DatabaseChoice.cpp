@@ -1,6 +1,5 @@
 #include "tools/horavo-setup/DatabaseChoice.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include "store/DatabaseFile.h"
@@ -9,12 +8,6 @@
 #include "tools/horavo-setup/ToolOutput.h"
 
 namespace setup {
-
-namespace {
-
-const QStringList kTables{QStringLiteral("users"), QStringLiteral("internet"), QStringLiteral("knumber")};
-
-} // namespace
 
 store::DatabaseAddress addressOf(const QString& word)
 {
@@ -43,22 +36,11 @@ QString named(const store::DatabaseAddress& address)
 void requireDatabase(const store::DatabaseAddress& address, ExitCode missing, ExitCode failure)
 {
     if (!address.isServer()) {
-        const QFileInfo info(address.text());
-        if (!info.exists())
-            refuse(missing, QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）；新建请用 create")
-                                .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
+        if (!QFileInfo::exists(address.text()))
+            refuse(missing, store::missingDatabaseFileMessage(address.text()) + QStringLiteral("；新建请用 create"));
         return;
     }
-    QStringList tables;
-    try {
-        tables = store::systemTablesOnServer(address);
-    } catch (const store::StoreError& error) {
-        refuse(failure, error.message());
-    }
-    if (tables.isEmpty())
-        refuse(missing, QStringLiteral("%1里没有这个系统的表 users、internet、knumber；新建请用 create").arg(named(address)));
-    if (tables.size() < kTables.size())
-        refuse(failure, QStringLiteral("%1只有表 %2，不是这个系统的完整数据库").arg(named(address), tables.join(QStringLiteral("、"))));
+    openForReading(address, missing, failure);
 }
 
 void removeMadeDatabase(const store::DatabaseAddress& address)

@@ -13,7 +13,7 @@ enum ExitCode : int {
     UserExists = 5,      // add-admin: a user of that name exists already
     DatabaseFailure = 6, // the database refused: cannot create or write, not a horavo database
     TargetHoldsRows = 7, // copy: TO holds rows already and is left alone
-    NeedsFile = 8,       // backup, check: the database is on a server, not in a file
+    NeedsFile = 8,       // backup: the database is on a server, not in a file
     // check has its own: clean, found something, cannot read the file.
     CheckFound = 1,
     CheckUnreadable = 2,

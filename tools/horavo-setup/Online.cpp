@@ -1,13 +1,15 @@
+#include <algorithm>
+#include <optional>
+#include <tuple>
+
 #include <QDateTime>
 #include <QVector>
 
-#include <sqlite3.h>
-
 #include "main_program/common/Minutes.h"
-#include "store/Esql.h"
+#include "store/ReadOnlyDatabase.h"
+#include "store/Schema.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
-#include "tools/horavo-setup/DatabaseChoice.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
 namespace setup {
@@ -17,91 +19,89 @@ namespace {
 // The timer writes its row every minute; a row written within two minutes (one tick and
 // a margin) belongs to a timer that is running.
 constexpr int kRecentSeconds = 120;
+constexpr qint64 kMinutesPerDay = 24 * 60;
 
-QString textOf(sqlite3_stmt* stmt, int column)
+std::optional<QDate> dateOf(const store::StoredValue& value)
 {
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
-                             sqlite3_column_bytes(stmt, column));
+    if (value.type != store::StoredValue::Type::Text || !store::isStoredDate(value.bytes))
+        return std::nullopt;
+    return QDate::fromString(store::storedText(value), QStringLiteral("yyyy-MM-dd"));
 }
 
-QVariant valueOf(sqlite3_stmt* stmt, int column)
+std::optional<QTime> timeOf(const store::StoredValue& value)
 {
-    switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER:
-        return qlonglong(sqlite3_column_int64(stmt, column));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(stmt, column);
-    case SQLITE_NULL:
-        return {};
-    default:
-        return textOf(stmt, column);
+    if (value.type != store::StoredValue::Type::Text || !store::isStoredTime(value.bytes))
+        return std::nullopt;
+    return QTime::fromString(store::storedText(value), QStringLiteral("HH:mm:ss"));
+}
+
+// When a row was last written. idate is the day its session began and xtime the time of
+// day of its last write, which falls as many days later as the session's minutes, from
+// its start, have run past midnights: the timer adds one a minute, from 1 at the start.
+std::optional<QDateTime> lastWrite(const store::ReadRow& row)
+{
+    const std::optional<QDate> day = dateOf(row.stored(1));
+    const std::optional<QTime> start = timeOf(row.stored(2));
+    const std::optional<QTime> last = timeOf(row.stored(4));
+    if (!day || !last)
+        return std::nullopt;
+    qint64 midnights = 0;
+    const std::optional<qint64> minutes = store::wholeNumber(row.stored(3));
+    if (start && minutes) {
+        const qint64 ran = std::clamp<qint64>(*minutes - 1, 0, kMinutesPerDay * 36500);
+        midnights = (start->msecsSinceStartOfDay() / 60000 + ran) / kMinutesPerDay;
     }
+    return QDateTime(day->addDays(midnights), *last);
 }
 
-// The moment of the query: rows of today (and of yesterday just after midnight) whose
-// last write is at or after since.
-struct Recent {
-    QByteArray today;
-    QByteArray sinceDay;
-    QByteArray since; // "YYYY-MM-DD HH:MM:SS"
+// A row as listed, with what it is put in order by: the name, the day and the start, each
+// as the bytes a file compares, a value that is none first.
+struct Listed {
+    QStringList cells;
+    std::tuple<bool, QByteArray, QByteArray, bool, QByteArray> order;
 };
 
-Recent recentNow()
+std::tuple<bool, QByteArray, QByteArray, bool, QByteArray> orderOf(const store::ReadRow& row)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime since = now.addSecs(-kRecentSeconds);
-    return {now.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8(),
-            since.date().toString(QStringLiteral("yyyy-MM-dd")).toUtf8(),
-            since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8()};
+    const auto present = [&](int field) { return row.stored(field).type != store::StoredValue::Type::Null; };
+    return {present(0), store::storedText(row.stored(0)).toUtf8(), store::storedText(row.stored(1)).toUtf8(), present(2),
+            store::storedText(row.stored(2)).toUtf8()};
 }
 
 using Table = QVector<QStringList>;
 
 const QStringList kHeader{QStringLiteral("用户名"), QStringLiteral("开始"), QStringLiteral("分钟"), QStringLiteral("最后写入")};
 
-Table fromFile(const QString& path, const Recent& recent)
+// The rows last written at or after two minutes ago. Only rows whose last write's time
+// of day lies in those two minutes can be such rows: the rest are passed over by the
+// statement, each of its window's two days when it crosses midnight.
+Table recentRows(store::ReadOnlyDatabase& database)
 {
-    const store::DatabaseHandle db = openForReading(path, FileMissing, DatabaseFailure);
-    sqlite3* raw = db.get();
-    sqlite3_stmt* stmtRaw = nullptr;
-    const char* sql = "select iuser, stime, itime, xtime from internet"
-                      " where idate in (?1, ?2) and idate || ' ' || xtime >= ?3 order by iuser, idate, stime";
-    if (sqlite3_prepare_v2(raw, sql, -1, &stmtRaw, nullptr) != SQLITE_OK)
-        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
-    const store::Statement stmt(stmtRaw);
-    sqlite3_bind_text(stmtRaw, 1, recent.today.constData(), int(recent.today.size()), SQLITE_STATIC);
-    sqlite3_bind_text(stmtRaw, 2, recent.sinceDay.constData(), int(recent.sinceDay.size()), SQLITE_STATIC);
-    sqlite3_bind_text(stmtRaw, 3, recent.since.constData(), int(recent.since.size()), SQLITE_STATIC);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime since = now.addSecs(-kRecentSeconds);
+    const QDateTime sinceSecond = since.addMSecs(-since.time().msec());
+    const QString sinceTime = since.time().toString(QStringLiteral("HH:mm:ss"));
+    const bool crossesMidnight = since.date() != now.date();
+    const QString sql = QStringLiteral("select iuser, idate, stime, itime, xtime from internet where xtime >= $1")
+        + (crossesMidnight ? QStringLiteral(" or xtime <= $2") : QString());
+    QStringList parameters{sinceTime};
+    if (crossesMidnight)
+        parameters << now.time().toString(QStringLiteral("HH:mm:ss"));
 
+    std::vector<Listed> listed;
+    database.forEachRow(sql, parameters, [&](const store::ReadRow& row) {
+        const std::optional<QDateTime> written = lastWrite(row);
+        if (!written || *written < sinceSecond)
+            return;
+        listed.push_back({{store::storedText(row.stored(0)), store::storedText(row.stored(2)),
+                           QString::number(tallyon::minutesOf(store::storedVariant(row.stored(3)))),
+                           store::storedText(row.stored(4))},
+                          orderOf(row)});
+    });
+    std::stable_sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) { return a.order < b.order; });
     Table rows;
-    int rc = firstStep(stmtRaw);
-    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw))
-        rows.push_back({textOf(stmtRaw, 0), textOf(stmtRaw, 1), QString::number(tallyon::minutesOf(valueOf(stmtRaw, 2))),
-                        textOf(stmtRaw, 3)});
-    if (rc != SQLITE_DONE)
-        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
-    return rows;
-}
-
-// The same rows from a server, in the order a file gives them: bytes compared, NULL first.
-Table fromServer(const store::DatabaseAddress& database, const Recent& recent)
-{
-    requireDatabase(database, FileMissing, DatabaseFailure);
-    const QString sql = QStringLiteral("select iuser, stime, itime, xtime from internet"
-                                       " where idate in ($1, $2) and (idate || ' ' || xtime) collate \"C\" >= $3"
-                                       " order by iuser collate \"C\" nulls first, idate collate \"C\", stime collate \"C\" nulls first");
-    Table rows;
-    try {
-        const auto found = store::Esql(sql,
-                                       {QString::fromUtf8(recent.today), QString::fromUtf8(recent.sinceDay),
-                                        QString::fromUtf8(recent.since)},
-                                       database);
-        for (std::size_t row = 0; row < found->rowCount(); ++row)
-            rows.push_back({found->valueAt(row, 0).toString(), found->valueAt(row, 1).toString(),
-                            QString::number(tallyon::minutesOf(found->valueAt(row, 2))), found->valueAt(row, 3).toString()});
-    } catch (const store::StoreError& error) {
-        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
-    }
+    for (const Listed& row : listed)
+        rows.push_back(row.cells);
     return rows;
 }
 
@@ -109,9 +109,13 @@ Table fromServer(const store::DatabaseAddress& database, const Recent& recent)
 
 ExitCode online(const store::DatabaseAddress& database)
 {
-    const Recent recent = recentNow();
+    const std::unique_ptr<store::ReadOnlyDatabase> read = openForReading(database, FileMissing, DatabaseFailure);
     Table rows{kHeader};
-    rows += database.isServer() ? fromServer(database, recent) : fromFile(database.text(), recent);
+    try {
+        rows += recentRows(*read);
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
+    }
     if (rows.size() == 1) {
         say(stdout, QStringLiteral("现在没有正在计时的用户"));
         return Done;

@@ -1,3 +1,5 @@
+#include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -11,12 +13,10 @@
 #include <QJsonObject>
 #include <QVector>
 
-#include <sqlite3.h>
-
 #include "main_program/common/Minutes.h"
 #include "main_program/common/NumberFormat.h"
 #include "main_program/common/UnitPrice.h"
-#include "store/Esql.h"
+#include "store/ReadOnlyDatabase.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/DatabaseChoice.h"
@@ -28,19 +28,11 @@ namespace {
 
 // The minutes of one row's itime as the windows count them; whole numbers, nearly every
 // row, straight.
-qint64 minutesOfColumn(sqlite3_stmt* stmt, int column)
+qint64 minutesOfValue(const store::StoredValue& value)
 {
-    switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER:
-        return sqlite3_column_int64(stmt, column);
-    case SQLITE_NULL:
-        return 0;
-    case SQLITE_FLOAT:
-        return tallyon::minutesOf(sqlite3_column_double(stmt, column));
-    default:
-        return tallyon::minutesOf(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
-                                                    sqlite3_column_bytes(stmt, column)));
-    }
+    if (value.type == store::StoredValue::Type::Integer)
+        return value.integer;
+    return tallyon::minutesOf(store::storedVariant(value));
 }
 
 // The rows and minutes of one user on one day.
@@ -75,23 +67,14 @@ struct Usage {
 };
 
 // The unit price the windows take: that of the first account in use, else 0.3.
-float databasePrice(const store::DatabaseAddress& database)
+float databasePrice(store::ReadOnlyDatabase& database)
 {
-    const auto accounts = store::Esql(QStringLiteral("select * from knumber"), database);
-    for (accounts->first(); !accounts->atEnd(); accounts->next()) {
-        if (tallyon::isInUse(accounts->value(QStringLiteral("useyn"))))
-            return tallyon::unitPrice(accounts->value(QStringLiteral("price")));
-    }
-    return tallyon::kFallbackPrice;
-}
-
-// A date as the usage rows store it: YYYY-MM-DD, a real day of the years 1 to 9999.
-bool storedDate(std::string_view text)
-{
-    if (text.size() != 10)
-        return false;
-    const QDate date = QDate::fromString(QString::fromLatin1(text.data(), qsizetype(text.size())), QStringLiteral("yyyy-MM-dd"));
-    return date.isValid() && date.year() >= 1;
+    std::optional<float> price;
+    database.forEachRow(QStringLiteral("select useyn, price from knumber"), {}, [&](const store::ReadRow& account) {
+        if (!price && tallyon::isInUse(account.value(0)))
+            price = tallyon::unitPrice(account.value(1));
+    });
+    return price.value_or(tallyon::kFallbackPrice);
 }
 
 void addGroup(Line& line, tallyon::MinutesTotal& sum, const Group& group)
@@ -103,15 +86,19 @@ void addGroup(Line& line, tallyon::MinutesTotal& sum, const Group& group)
 }
 
 // The usage rows as they are read, summed per user and day in a hash table: SQLite would
-// sort them for a GROUP BY, which takes longer than the whole scan (bench/report). The
-// rows given may be more than those of the period: a row counts in the period only when
-// its date is a stored date within it, and rows whose date is none count apart.
+// sort them for a GROUP BY, which takes longer than the whole scan (bench/report). Rows
+// of dates outside the period are passed over; a row counts in the period only when its
+// date is a stored date within it, and rows whose date is none count apart.
 class UsageTally {
 public:
+    UsageTally(const QString& from, const QString& to) : from_(from.toStdString()), to_(to.toStdString()) {}
+
     // user: the name's UTF-8 bytes; date: the idate's text, or nullopt for a value that
     // is no text (NULL, a number).
     void add(std::string_view user, std::optional<std::string_view> date, qint64 minutes)
     {
+        if (date && (*date < from_ || *date > to_) && store::isStoredDate(*date))
+            return;
         // Keyed by the user's name, a 0 byte and the day; a date that is not text gets
         // its own key after a 1 byte.
         key_.assign(user);
@@ -139,7 +126,7 @@ public:
         for (const auto& [groupKey, group] : groups_) {
             const std::string_view name = std::string_view(groupKey).substr(0, group.nameLength);
             const std::string_view date = std::string_view(groupKey).substr(group.nameLength + 1);
-            const bool inPeriod = group.textDate && storedDate(date) && date >= std::string_view(from.constData())
+            const bool inPeriod = group.textDate && store::isStoredDate(date) && date >= std::string_view(from.constData())
                 && date <= std::string_view(to.constData());
             if (!inPeriod) {
                 addGroup(usage.unreadable, unreadable, group);
@@ -163,96 +150,43 @@ public:
     }
 
 private:
+    std::string from_;
+    std::string to_;
     std::unordered_map<std::string, Group, TransparentHash, std::equal_to<>> groups_;
     std::string key_;
 };
 
-// One statement, so one read transaction: the rows of the period, and those whose date
-// is none (SQLite's own test: date(x, '+0 days') gives x back only for a valid date
-// YYYY-MM-DD, carrying 2026-11-31 over into December). The rows of other days go by on a
-// comparison of text.
-constexpr const char* kFileSql =
-    "select iuser, idate, itime from internet"
-    " where (idate between ?1 and ?2"
-    "  or not (typeof(idate) = 'text' and date(idate, '+0 days') is idate and idate > '0000-12-31'))"
-    "%1";
-
-// A column's text, valid until the next step (NULL gives none).
-std::string_view textOfColumn(sqlite3_stmt* stmt, int column)
+// The text of a stored value, valid as long as the value (NULL gives none).
+std::string_view bytesOf(const store::StoredValue& value)
 {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-    return {text, std::size_t(sqlite3_column_bytes(stmt, column))};
+    return value.type == store::StoredValue::Type::Text || value.type == store::StoredValue::Type::Blob
+        ? value.bytes
+        : std::string_view();
 }
 
-void tallyFile(const SetupRequest& request, const Usage& usage, const store::DatabaseHandle& db, UsageTally& tally)
+// Every usage row (of one user), in one statement, so one read transaction.
+void tally(const SetupRequest& request, store::ReadOnlyDatabase& database, UsageTally& tally)
 {
-    sqlite3* raw = db.get();
-    sqlite3_stmt* stmtRaw = nullptr;
-    const QByteArray sql = QByteArray(kFileSql).replace("%1", request.user ? " and iuser = ?3" : "");
-    if (sqlite3_prepare_v2(raw, sql.constData(), int(sql.size()), &stmtRaw, nullptr) != SQLITE_OK)
-        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
-    const store::Statement stmt(stmtRaw);
-    const QByteArray from = usage.from.toUtf8();
-    const QByteArray to = usage.to.toUtf8();
-    const QByteArray user = request.user.value_or(QString()).toUtf8();
-    sqlite3_bind_text(stmtRaw, 1, from.constData(), int(from.size()), SQLITE_STATIC);
-    sqlite3_bind_text(stmtRaw, 2, to.constData(), int(to.size()), SQLITE_STATIC);
-    if (request.user)
-        sqlite3_bind_text(stmtRaw, 3, user.constData(), int(user.size()), SQLITE_STATIC);
-
-    int rc = firstStep(stmtRaw);
-    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw)) {
-        std::optional<std::string_view> date;
-        if (sqlite3_column_type(stmtRaw, 1) == SQLITE_TEXT)
-            date = textOfColumn(stmtRaw, 1);
-        tally.add(textOfColumn(stmtRaw, 0), date, minutesOfColumn(stmtRaw, 2));
-    }
-    if (rc != SQLITE_DONE)
-        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
-}
-
-// The same rows from a server, where idate is text or NULL: a date is a stored one when
-// it has the form YYYY-MM-DD and names a real day of the years 1 to 9999, worked out
-// without any cast that could fail. Dates compare as bytes (collation "C"), as in a file.
-constexpr const char* kServerSql =
-    "select iuser, idate, itime from internet"
-    " where (idate collate \"C\" between $1 and $2"
-    "  or not coalesce(case when idate ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' then"
-    "   substr(idate, 1, 4)::int >= 1 and substr(idate, 6, 2)::int between 1 and 12"
-    "   and substr(idate, 9, 2)::int between 1 and case"
-    "    when substr(idate, 6, 2)::int in (4, 6, 9, 11) then 30"
-    "    when substr(idate, 6, 2)::int <> 2 then 31"
-    "    when substr(idate, 1, 4)::int % 400 = 0 then 29"
-    "    when substr(idate, 1, 4)::int % 100 = 0 then 28"
-    "    when substr(idate, 1, 4)::int % 4 = 0 then 29"
-    "    else 28 end"
-    "   end, false))"
-    "%1";
-
-void tallyServer(const SetupRequest& request, const Usage& usage, const store::DatabaseAddress& database, UsageTally& tally)
-{
-    QStringList parameters{usage.from, usage.to};
-    if (request.user)
+    QString sql = QStringLiteral("select iuser, idate, itime from internet");
+    QStringList parameters;
+    if (request.user) {
+        sql += QStringLiteral(" where iuser = $1");
         parameters << *request.user;
-    const QString sql = QString::fromLatin1(kServerSql).arg(request.user ? QStringLiteral(" and iuser = $3") : QString());
-    std::unique_ptr<store::RecordSet> rows;
-    try {
-        rows = store::Esql(sql, parameters, database);
-    } catch (const store::StoreError& error) {
-        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
     }
     std::string name;
-    std::string date;
-    for (std::size_t row = 0; row < rows->rowCount(); ++row) {
-        name = rows->valueAt(row, 0).toString().toStdString();
-        const QVariant day = rows->valueAt(row, 1);
-        std::optional<std::string_view> dateText;
-        if (!day.isNull()) {
-            date = day.toString().toStdString();
-            dateText = date;
+    database.forEachRow(sql, parameters, [&](const store::ReadRow& row) {
+        const store::StoredValue& user = row.stored(0);
+        const store::StoredValue& date = row.stored(1);
+        std::string_view userBytes = bytesOf(user);
+        if (user.type == store::StoredValue::Type::Integer || user.type == store::StoredValue::Type::Real) {
+            name = store::storedText(user).toStdString();
+            userBytes = name;
         }
-        tally.add(name, dateText, tallyon::minutesOf(rows->valueAt(row, 2)));
-    }
+        std::optional<std::string_view> dateText;
+        if (date.type == store::StoredValue::Type::Text)
+            dateText = date.bytes;
+        tally.add(userBytes, dateText, minutesOfValue(row.stored(2)));
+    });
 }
 
 Usage gather(const SetupRequest& request, const store::DatabaseAddress& database)
@@ -264,11 +198,7 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
     if (usage.from > usage.to)
         refuse(BadCommandLine, QStringLiteral("期间的开始 %1 在结束 %2 之后").arg(usage.from, usage.to));
 
-    std::optional<store::DatabaseHandle> file;
-    if (database.isServer())
-        requireDatabase(database, FileMissing, DatabaseFailure);
-    else
-        file.emplace(openForReading(database.text(), FileMissing, DatabaseFailure));
+    const std::unique_ptr<store::ReadOnlyDatabase> read = openForReading(database, FileMissing, DatabaseFailure);
     if (request.price) {
         usage.price = *request.price;
         usage.priceText = tallyon::formatDouble(usage.price);
@@ -276,19 +206,20 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
         try {
             // The price as the windows show it (single precision, 7 digits), so that 0.3
             // bills as 0.3 and not as the single-precision 0.300000011920929.
-            usage.priceText = tallyon::formatSingle(databasePrice(database));
+            usage.priceText = tallyon::formatSingle(databasePrice(*read));
             usage.price = usage.priceText.toDouble();
         } catch (const store::StoreError& error) {
             refuse(DatabaseFailure, error.message());
         }
     }
 
-    UsageTally tally;
-    if (file)
-        tallyFile(request, usage, *file, tally);
-    else
-        tallyServer(request, usage, database, tally);
-    tally.finishInto(usage);
+    UsageTally rows(usage.from, usage.to);
+    try {
+        tally(request, *read, rows);
+    } catch (const store::StoreError& error) {
+        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
+    }
+    rows.finishInto(usage);
     return usage;
 }
 
@@ -297,10 +228,38 @@ QString hoursOf(const Line& line)
     return tallyon::formatDouble(double(line.minutes) / 60.0);
 }
 
-// gprice × minutes / 60, in double precision.
+// gprice × minutes / 60, in double precision. A product beyond double's range (a price
+// near its limit) is worked out again in long double, where only the amount itself must
+// fit; nullopt when even that is out of range.
+std::optional<double> amount(const Line& line, double price)
+{
+    const double direct = double(line.minutes) * price / 60.0;
+    if (std::isfinite(direct))
+        return direct;
+    const long double wide = static_cast<long double>(line.minutes) * price / 60.0L;
+    if (std::fabs(wide) > static_cast<long double>(std::numeric_limits<double>::max()))
+        return std::nullopt;
+    return double(wide);
+}
+
 QString amountOf(const Line& line, double price)
 {
-    return tallyon::formatDouble(double(line.minutes) * price / 60.0);
+    return tallyon::formatDouble(amount(line, price).value_or(0));
+}
+
+// Every amount the report shows can be written as a number; only a price given on the
+// command line can be that large.
+void requireAmounts(const Usage& usage)
+{
+    QVector<Line> lines = usage.users;
+    lines << usage.total;
+    for (const Line& line : lines) {
+        if (!amount(line, usage.price))
+            refuse(BadCommandLine, QStringLiteral("--price %1 太大：%2 分钟的金额超出了能计算的范围（绝对值约 1.8E+308 以内），"
+                                                  "没有输出报表")
+                                       .arg(usage.priceText)
+                                       .arg(line.minutes));
+    }
 }
 
 const QString kUnreadableLabel = QStringLiteral("（日期无法识别）");
@@ -402,6 +361,7 @@ QByteArray asJson(const Usage& usage)
 ExitCode report(const SetupRequest& request, const store::DatabaseAddress& database)
 {
     const Usage usage = gather(request, database);
+    requireAmounts(usage);
     switch (request.format) {
     case SetupRequest::Format::Table:
         put(stdout, asTable(usage));

@@ -209,10 +209,7 @@ ExitCode runSetup(const SetupRequest& request)
         case SetupRequest::Command::Report:
             return report(request, address);
         case SetupRequest::Command::Check:
-            requireFile(address, QStringLiteral("check"),
-                        QStringLiteral("它检查的是数据库文件本身（能否打开、每一行的值）；要检查服务器上的数据，"
-                                       "可以先用 copy 把它复制到一个新文件，再检查那个文件"));
-            return check(address.text());
+            return check(address);
         case SetupRequest::Command::Online:
             return online(address);
         case SetupRequest::Command::Copy:

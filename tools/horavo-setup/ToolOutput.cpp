@@ -1,16 +1,11 @@
 #include "tools/horavo-setup/ToolOutput.h"
 
-#include <chrono>
-#include <random>
-#include <thread>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <sqlite3.h>
-
 #include "store/UserName.h"
+#include "tools/horavo-setup/DatabaseChoice.h"
 
 namespace setup {
 
@@ -37,57 +32,26 @@ QString shownPath(const QString& path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
-store::DatabaseHandle openForReading(const QString& path, ExitCode missing, ExitCode failure)
+std::unique_ptr<store::ReadOnlyDatabase> openForReading(const store::DatabaseAddress& address, ExitCode missing,
+                                                        ExitCode failure)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        refuse(missing, QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）")
-                            .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
-    if (info.isDir())
-        refuse(failure, QStringLiteral("“%1”是文件夹，不是数据库文件").arg(shownPath(path)));
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
-    store::DatabaseHandle db(raw);
-    if (rc != SQLITE_OK)
-        refuse(failure, QStringLiteral("打不开数据库文件“%1”：%2")
-                            .arg(shownPath(path), raw ? QString::fromUtf8(sqlite3_errmsg(raw))
-                                                      : QString::fromUtf8(sqlite3_errstr(rc))));
-    sqlite3_extended_result_codes(raw, 1);
-    sqlite3_busy_timeout(raw, int(store::Connection::busyTimeout().count()));
-    // Reading the schema tells a file that is no database (or not this system's).
-    sqlite3_stmt* stmt = nullptr;
-    int found = 0;
-    if (sqlite3_prepare_v2(raw,
-                           "select count(*) from sqlite_master where type='table' and lower(name) in "
-                           "('users','internet','knumber')",
-                           -1, &stmt, nullptr)
-        == SQLITE_OK) {
-        const store::Statement owned(stmt);
-        if (firstStep(stmt) == SQLITE_ROW)
-            found = sqlite3_column_int(stmt, 0);
-        else
-            refuse(failure, QStringLiteral("打不开数据库文件“%1”：%2").arg(shownPath(path), QString::fromUtf8(sqlite3_errmsg(raw))));
-    } else {
-        refuse(failure, QStringLiteral("打不开数据库文件“%1”：%2").arg(shownPath(path), QString::fromUtf8(sqlite3_errmsg(raw))));
+    std::unique_ptr<store::ReadOnlyDatabase> database;
+    QStringList tables;
+    try {
+        database = store::ReadOnlyDatabase::open(address);
+        tables = database->systemTables();
+    } catch (const store::MissingDatabaseError& error) {
+        refuse(missing, error.message());
+    } catch (const store::StoreError& error) {
+        refuse(failure, error.message());
     }
-    if (found != 3)
-        refuse(failure, QStringLiteral("“%1”不是这个系统的数据库文件：缺少 users、internet 或 knumber 表").arg(shownPath(path)));
-    return db;
-}
-
-int firstStep(sqlite3_stmt* stmt)
-{
-    const auto deadline = std::chrono::steady_clock::now() + store::Connection::retryWindow();
-    std::minstd_rand jitter(std::random_device{}());
-    for (;;) {
-        const int rc = sqlite3_step(stmt);
-        const int primary = rc & 0xff;
-        if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || std::chrono::steady_clock::now() >= deadline)
-            return rc;
-        sqlite3_reset(stmt);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 + jitter() % 20));
-    }
+    if (tables.size() == 3)
+        return database;
+    if (!address.isServer())
+        refuse(failure, QStringLiteral("“%1”不是这个系统的数据库文件：缺少 users、internet 或 knumber 表").arg(shownPath(address.text())));
+    if (tables.isEmpty())
+        refuse(missing, QStringLiteral("%1里没有这个系统的表 users、internet、knumber；新建请用 create").arg(named(address)));
+    refuse(failure, QStringLiteral("%1只有表 %2，不是这个系统的完整数据库").arg(named(address), tables.join(QStringLiteral("、"))));
 }
 
 QString shownText(const QString& stored)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 
 #include <QString>
 
-#include "store/Connection.h"
+#include "store/DatabaseAddress.h"
+#include "store/ReadOnlyDatabase.h"
 #include "tools/horavo-setup/ExitCode.h"
 
 namespace setup {
@@ -25,17 +27,11 @@ struct Refusal {
 // The path as the messages show it: absolute, native separators.
 QString shownPath(const QString& path);
 
-// An existing database file opened only for reading, with the programs' busy timeout:
-// every statement on it is a short read transaction of its own. A missing file is
-// refused with missing, any other failure with failure.
-store::DatabaseHandle openForReading(const QString& path, ExitCode missing, ExitCode failure);
-
-// The first step of a read statement: a read that finds the file busy beyond the busy
-// timeout (writers one after another hold off a new reader in rollback-journal mode) is
-// tried again, for the programs' retry window. Before its first row a statement has read
-// nothing, so starting it over is safe. The later steps hold the read lock: plain
-// sqlite3_step.
-int firstStep(sqlite3_stmt* stmt);
+// The database opened only to read it. Refused with missing when it is not there (no
+// such file, or a server's database without any of the three tables), with failure when
+// it cannot be opened or is not this system's.
+std::unique_ptr<store::ReadOnlyDatabase> openForReading(const store::DatabaseAddress& address, ExitCode missing,
+                                                        ExitCode failure);
 
 // Stored text as the tool writes it anywhere (a terminal, a table, CSV): control and
 // format characters as escapes (store::visibleText), so that a name can neither act on
