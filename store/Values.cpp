@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include "rules/DateText.h"
 #include "store/StoreError.h"
 #include "store/UserName.h"
 
@@ -208,15 +209,6 @@ std::optional<bool> asYesNo(const Given& given)
     return std::nullopt;
 }
 
-bool hasDigitsAt(const QString& text, std::initializer_list<int> positions)
-{
-    for (int i : positions) {
-        if (i >= text.size() || !text[i].isDigit() || text[i].unicode() > u'9')
-            return false;
-    }
-    return true;
-}
-
 std::optional<QString> asDate(const Given& given)
 {
     if (given.what == Given::What::Date || given.what == Given::What::DateTime) {
@@ -227,11 +219,7 @@ std::optional<QString> asDate(const Given& given)
     }
     if (given.what != Given::What::Text)
         return std::nullopt;
-    const QString& t = given.text;
-    if (t.size() != 10 || t[4] != u'-' || t[7] != u'-' || !hasDigitsAt(t, {0, 1, 2, 3, 5, 6, 8, 9}))
-        return std::nullopt;
-    const QDate date(t.left(4).toInt(), t.mid(5, 2).toInt(), t.mid(8, 2).toInt());
-    return date.isValid() ? std::optional<QString>(t) : std::nullopt;
+    return horavo::isStoredDate(given.text) ? std::optional<QString>(given.text) : std::nullopt;
 }
 
 std::optional<QString> asTime(const Given& given)
@@ -244,11 +232,7 @@ std::optional<QString> asTime(const Given& given)
     }
     if (given.what != Given::What::Text)
         return std::nullopt;
-    const QString& t = given.text;
-    if (t.size() != 8 || t[2] != u':' || t[5] != u':' || !hasDigitsAt(t, {0, 1, 3, 4, 6, 7}))
-        return std::nullopt;
-    const QTime time(t.left(2).toInt(), t.mid(3, 2).toInt(), t.mid(6, 2).toInt());
-    return time.isValid() ? std::optional<QString>(t) : std::nullopt;
+    return horavo::isStoredTime(given.text) ? std::optional<QString>(given.text) : std::nullopt;
 }
 
 QString asText(const Given& given)

@@ -2,12 +2,12 @@
 #include <functional>
 #include <limits>
 
-#include <QDate>
 #include <QHash>
-#include <QTime>
 
 #include <sqlite3.h>
 
+#include "rules/DateText.h"
+#include "rules/Permission.h"
 #include "store/UserName.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/ToolOutput.h"
@@ -79,14 +79,12 @@ QString shown(const Field& f, bool secret = false)
 
 bool storedDate(const Field& f)
 {
-    const QString& t = f.text;
-    return f.type == SQLITE_TEXT && t.size() == 10 && QDate::fromString(t, QStringLiteral("yyyy-MM-dd")).isValid();
+    return f.type == SQLITE_TEXT && horavo::isStoredDate(f.text);
 }
 
 bool storedTime(const Field& f)
 {
-    const QString& t = f.text;
-    return f.type == SQLITE_TEXT && t.size() == 8 && QTime::fromString(t, QStringLiteral("HH:mm:ss")).isValid();
+    return f.type == SQLITE_TEXT && horavo::isStoredTime(f.text);
 }
 
 class Checker {
@@ -164,10 +162,11 @@ void checkUsers(Checker& checker, bool& administrator, qint64& count)
             firstRow.insert(user.text, rowid);
         if (password.isNull() || password.text.isEmpty())
             reasons << QStringLiteral("没有密码");
-        const std::optional<qint64> permission = code.whole();
-        if (!permission || *permission < 1 || *permission > 4)
+        const std::optional<qint64> whole = code.whole();
+        const std::optional<horavo::Permission> permission = whole ? horavo::permissionOf(*whole) : std::nullopt;
+        if (!permission)
             reasons << QStringLiteral("权限不是 1 到 4 的整数");
-        else if (*permission == 1)
+        else if (*permission == horavo::Permission::Administrator)
             administrator = true;
         checker.found(QStringLiteral("users"), rowid,
                       {QStringLiteral("iuser=") + shown(user), QStringLiteral("passw=") + shown(password, true),

@@ -3,7 +3,7 @@
 
 #include <sqlite3.h>
 
-#include "main_program/common/Minutes.h"
+#include "rules/Minutes.h"
 #include "store/Esql.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
@@ -76,7 +76,7 @@ Table fromFile(const QString& path, const Recent& recent)
     Table rows;
     int rc = firstStep(stmtRaw);
     for (; rc == SQLITE_ROW; rc = sqlite3_step(stmtRaw))
-        rows.push_back({textOf(stmtRaw, 0), textOf(stmtRaw, 1), QString::number(tallyon::minutesOf(valueOf(stmtRaw, 2))),
+        rows.push_back({textOf(stmtRaw, 0), textOf(stmtRaw, 1), QString::number(horavo::minutesOf(valueOf(stmtRaw, 2))),
                         textOf(stmtRaw, 3)});
     if (rc != SQLITE_DONE)
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(QString::fromUtf8(sqlite3_errmsg(raw))));
@@ -98,7 +98,7 @@ Table fromServer(const store::DatabaseAddress& database, const Recent& recent)
                                        database);
         for (std::size_t row = 0; row < found->rowCount(); ++row)
             rows.push_back({found->valueAt(row, 0).toString(), found->valueAt(row, 1).toString(),
-                            QString::number(tallyon::minutesOf(found->valueAt(row, 2))), found->valueAt(row, 3).toString()});
+                            QString::number(horavo::minutesOf(found->valueAt(row, 2))), found->valueAt(row, 3).toString()});
     } catch (const store::StoreError& error) {
         refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
     }

@@ -13,9 +13,11 @@
 
 #include <sqlite3.h>
 
-#include "main_program/common/Minutes.h"
-#include "main_program/common/NumberFormat.h"
-#include "main_program/common/UnitPrice.h"
+#include "rules/Amount.h"
+#include "rules/DateText.h"
+#include "rules/Minutes.h"
+#include "rules/NumberFormat.h"
+#include "rules/UnitPrice.h"
 #include "store/Esql.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
@@ -36,9 +38,9 @@ qint64 minutesOfColumn(sqlite3_stmt* stmt, int column)
     case SQLITE_NULL:
         return 0;
     case SQLITE_FLOAT:
-        return tallyon::minutesOf(sqlite3_column_double(stmt, column));
+        return horavo::minutesOf(sqlite3_column_double(stmt, column));
     default:
-        return tallyon::minutesOf(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+        return horavo::minutesOf(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
                                                     sqlite3_column_bytes(stmt, column)));
     }
 }
@@ -48,7 +50,7 @@ struct Group {
     std::size_t nameLength = 0; // the key begins with the name
     bool textDate = false;
     qint64 rows = 0;
-    tallyon::MinutesTotal minutes;
+    horavo::MinutesTotal minutes;
 };
 
 struct TransparentHash {
@@ -77,24 +79,16 @@ struct Usage {
 // The unit price the windows take: that of the first account in use, else 0.3.
 float databasePrice(const store::DatabaseAddress& database)
 {
-    const auto accounts = store::Esql(QStringLiteral("select * from knumber"), database);
-    for (accounts->first(); !accounts->atEnd(); accounts->next()) {
-        if (tallyon::isInUse(accounts->value(QStringLiteral("useyn"))))
-            return tallyon::unitPrice(accounts->value(QStringLiteral("price")));
-    }
-    return tallyon::kFallbackPrice;
+    return horavo::priceOfTheAccountInUse(*store::Esql(QStringLiteral("select * from knumber"), database));
 }
 
-// A date as the usage rows store it: YYYY-MM-DD, a real day of the years 1 to 9999.
+// A date as the usage rows store it (its UTF-8 bytes): YYYY-MM-DD, a real day.
 bool storedDate(std::string_view text)
 {
-    if (text.size() != 10)
-        return false;
-    const QDate date = QDate::fromString(QString::fromLatin1(text.data(), qsizetype(text.size())), QStringLiteral("yyyy-MM-dd"));
-    return date.isValid() && date.year() >= 1;
+    return text.size() == 10 && horavo::isStoredDate(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 
-void addGroup(Line& line, tallyon::MinutesTotal& sum, const Group& group)
+void addGroup(Line& line, horavo::MinutesTotal& sum, const Group& group)
 {
     line.rows += group.rows;
     sum.add(group.minutes.value());
@@ -134,8 +128,8 @@ public:
         const QByteArray from = usage.from.toUtf8();
         const QByteArray to = usage.to.toUtf8();
         // Users in the byte order of their names, as SQLite compares them.
-        std::map<std::string_view, std::pair<Line, tallyon::MinutesTotal>> users;
-        tallyon::MinutesTotal unreadable;
+        std::map<std::string_view, std::pair<Line, horavo::MinutesTotal>> users;
+        horavo::MinutesTotal unreadable;
         for (const auto& [groupKey, group] : groups_) {
             const std::string_view name = std::string_view(groupKey).substr(0, group.nameLength);
             const std::string_view date = std::string_view(groupKey).substr(group.nameLength + 1);
@@ -148,7 +142,7 @@ public:
             auto& [line, sum] = users[name];
             addGroup(line, sum, group);
         }
-        tallyon::MinutesTotal all;
+        horavo::MinutesTotal all;
         for (auto& [name, entry] : users) {
             Line& line = entry.first;
             line.user = QString::fromUtf8(name.data(), qsizetype(name.size()));
@@ -251,7 +245,7 @@ void tallyServer(const SetupRequest& request, const Usage& usage, const store::D
             date = day.toString().toStdString();
             dateText = date;
         }
-        tally.add(name, dateText, tallyon::minutesOf(rows->valueAt(row, 2)));
+        tally.add(name, dateText, horavo::minutesOf(rows->valueAt(row, 2)));
     }
 }
 
@@ -271,12 +265,12 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
         file.emplace(openForReading(database.text(), FileMissing, DatabaseFailure));
     if (request.price) {
         usage.price = *request.price;
-        usage.priceText = tallyon::formatDouble(usage.price);
+        usage.priceText = horavo::formatDouble(usage.price);
     } else {
         try {
             // The price as the windows show it (single precision, 7 digits), so that 0.3
             // bills as 0.3 and not as the single-precision 0.300000011920929.
-            usage.priceText = tallyon::formatSingle(databasePrice(database));
+            usage.priceText = horavo::formatSingle(databasePrice(database));
             usage.price = usage.priceText.toDouble();
         } catch (const store::StoreError& error) {
             refuse(DatabaseFailure, error.message());
@@ -294,13 +288,12 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
 
 QString hoursOf(const Line& line)
 {
-    return tallyon::formatDouble(double(line.minutes) / 60.0);
+    return horavo::formatDouble(horavo::hoursOf(line.minutes));
 }
 
-// gprice × minutes / 60, in double precision.
 QString amountOf(const Line& line, double price)
 {
-    return tallyon::formatDouble(double(line.minutes) * price / 60.0);
+    return horavo::formatDouble(horavo::amountOf(line.minutes, price));
 }
 
 const QString kUnreadableLabel = QStringLiteral("（日期无法识别）");
@@ -414,7 +407,7 @@ ExitCode report(const SetupRequest& request, const store::DatabaseAddress& datab
         break;
     }
     if (usage.overflowed)
-        say(stderr, QStringLiteral("horavo-setup：") + tallyon::totalTooLargeText());
+        say(stderr, QStringLiteral("horavo-setup：") + horavo::totalTooLargeText());
     if (usage.unreadable.rows > 0)
         say(stderr, QStringLiteral("horavo-setup：有 %1 条使用记录的日期无法识别，没有计入任何期间（见 check）")
                         .arg(usage.unreadable.rows));

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringView>
+
+namespace horavo {
+
+// The text forms in which a usage row stores its day and its times of day.
+//
+// A date is "YYYY-MM-DD" with ASCII digits, naming a real day of the years 0001 to 9999
+// (2024-02-29 is one, 2023-02-29 and 0000-01-01 are not).
+bool isStoredDate(QStringView text);
+
+// A time of day is "HH:MM:SS" with ASCII digits, from 00:00:00 to 23:59:59.
+bool isStoredTime(QStringView text);
+
+} // namespace horavo
