@@ -6,10 +6,7 @@ target_compile_options(horavo_options INTERFACE
   -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Woverloaded-virtual)
 target_compile_definitions(horavo_options INTERFACE
   QT_NO_CAST_FROM_ASCII
-  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
-  HORAVO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
-  HORAVO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
-  HORAVO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
 
 if(HORAVO_SANITIZE)
   target_compile_options(horavo_options INTERFACE

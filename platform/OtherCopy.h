@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "store/Failure.h"
+#include "rules/Failure.h"
 
 class QLockFile;
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QUrl>
 
-#include "store/Failure.h"
+#include "rules/Failure.h"
 
 namespace platform {
 

@@ -7,6 +7,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Program.h"
 #include "platform/widgets/Fonts.h"
+#include "rules/Permission.h"
 #include "store/Esql.h"
 #include "store/RecordSet.h"
 #include "store/SqlText.h"
@@ -85,7 +86,7 @@ void Form1::inputsj(const store::Transaction& transaction, const QString& zusern
     lastInsert_->addNew();
     lastInsert_->setValue(QStringLiteral("iuser"), zusername);
     lastInsert_->setValue(QStringLiteral("passw"), zpassw);
-    lastInsert_->setValue(QStringLiteral("quanxian"), 3);
+    lastInsert_->setValue(QStringLiteral("quanxian"), horavo::codeOf(horavo::kSignUpPermission));
     lastInsert_->update();
 }
 

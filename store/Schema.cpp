@@ -1,7 +1,6 @@
 #include "store/Schema.h"
 
 #include <array>
-#include <initializer_list>
 
 #include "store/AsciiCase.h"
 
@@ -61,45 +60,7 @@ bool sameIdentifier(const QString& a, const char* b)
     return detail::equalsIgnoringAsciiCase(a, QString::fromLatin1(b));
 }
 
-bool digitsAt(std::string_view text, std::initializer_list<std::size_t> positions)
-{
-    for (const std::size_t i : positions) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-    }
-    return true;
-}
-
-int number(std::string_view digits)
-{
-    int value = 0;
-    for (const char c : digits)
-        value = value * 10 + (c - '0');
-    return value;
-}
-
 } // namespace
-
-bool isStoredDate(std::string_view text)
-{
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !digitsAt(text, {0, 1, 2, 3, 5, 6, 8, 9}))
-        return false;
-    const int year = number(text.substr(0, 4));
-    const int month = number(text.substr(5, 2));
-    const int day = number(text.substr(8, 2));
-    if (year < 1 || month < 1 || month > 12 || day < 1)
-        return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
-bool isStoredTime(std::string_view text)
-{
-    if (text.size() != 8 || text[2] != ':' || text[5] != ':' || !digitsAt(text, {0, 1, 3, 4, 6, 7}))
-        return false;
-    return number(text.substr(0, 2)) < 24 && number(text.substr(3, 2)) < 60 && number(text.substr(6, 2)) < 60;
-}
 
 ColumnKind columnKind(const QString& table, const QString& column)
 {

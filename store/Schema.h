@@ -22,11 +22,6 @@ enum class ColumnKind {
 // The kind of table.column, or Text for a column the schema does not name.
 ColumnKind columnKind(const QString& table, const QString& column);
 
-// Whether text is a Date column's value in its stored form: "YYYY-MM-DD", a real day of
-// the years 1 to 9999.
-bool isStoredDate(std::string_view text);
-// Whether text is a Time column's value in its stored form: "HH:MM:SS", 00:00:00 to 23:59:59.
-bool isStoredTime(std::string_view text);
 
 // "create table ..." statements for a new database file, in order; null-terminated.
 const char* const* createStatements();

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include "rules/Permission.h"
 #include "store/DatabaseAddress.h"
 #include "store/ServerConnection.h"
 #include "store/SqlNames.h"
@@ -17,6 +18,7 @@ namespace {
 QByteArray seatRules(const QByteArray& seat, const QByteArray& seatName)
 {
     const QByteArray skew = QByteArray::number(kSeatClockSkewMinutes);
+    const QByteArray signUp = QByteArray::number(horavo::codeOf(horavo::kSignUpPermission));
     return R"SQL(
 create table if not exists internet_began(horavo_key bigint primary key, began timestamptz not null);
 revoke all on internet_began from public;
@@ -42,8 +44,8 @@ begin
         return new;
     end if;
     if tg_table_name = 'users' then
-        if new.quanxian is distinct from 3 then
-            raise exception '座位只能注册权限代码为 3 的用户，不能是 %', new.quanxian;
+        if new.quanxian is distinct from )SQL" + signUp + R"SQL( then
+            raise exception '座位只能注册权限代码为 )SQL" + signUp + R"SQL( 的用户，不能是 %', new.quanxian;
         end if;
         return new;
     end if;

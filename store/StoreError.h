@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Failure.h"
+#include "rules/Failure.h"
 
 namespace store {
 

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QTime>
 
+#include "rules/DateText.h"
 #include "store/StoreError.h"
 #include "store/UserName.h"
 
@@ -216,7 +217,7 @@ std::optional<QString> asDate(const Given& given)
     }
     if (given.what != Given::What::Text)
         return std::nullopt;
-    return isStoredDate(given.text.toStdString()) ? std::optional<QString>(given.text) : std::nullopt;
+    return horavo::isStoredDate(given.text) ? std::optional<QString>(given.text) : std::nullopt;
 }
 
 std::optional<QString> asTime(const Given& given)
@@ -229,7 +230,7 @@ std::optional<QString> asTime(const Given& given)
     }
     if (given.what != Given::What::Text)
         return std::nullopt;
-    return isStoredTime(given.text.toStdString()) ? std::optional<QString>(given.text) : std::nullopt;
+    return horavo::isStoredTime(given.text) ? std::optional<QString>(given.text) : std::nullopt;
 }
 
 QString asText(const Given& given)

@@ -8,13 +8,13 @@
 #include "main_program/common/PublisherPages.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
-#include "main_program/common/UnitPrice.h"
 #include "main_program/common/WindowNames.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/grid/DataGrid.h"
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/LinkLabel.h"
+#include "rules/UnitPrice.h"
 #include "store/DatabaseAddress.h"
 #include "store/Esql.h"
 #include "store/RecordSet.h"
@@ -91,7 +91,7 @@ void Form4::Form_Load()
     DataGrid2->setRecordSet(accounts_.get());
 
     // The row the fresh record set stands on: its first, or none at all.
-    services_.session.gprice = prices->atEnd() ? kFallbackPrice : unitPrice(prices->value(QStringLiteral("price")));
+    services_.session.gprice = prices->atEnd() ? horavo::kFallbackPrice : horavo::unitPrice(prices->value(QStringLiteral("price")));
 
     forms().unload(windows::login);
 }

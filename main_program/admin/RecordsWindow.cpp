@@ -10,8 +10,6 @@
 #include <QScopeGuard>
 #include <QVBoxLayout>
 
-#include "main_program/common/Minutes.h"
-#include "main_program/common/NumberFormat.h"
 #include "main_program/common/PublisherPages.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
@@ -21,6 +19,9 @@
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/LinkLabel.h"
+#include "rules/Amount.h"
+#include "rules/Minutes.h"
+#include "rules/NumberFormat.h"
 #include "store/DatabaseAddress.h"
 #include "store/Esql.h"
 #include "store/RecordSet.h"
@@ -170,17 +171,12 @@ void Form5::CChange()
     records_ = std::move(records);
     DataGrid1->refresh();
 
-    MinutesTotal total;
-    const std::size_t rows = records_->rowCount();
-    records_->first();
-    for (std::size_t i = 0; i < rows; ++i) {
-        total.add(minutesOf(records_->value(QStringLiteral("使用时间"))));
-        records_->next();
-    }
+    horavo::MinutesTotal total;
+    horavo::addMinutesOfRows(total, *records_, QStringLiteral("使用时间"));
     Text1->setText(QString::number(total.value()));
-    Text2->setText(formatDouble(static_cast<double>(services_.session.gprice) * static_cast<double>(total.value()) / 60.0));
+    Text2->setText(horavo::formatDouble(horavo::amountOf(total.value(), services_.session.gprice)));
     if (total.overflowed())
-        boxes().show(totalTooLargeText());
+        boxes().show(horavo::totalTooLargeText());
 }
 
 void Form5::Command1_Click()

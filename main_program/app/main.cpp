@@ -20,15 +20,13 @@
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/LinuxProgramLauncher.h"
 #include "platform/widgets/QtMessageBoxes.h"
+#include "rules/Version.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tallyon"));
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(HORAVO_VERSION_MAJOR)
-                                            .arg(HORAVO_VERSION_MINOR)
-                                            .arg(HORAVO_VERSION_PATCH));
+    QApplication::setApplicationVersion(horavo::version());
     QApplication::setWindowIcon(tallyon::programIcon());
     // The timer window lives hidden behind its icon; the program ends by its own rules.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -7,13 +7,13 @@
 #include <QRegularExpression>
 #include <QScopedValueRollback>
 
-#include "main_program/common/Minutes.h"
 #include "main_program/common/Session.h"
-#include "main_program/common/UnitPrice.h"
 #include "main_program/dialer/CommandRunner.h"
 #include "platform/MessageBoxes.h"
 #include "platform/line/LineService.h"
 #include "platform/line/LocaleCharset.h"
+#include "rules/Minutes.h"
+#include "rules/UnitPrice.h"
 #include "store/Esql.h"
 
 namespace tallyon {
@@ -198,7 +198,7 @@ void Dialer::conutionadd()
     bool chosen = false;
     const std::size_t rows = accounts->rowCount();
     for (std::size_t row = 0; row < rows && !accounts->atEnd(); ++row) {
-        if (isInUse(accounts->value(QStringLiteral("useyn")))) {
+        if (horavo::isInUse(accounts->value(QStringLiteral("useyn")))) {
             chosen = true;
             break;
         }
@@ -207,7 +207,7 @@ void Dialer::conutionadd()
     if (!chosen)
         return;
 
-    session_.gprice = unitPrice(accounts->value(QStringLiteral("price")));
+    session_.gprice = horavo::unitPrice(accounts->value(QStringLiteral("price")));
 
     // The broadband entry is dialed by its name; a phonebook without it makes rasdial
     // answer 623, a failed dial. After "--" rasdial takes every word as the entry and
@@ -237,7 +237,7 @@ void Dialer::conutionadd()
 
     host_.addtime();
     host_.setStarted(true);
-    host_.setTimerInterval(kMinuteMs);
+    host_.setTimerInterval(horavo::kMinuteMs);
 }
 
 } // namespace tallyon

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "main_program/common/NumberFormat.h"
+#include "rules/Amount.h"
+#include "rules/NumberFormat.h"
 
 namespace tallyon {
 
@@ -35,10 +36,8 @@ QString HistoryTotal::minutesText() const
 QString HistoryTotal::amountText(float gprice) const
 {
     if (wide_)
-        return formatDouble(static_cast<double>(sum_.value()) * static_cast<double>(gprice) / 60.0);
-    const float product = static_cast<float>(static_cast<std::int16_t>(sum_.value())) * gprice;
-    const float amount = product / 60.0f;
-    return formatSingle(amount);
+        return horavo::formatDouble(horavo::amountOf(sum_.value(), gprice));
+    return horavo::formatSingle(horavo::singlePrecisionAmountOf(static_cast<qint16>(sum_.value()), gprice));
 }
 
 } // namespace tallyon

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "main_program/common/Minutes.h"
+#include "rules/Minutes.h"
 
 namespace tallyon {
 
@@ -21,7 +21,7 @@ public:
     QString amountText(float gprice) const;   // gprice × minutes / 60
 
 private:
-    MinutesTotal sum_;
+    horavo::MinutesTotal sum_;
     bool wide_ = false;
 };
 

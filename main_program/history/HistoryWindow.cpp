@@ -7,11 +7,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "main_program/common/Minutes.h"
 #include "main_program/common/PublisherPages.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
-#include "main_program/common/UnitPrice.h"
 #include "main_program/common/WindowNames.h"
 #include "main_program/history/HistoryTotal.h"
 #include "platform/MessageBoxes.h"
@@ -20,6 +18,8 @@
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
 #include "platform/widgets/LinkLabel.h"
+#include "rules/Minutes.h"
+#include "rules/UnitPrice.h"
 #include "store/Esql.h"
 #include "store/RecordSet.h"
 #include "store/SqlText.h"
@@ -102,16 +102,11 @@ void form2::Form_Load()
         return;
 
     HistoryTotal total;
-    const std::size_t rows = records_->rowCount();
-    records_->first();
-    for (std::size_t i = 0; i < rows; ++i) {
-        total.add(minutesOf(records_->value(QStringLiteral("使用时间"))));
-        records_->next();
-    }
+    horavo::addMinutesOfRows(total, *records_, QStringLiteral("使用时间"));
     Text1->setText(total.minutesText());
     Text2->setText(total.amountText(priceForTheAmount()));
     if (total.overflowed())
-        boxes().show(totalTooLargeText());
+        boxes().show(horavo::totalTooLargeText());
 }
 
 float form2::priceForTheAmount() const
@@ -120,12 +115,7 @@ float form2::priceForTheAmount() const
         return services_.session.gprice;
     // Nothing has set the price yet (the user asks before any dial): the price the dial
     // would take, that of the first account in use.
-    const auto accounts = store::Esql(QStringLiteral("select * from knumber"));
-    for (accounts->first(); !accounts->atEnd(); accounts->next()) {
-        if (isInUse(accounts->value(QStringLiteral("useyn"))))
-            return unitPrice(accounts->value(QStringLiteral("price")));
-    }
-    return kFallbackPrice;
+    return horavo::priceOfTheAccountInUse(*store::Esql(QStringLiteral("select * from knumber")));
 }
 
 void form2::Command1_Click()

@@ -2,13 +2,12 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "main_program/common/Minutes.h"
-#include "main_program/common/NumberFormat.h"
 #include "main_program/common/PublisherPages.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
@@ -19,6 +18,10 @@
 #include "platform/ProgramLauncher.h"
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
+#include "rules/Amount.h"
+#include "rules/Minutes.h"
+#include "rules/NumberFormat.h"
+#include "rules/Permission.h"
 #include "store/DatabaseAddress.h"
 #include "store/Esql.h"
 #include "store/SeatRole.h"
@@ -159,8 +162,11 @@ void Form1::Command1_Click()
 {
     if (!credentialsAccepted(QStringLiteral("登录失败,用户名和密码不正确！")))
         return;
-    switch (permission_) {
-    case 1:
+    const std::optional<horavo::Permission> permission = horavo::permissionOf(permission_);
+    if (!permission)
+        return;
+    switch (*permission) {
+    case horavo::Permission::Administrator:
         // At a seat of a room whose seats connect as the seats' role, the grids could
         // not save: the administrator is told where to go instead.
         if (!store::mayAdminister(store::DatabaseAddress::forAdministration())) {
@@ -172,18 +178,16 @@ void Form1::Command1_Click()
         }
         forms().show(windows::administration);
         break;
-    case 3:
+    case horavo::Permission::RemindedUser:
         usageReminder();
         [[fallthrough]];
-    case 2:
+    case horavo::Permission::User:
         forms().load(windows::timer);
         break;
-    case 4:
+    case horavo::Permission::NotAdmitted:
         boxes().show(QStringLiteral("对不起，你的权限不够，或者你的用户名没有通过管理员审核！"),
                      windows::applicationTitle);
         services_.program.endAtOnce();
-        break;
-    default:
         break;
     }
 }
@@ -192,14 +196,13 @@ void Form1::usageReminder()
 {
     const auto rows = store::Esql(QStringLiteral("select * from internet where iuser='")
                                   + store::escapeQuotes(services_.session.guser) + QStringLiteral("'"));
-    MinutesTotal minutes;
-    for (rows->first(); !rows->atEnd(); rows->next())
-        minutes.add(minutesOf(rows->value(QStringLiteral("itime"))));
+    horavo::MinutesTotal minutes;
+    horavo::addMinutesOfRows(minutes, *rows, QStringLiteral("itime"));
     if (minutes.overflowed())
-        boxes().show(totalTooLargeText(), windows::applicationTitle);
-    const double hours = static_cast<double>(minutes.value()) / 60.0;
+        boxes().show(horavo::totalTooLargeText(), windows::applicationTitle);
+    const double hours = horavo::hoursOf(minutes.value());
     if (hours > 500.0) {
-        boxes().show(QStringLiteral("请注意，你现在已经使用") + formatDouble(hours) + QStringLiteral("小时！！"),
+        boxes().show(QStringLiteral("请注意，你现在已经使用") + horavo::formatDouble(hours) + QStringLiteral("小时！！"),
                      windows::applicationTitle);
     }
 }

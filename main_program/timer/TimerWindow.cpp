@@ -8,7 +8,6 @@
 #include <QScopedValueRollback>
 #include <QVBoxLayout>
 
-#include "main_program/common/Minutes.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
 #include "main_program/common/WindowNames.h"
@@ -20,6 +19,8 @@
 #include "platform/TrayIcon.h"
 #include "platform/widgets/Fonts.h"
 #include "platform/widgets/Forms.h"
+#include "rules/Minutes.h"
+#include "rules/Version.h"
 #include "store/DatabaseAddress.h"
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
@@ -96,8 +97,7 @@ Form3::~Form3()
 
 QString Form3::trayTip(const QString& applicationTitle)
 {
-    return applicationTitle + QStringLiteral("(版本 ") + QString::number(HORAVO_VERSION_MAJOR) + u'.'
-           + QString::number(HORAVO_VERSION_MINOR) + u'.' + QString::number(HORAVO_VERSION_PATCH) + u')';
+    return applicationTitle + QStringLiteral("(版本 ") + horavo::version() + u')';
 }
 
 void Form3::runEvent(const std::function<void()>& handler)
@@ -162,7 +162,7 @@ void Form3::loadSteps()
     meter_.attach(*rows);
     rsinternet = std::move(rows);
     intervalBase_ += Timer1->intervalsElapsed();
-    Timer1->setInterval(kMinuteMs);
+    Timer1->setInterval(horavo::kMinuteMs);
     Timer1->start();
 
     forms().unload(windows::login);

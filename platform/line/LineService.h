@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "store/Failure.h"
+#include "rules/Failure.h"
 
 namespace platform {
 

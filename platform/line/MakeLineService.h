@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "platform/line/DialableLine.h"
-#include "store/Failure.h"
+#include "rules/Failure.h"
 
 namespace platform {
 

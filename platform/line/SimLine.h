@@ -8,7 +8,7 @@
 #include <QStringList>
 
 #include "platform/line/DialableLine.h"
-#include "store/Failure.h"
+#include "rules/Failure.h"
 
 namespace platform {
 

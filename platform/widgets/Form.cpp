@@ -9,7 +9,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Program.h"
 #include "platform/widgets/Forms.h"
-#include "store/Failure.h"
+#include "rules/Failure.h"
 
 namespace platform {
 

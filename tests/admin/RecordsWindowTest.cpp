@@ -9,11 +9,11 @@
 #include <QTest>
 
 #include "main_program/admin/RecordsWindow.h"
-#include "main_program/common/Minutes.h"
 #include "main_program/common/WindowNames.h"
 #include "platform/grid/DataGrid.h"
 #include "platform/grid/RecordSetModel.h"
 #include "platform/widgets/LinkLabel.h"
+#include "rules/Minutes.h"
 #include "tests/doubles/StandInForm.h"
 #include "tests/doubles/TempDatabase.h"
 #include "tests/doubles/WindowServices.h"
@@ -315,7 +315,7 @@ TEST_F(RecordsWindow, ATotalBeyondSixtyFourBitsIsShownAsTheLargestWithAMessage)
     auto* form = open();
     EXPECT_EQ(form->Text1->text(), QStringLiteral("9223372036854775807"));
     ASSERT_FALSE(kit.boxes.shown.empty());
-    EXPECT_EQ(kit.boxes.last().prompt, tallyon::totalTooLargeText());
+    EXPECT_EQ(kit.boxes.last().prompt, horavo::totalTooLargeText());
     EXPECT_EQ(form->Text2->text(), QStringLiteral("3.07445734561826E+17"));
 }
 

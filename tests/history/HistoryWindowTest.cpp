@@ -5,12 +5,12 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "main_program/common/Minutes.h"
 #include "main_program/common/WindowNames.h"
 #include "main_program/history/HistoryWindow.h"
 #include "platform/grid/DataGrid.h"
 #include "platform/grid/RecordSetModel.h"
 #include "platform/widgets/LinkLabel.h"
+#include "rules/Minutes.h"
 #include "tests/doubles/StandInForm.h"
 #include "tests/doubles/TempDatabase.h"
 #include "tests/doubles/WindowServices.h"
@@ -131,7 +131,7 @@ TEST_F(HistoryWindow, ATotalBeyondSixtyFourBitsIsShownAsTheLargestWithAMessage)
     auto* form = open();
     EXPECT_EQ(form->Text1->text(), QStringLiteral("9223372036854775807"));
     ASSERT_EQ(kit.boxes.shown.size(), 1u);
-    EXPECT_EQ(kit.boxes.last().prompt, tallyon::totalTooLargeText());
+    EXPECT_EQ(kit.boxes.last().prompt, horavo::totalTooLargeText());
 }
 
 TEST_F(HistoryWindow, NoRowsLeavesTheBoxesEmpty)

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include "platform/line/SimLine.h"
+#include "rules/Version.h"
 #include "tests/line/FakeNetworkManager.h"
 
 namespace {
@@ -199,7 +200,7 @@ TEST_F(SimulatedLineCommands, BadChoicesAndArgumentsAreReported)
 
 TEST_F(SimulatedLineCommands, VersionsAnswerAndAnOptionIsNeverDialedAsAnEntry)
 {
-    const QString version = QStringLiteral("%1.%2.%3").arg(HORAVO_VERSION_MAJOR).arg(HORAVO_VERSION_MINOR).arg(HORAVO_VERSION_PATCH);
+    const QString version = QStringLiteral("%1.%2.%3").arg(horavo::kVersionMajor).arg(horavo::kVersionMinor).arg(horavo::kVersionPatch);
     const ProgramRun rasdialVersion = rasdial({QStringLiteral("--version")});
     EXPECT_EQ(rasdialVersion.exitCode, 0);
     EXPECT_EQ(rasdialVersion.output.trimmed(), QStringLiteral("rasdial ") + version);

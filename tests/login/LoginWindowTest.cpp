@@ -6,11 +6,11 @@
 #include <QFile>
 #include <QTest>
 
-#include "main_program/common/Minutes.h"
 #include "main_program/common/Services.h"
 #include "main_program/common/Session.h"
 #include "main_program/common/WindowNames.h"
 #include "main_program/login/LoginWindow.h"
+#include "rules/Minutes.h"
 #include "store/DatabaseAddress.h"
 #include "tests/doubles/EnvironmentVariable.h"
 #include "tests/doubles/FakeClock.h"
@@ -245,7 +245,7 @@ TEST_F(LoginWindow, AReminderTotalBeyondSixtyFourBitsSaysSoAndStillReminds)
     type(form, QStringLiteral("tom"), QStringLiteral("t3"));
     form->Command1->click();
     ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[0].prompt, tallyon::totalTooLargeText());
+    EXPECT_EQ(boxes.shown[0].prompt, horavo::totalTooLargeText());
     EXPECT_TRUE(boxes.shown[1].prompt.startsWith(QStringLiteral("请注意，你现在已经使用1.53722867280913E+17小时")))
         << boxes.shown[1].prompt.toStdString();
     EXPECT_EQ(opened, QStringList{QStringLiteral("load Form3")});

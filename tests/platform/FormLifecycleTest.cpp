@@ -6,7 +6,7 @@
 
 #include "platform/widgets/Form.h"
 #include "platform/widgets/Forms.h"
-#include "store/Failure.h"
+#include "rules/Failure.h"
 #include "tests/doubles/RecordingProgram.h"
 #include "tests/doubles/ScriptedMessageBoxes.h"
 

@@ -16,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include "rules/Version.h"
 #include "store/Esql.h"
 #include "tests/doubles/SetupProgram.h"
 #include "tests/doubles/TempDatabase.h"
@@ -377,9 +378,9 @@ TEST_F(SetupTool, VersionAndHelpAnswerWithoutTouchingAnything)
     const Outcome version = runSetup({QStringLiteral("--version")}, folder.path());
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.text().trimmed(), QStringLiteral("horavo-setup %1.%2.%3")
-                                         .arg(HORAVO_VERSION_MAJOR)
-                                         .arg(HORAVO_VERSION_MINOR)
-                                         .arg(HORAVO_VERSION_PATCH));
+                                         .arg(horavo::kVersionMajor)
+                                         .arg(horavo::kVersionMinor)
+                                         .arg(horavo::kVersionPatch));
     const Outcome help = runSetup({QStringLiteral("--help")}, folder.path());
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.text().contains(QStringLiteral("--version")));

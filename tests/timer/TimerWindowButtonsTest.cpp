@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "platform/tray/QtTrayIcon.h"
+#include "rules/Version.h"
 #include "tests/timer/TimerFixture.h"
 
 using platform::Answer;
@@ -102,9 +103,11 @@ TEST_F(TimerWindowTest, EmptyAccountTableHidesTheWindowWhichStaysLoaded)
 
 TEST_F(TimerWindowTest, TheIconCarriesTheVersionAndBringsTheWindowBack)
 {
+    const QString tip = QStringLiteral("Pomerix(版本 %1.%2.%3)")
+                            .arg(horavo::kVersionMajor).arg(horavo::kVersionMinor).arg(horavo::kVersionPatch);
     Form3& form = load();
     ASSERT_EQ(tray->adds, 1);
-    EXPECT_EQ(tray->tip, QStringLiteral("Pomerix(版本 1.0.27)"));
+    EXPECT_EQ(tray->tip, tip);
     EXPECT_FALSE(tray->icon.isNull());
     EXPECT_FALSE(form.isVisible());
 
@@ -117,7 +120,7 @@ TEST_F(TimerWindowTest, TheIconCarriesTheVersionAndBringsTheWindowBack)
     tick();
     tick();
     EXPECT_EQ(tray->adds, 1) << "added once, never again";
-    EXPECT_EQ(tray->tip, QStringLiteral("Pomerix(版本 1.0.27)"));
+    EXPECT_EQ(tray->tip, tip);
     tray->releaseLeftButton();
     EXPECT_TRUE(form.isVisible());
 }

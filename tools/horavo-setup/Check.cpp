@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include "rules/DateText.h"
+#include "rules/Permission.h"
 #include "store/ReadOnlyDatabase.h"
 #include "store/Schema.h"
 #include "store/UserName.h"
@@ -133,10 +135,11 @@ void checkUsers(Checker& checker, bool& administrator, qint64& count)
             firstRow.insert(name, key);
         if (isEmptyText(password))
             reasons << QStringLiteral("没有密码");
-        const std::optional<qint64> permission = store::wholeNumber(code);
-        if (!permission || *permission < 1 || *permission > 4)
+        const std::optional<qint64> whole = store::wholeNumber(code);
+        const std::optional<horavo::Permission> permission = whole ? horavo::permissionOf(*whole) : std::nullopt;
+        if (!permission)
             reasons << QStringLiteral("权限不是 1 到 4 的整数");
-        else if (*permission == 1)
+        else if (*permission == horavo::Permission::Administrator)
             administrator = true;
         checker.found(QStringLiteral("users"), key,
                       {QStringLiteral("iuser=") + shown(user), QStringLiteral("passw=") + shown(password, true),
@@ -155,16 +158,16 @@ void checkUsage(Checker& checker, qint64& count)
         const Value& start = row.stored(4);
         const Value& end = row.stored(5);
         QStringList reasons;
-        if (!storedAs(date, store::isStoredDate))
+        if (!storedAs(date, horavo::isStoredDate))
             reasons << QStringLiteral("日期不是 YYYY-MM-DD 格式的有效日期");
         const std::optional<qint64> whole = store::wholeNumber(minutes);
         if (!whole)
             reasons << QStringLiteral("分钟数不是整数");
         else if (*whole < 0)
             reasons << QStringLiteral("分钟数是负数");
-        if (!storedAs(start, store::isStoredTime))
+        if (!storedAs(start, horavo::isStoredTime))
             reasons << QStringLiteral("开始时刻不是 HH:MM:SS 格式的有效时刻");
-        if (!storedAs(end, store::isStoredTime))
+        if (!storedAs(end, horavo::isStoredTime))
             reasons << QStringLiteral("结束时刻不是 HH:MM:SS 格式的有效时刻");
         checker.found(QStringLiteral("internet"), key,
                       {QStringLiteral("iuser=") + shown(user), QStringLiteral("idate=") + shown(date),

@@ -5,7 +5,8 @@
 #include <QDateTime>
 #include <QVector>
 
-#include "main_program/common/Minutes.h"
+#include "rules/DateText.h"
+#include "rules/Minutes.h"
 #include "store/ReadOnlyDatabase.h"
 #include "store/Schema.h"
 #include "store/StoreError.h"
@@ -23,14 +24,14 @@ constexpr qint64 kMinutesPerDay = 24 * 60;
 
 std::optional<QDate> dateOf(const store::StoredValue& value)
 {
-    if (value.type != store::StoredValue::Type::Text || !store::isStoredDate(value.bytes))
+    if (value.type != store::StoredValue::Type::Text || !horavo::isStoredDate(value.bytes))
         return std::nullopt;
     return QDate::fromString(store::storedText(value), QStringLiteral("yyyy-MM-dd"));
 }
 
 std::optional<QTime> timeOf(const store::StoredValue& value)
 {
-    if (value.type != store::StoredValue::Type::Text || !store::isStoredTime(value.bytes))
+    if (value.type != store::StoredValue::Type::Text || !horavo::isStoredTime(value.bytes))
         return std::nullopt;
     return QTime::fromString(store::storedText(value), QStringLiteral("HH:mm:ss"));
 }
@@ -94,7 +95,7 @@ Table recentRows(store::ReadOnlyDatabase& database)
         if (!written || *written < sinceSecond)
             return;
         listed.push_back({{store::storedText(row.stored(0)), store::storedText(row.stored(2)),
-                           QString::number(tallyon::minutesOf(store::storedVariant(row.stored(3)))),
+                           QString::number(horavo::minutesOf(store::storedVariant(row.stored(3)))),
                            store::storedText(row.stored(4))},
                           orderOf(row)});
     });

@@ -13,9 +13,11 @@
 #include <QJsonObject>
 #include <QVector>
 
-#include "main_program/common/Minutes.h"
-#include "main_program/common/NumberFormat.h"
-#include "main_program/common/UnitPrice.h"
+#include "rules/Amount.h"
+#include "rules/DateText.h"
+#include "rules/Minutes.h"
+#include "rules/NumberFormat.h"
+#include "rules/UnitPrice.h"
 #include "store/ReadOnlyDatabase.h"
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
@@ -32,7 +34,7 @@ qint64 minutesOfValue(const store::StoredValue& value)
 {
     if (value.type == store::StoredValue::Type::Integer)
         return value.integer;
-    return tallyon::minutesOf(store::storedVariant(value));
+    return horavo::minutesOf(store::storedVariant(value));
 }
 
 // The rows and minutes of one user on one day.
@@ -40,7 +42,7 @@ struct Group {
     std::size_t nameLength = 0; // the key begins with the name
     bool textDate = false;
     qint64 rows = 0;
-    tallyon::MinutesTotal minutes;
+    horavo::MinutesTotal minutes;
 };
 
 struct TransparentHash {
@@ -71,13 +73,13 @@ float databasePrice(store::ReadOnlyDatabase& database)
 {
     std::optional<float> price;
     database.forEachRow(QStringLiteral("select useyn, price from knumber"), {}, [&](const store::ReadRow& account) {
-        if (!price && tallyon::isInUse(account.value(0)))
-            price = tallyon::unitPrice(account.value(1));
+        if (!price && horavo::isInUse(account.value(0)))
+            price = horavo::unitPrice(account.value(1));
     });
-    return price.value_or(tallyon::kFallbackPrice);
+    return price.value_or(horavo::kFallbackPrice);
 }
 
-void addGroup(Line& line, tallyon::MinutesTotal& sum, const Group& group)
+void addGroup(Line& line, horavo::MinutesTotal& sum, const Group& group)
 {
     line.rows += group.rows;
     sum.add(group.minutes.value());
@@ -97,7 +99,7 @@ public:
     // is no text (NULL, a number).
     void add(std::string_view user, std::optional<std::string_view> date, qint64 minutes)
     {
-        if (date && (*date < from_ || *date > to_) && store::isStoredDate(*date))
+        if (date && (*date < from_ || *date > to_) && horavo::isStoredDate(*date))
             return;
         // Keyed by the user's name, a 0 byte and the day; a date that is not text gets
         // its own key after a 1 byte.
@@ -121,12 +123,12 @@ public:
         const QByteArray from = usage.from.toUtf8();
         const QByteArray to = usage.to.toUtf8();
         // Users in the byte order of their names, as SQLite compares them.
-        std::map<std::string_view, std::pair<Line, tallyon::MinutesTotal>> users;
-        tallyon::MinutesTotal unreadable;
+        std::map<std::string_view, std::pair<Line, horavo::MinutesTotal>> users;
+        horavo::MinutesTotal unreadable;
         for (const auto& [groupKey, group] : groups_) {
             const std::string_view name = std::string_view(groupKey).substr(0, group.nameLength);
             const std::string_view date = std::string_view(groupKey).substr(group.nameLength + 1);
-            const bool inPeriod = group.textDate && store::isStoredDate(date) && date >= std::string_view(from.constData())
+            const bool inPeriod = group.textDate && horavo::isStoredDate(date) && date >= std::string_view(from.constData())
                 && date <= std::string_view(to.constData());
             if (!inPeriod) {
                 addGroup(usage.unreadable, unreadable, group);
@@ -135,7 +137,7 @@ public:
             auto& [line, sum] = users[name];
             addGroup(line, sum, group);
         }
-        tallyon::MinutesTotal all;
+        horavo::MinutesTotal all;
         for (auto& [name, entry] : users) {
             Line& line = entry.first;
             line.user = QString::fromUtf8(name.data(), qsizetype(name.size()));
@@ -201,12 +203,12 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
     const std::unique_ptr<store::ReadOnlyDatabase> read = openForReading(database, FileMissing, DatabaseFailure);
     if (request.price) {
         usage.price = *request.price;
-        usage.priceText = tallyon::formatDouble(usage.price);
+        usage.priceText = horavo::formatDouble(usage.price);
     } else {
         try {
             // The price as the windows show it (single precision, 7 digits), so that 0.3
             // bills as 0.3 and not as the single-precision 0.300000011920929.
-            usage.priceText = tallyon::formatSingle(databasePrice(*read));
+            usage.priceText = horavo::formatSingle(databasePrice(*read));
             usage.price = usage.priceText.toDouble();
         } catch (const store::StoreError& error) {
             refuse(DatabaseFailure, error.message());
@@ -225,26 +227,19 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
 
 QString hoursOf(const Line& line)
 {
-    return tallyon::formatDouble(double(line.minutes) / 60.0);
+    return horavo::formatDouble(horavo::hoursOf(line.minutes));
 }
 
-// gprice × minutes / 60, in double precision. A product beyond double's range (a price
-// near its limit) is worked out again in long double, where only the amount itself must
-// fit; nullopt when even that is out of range.
+// nullopt when the amount is out of double's range.
 std::optional<double> amount(const Line& line, double price)
 {
-    const double direct = double(line.minutes) * price / 60.0;
-    if (std::isfinite(direct))
-        return direct;
-    const long double wide = static_cast<long double>(line.minutes) * price / 60.0L;
-    if (std::fabs(wide) > static_cast<long double>(std::numeric_limits<double>::max()))
-        return std::nullopt;
-    return double(wide);
+    const double amount = horavo::amountOf(line.minutes, price);
+    return std::isfinite(amount) ? std::optional<double>(amount) : std::nullopt;
 }
 
 QString amountOf(const Line& line, double price)
 {
-    return tallyon::formatDouble(amount(line, price).value_or(0));
+    return horavo::formatDouble(amount(line, price).value_or(0));
 }
 
 // Every amount the report shows can be written as a number; only a price given on the
@@ -374,7 +369,7 @@ ExitCode report(const SetupRequest& request, const store::DatabaseAddress& datab
         break;
     }
     if (usage.overflowed)
-        say(stderr, QStringLiteral("horavo-setup：") + tallyon::totalTooLargeText());
+        say(stderr, QStringLiteral("horavo-setup：") + horavo::totalTooLargeText());
     if (usage.unreadable.rows > 0)
         say(stderr, QStringLiteral("horavo-setup：有 %1 条使用记录的日期无法识别，没有计入任何期间（见 check）")
                         .arg(usage.unreadable.rows));

@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include <QDate>
+#include "rules/DateText.h"
+#include "rules/Version.h"
 
 namespace setup {
 
@@ -45,8 +46,7 @@ const QStringList& optionsOf(SetupRequest::Command command)
 // A date as the usage rows store it, and a real one.
 std::optional<QString> storedDate(const QString& text)
 {
-    const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
-    if (text.size() != 10 || !date.isValid())
+    if (!horavo::isStoredDate(text))
         return std::nullopt;
     return text;
 }
@@ -235,7 +235,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
 
 QString versionText()
 {
-    return QStringLiteral("horavo-setup %1.%2.%3").arg(HORAVO_VERSION_MAJOR).arg(HORAVO_VERSION_MINOR).arg(HORAVO_VERSION_PATCH);
+    return QStringLiteral("horavo-setup ") + horavo::version();
 }
 
 QString helpText()

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "rules/Permission.h"
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
 #include "store/SeatRole.h"
@@ -66,7 +67,7 @@ void addAdministrator(const store::Transaction& transaction, const QString& name
     users->addNew();
     users->setValue(QStringLiteral("iuser"), name);
     users->setValue(QStringLiteral("passw"), pw);
-    users->setValue(QStringLiteral("quanxian"), 1);
+    users->setValue(QStringLiteral("quanxian"), horavo::codeOf(horavo::Permission::Administrator));
     users->update();
 }
 

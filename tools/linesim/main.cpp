@@ -9,6 +9,7 @@
 #include "platform/line/LocaleCharset.h"
 #include "platform/line/MakeLineService.h"
 #include "platform/line/SimLine.h"
+#include "rules/Version.h"
 
 namespace {
 
@@ -131,10 +132,7 @@ int main(int argc, char** argv)
         return kSucceeded;
     }
     if (arguments.size() == 1 && arguments.first() == QLatin1String("--version")) {
-        writeLine(stdout, QStringLiteral("tallyon-line %1.%2.%3")
-                              .arg(HORAVO_VERSION_MAJOR)
-                              .arg(HORAVO_VERSION_MINOR)
-                              .arg(HORAVO_VERSION_PATCH));
+        writeLine(stdout, QStringLiteral("tallyon-line ") + horavo::version());
         return kSucceeded;
     }
     QString path;

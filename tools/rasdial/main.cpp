@@ -10,6 +10,7 @@
 
 #include "platform/line/LocaleCharset.h"
 #include "platform/line/MakeLineService.h"
+#include "rules/Version.h"
 
 namespace {
 
@@ -227,10 +228,7 @@ int main(int argc, char** argv)
         return kSucceeded;
     }
     if (request.kind == Request::Kind::Version) {
-        writeLine(stdout, QStringLiteral("rasdial %1.%2.%3")
-                              .arg(HORAVO_VERSION_MAJOR)
-                              .arg(HORAVO_VERSION_MINOR)
-                              .arg(HORAVO_VERSION_PATCH));
+        writeLine(stdout, QStringLiteral("rasdial ") + horavo::version());
         return kSucceeded;
     }
     if (request.kind == Request::Kind::Bad) {

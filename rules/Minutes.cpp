@@ -1,9 +1,9 @@
-#include "main_program/common/Minutes.h"
+#include "rules/Minutes.h"
 
 #include <cmath>
 #include <limits>
 
-namespace tallyon {
+namespace horavo {
 
 namespace {
 
@@ -65,4 +65,4 @@ qint64 minutesOf(const QVariant& value)
     return number ? roundHalfEven(asNumber) : 0;
 }
 
-} // namespace tallyon
+} // namespace horavo

@@ -1,8 +1,8 @@
-#include "main_program/common/UnitPrice.h"
+#include "rules/UnitPrice.h"
 
 #include <limits>
 
-namespace tallyon {
+namespace horavo {
 
 float unitPrice(const QVariant& price)
 {
@@ -14,4 +14,4 @@ float unitPrice(const QVariant& price)
     return static_cast<float>(value);
 }
 
-} // namespace tallyon
+} // namespace horavo

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace tallyon {
+namespace horavo {
 
 // Numbers as the program writes them into text boxes: the general number format with
 // at most 15 significant digits for double precision and 7 for single precision, "."
@@ -19,4 +19,4 @@ QString formatSingle(float value);
 // The same with a chosen number of significant digits (1 to 17).
 QString formatGeneral(double value, int significantDigits);
 
-} // namespace tallyon
+} // namespace horavo

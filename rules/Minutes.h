@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
+
 #include <QVariant>
 
-namespace tallyon {
+namespace horavo {
 
 // The minute of the usage count: the timer window's tick, in milliseconds.
 inline constexpr int kMinuteMs = 60000;
@@ -27,4 +29,18 @@ private:
 // What a window says when a total overflowed and it shows the largest value instead.
 QString totalTooLargeText();
 
-} // namespace tallyon
+// Adds to total (a MinutesTotal, or what has its add) the minutes of every row of rows,
+// a record set of usage rows, from the first on: the field named field, as minutesOf
+// reads it.
+template <class Total, class Rows>
+void addMinutesOfRows(Total& total, Rows& rows, const QString& field)
+{
+    const std::size_t count = rows.rowCount();
+    rows.first();
+    for (std::size_t i = 0; i < count; ++i) {
+        total.add(minutesOf(rows.value(field)));
+        rows.next();
+    }
+}
+
+} // namespace horavo

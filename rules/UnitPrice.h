@@ -2,7 +2,7 @@
 
 #include <QVariant>
 
-namespace tallyon {
+namespace horavo {
 
 // A price not greater than 0, or with no value, counts as 0.3 yuan per hour.
 inline constexpr float kFallbackPrice = 0.3f;
@@ -18,4 +18,16 @@ inline bool isInUse(const QVariant& useyn)
     return !useyn.isNull() && useyn.toBool();
 }
 
-} // namespace tallyon
+// The unit price a dial takes from accounts, a record set of knumber's rows: that of the
+// first account in use, else the fallback.
+template <class Accounts>
+float priceOfTheAccountInUse(Accounts& accounts)
+{
+    for (accounts.first(); !accounts.atEnd(); accounts.next()) {
+        if (isInUse(accounts.value(QStringLiteral("useyn"))))
+            return unitPrice(accounts.value(QStringLiteral("price")));
+    }
+    return kFallbackPrice;
+}
+
+} // namespace horavo

@@ -5,47 +5,12 @@
 
 #include <QLocale>
 
-#include "main_program/common/Minutes.h"
-#include "main_program/common/NumberFormat.h"
-#include "main_program/common/UnitPrice.h"
+#include "rules/Minutes.h"
+#include "rules/NumberFormat.h"
+#include "rules/UnitPrice.h"
 
-using tallyon::formatDouble;
-using tallyon::formatSingle;
-
-namespace {
-
-// The amounts as the windows work them out: single precision in the history window
-// while its total is 16-bit, double precision in the records window.
-QString historyAmount(short minutes, float price)
-{
-    const float product = static_cast<float>(minutes) * price;
-    return formatSingle(product / 60.0f);
-}
-
-QString recordsAmount(int minutes, float price)
-{
-    return formatDouble(static_cast<double>(price) * minutes / 60.0);
-}
-
-} // namespace
-
-TEST(NumberFormat, AmountsAtTheFallbackPrice)
-{
-    const float price = 0.3f;
-    EXPECT_EQ(historyAmount(60, price), QStringLiteral("0.3"));
-    EXPECT_EQ(historyAmount(100, price), QStringLiteral("0.5000001"));
-    EXPECT_EQ(historyAmount(7, price), QStringLiteral("0.035"));
-    EXPECT_EQ(recordsAmount(100, price), QStringLiteral("0.500000019868215"));
-    EXPECT_EQ(recordsAmount(0, price), QStringLiteral("0"));
-}
-
-TEST(NumberFormat, AmountsAtAPriceSinglePrecisionHoldsExactly)
-{
-    EXPECT_EQ(recordsAmount(90, 2.0f), QStringLiteral("3"));
-    EXPECT_EQ(recordsAmount(100, 2.0f), QStringLiteral("3.33333333333333"));
-    EXPECT_EQ(recordsAmount(135, 1.0f), QStringLiteral("2.25"));
-    EXPECT_EQ(formatDouble(30001 / 60.0), QStringLiteral("500.016666666667"));
-}
+using horavo::formatDouble;
+using horavo::formatSingle;
 
 TEST(NumberFormat, GeneralFormWithoutSeparatorsOrTrailingZeros)
 {
@@ -108,16 +73,16 @@ TEST(NumberFormat, DecimalPointWhateverTheLocale)
 
 TEST(Minutes, EmptyValuesCountZero)
 {
-    EXPECT_EQ(tallyon::minutesOf(QVariant()), 0);
-    EXPECT_EQ(tallyon::minutesOf(QVariant(QMetaType(QMetaType::LongLong))), 0);
-    EXPECT_EQ(tallyon::minutesOf(QString()), 0);
-    EXPECT_EQ(tallyon::minutesOf(QStringLiteral("  ")), 0);
-    EXPECT_EQ(tallyon::minutesOf(QStringLiteral("abc")), 0);
+    EXPECT_EQ(horavo::minutesOf(QVariant()), 0);
+    EXPECT_EQ(horavo::minutesOf(QVariant(QMetaType(QMetaType::LongLong))), 0);
+    EXPECT_EQ(horavo::minutesOf(QString()), 0);
+    EXPECT_EQ(horavo::minutesOf(QStringLiteral("  ")), 0);
+    EXPECT_EQ(horavo::minutesOf(QStringLiteral("abc")), 0);
 }
 
 TEST(Minutes, ATotalStaysAtTheLargestValueAndSaysItOverflowed)
 {
-    tallyon::MinutesTotal total;
+    horavo::MinutesTotal total;
     total.add(std::numeric_limits<qint64>::max() - 1);
     EXPECT_FALSE(total.overflowed());
     total.add(5);
@@ -126,7 +91,7 @@ TEST(Minutes, ATotalStaysAtTheLargestValueAndSaysItOverflowed)
     total.add(-10);
     EXPECT_EQ(total.value(), std::numeric_limits<qint64>::max()) << "an overflowed total stays where it stopped";
 
-    tallyon::MinutesTotal negative;
+    horavo::MinutesTotal negative;
     negative.add(std::numeric_limits<qint64>::min());
     negative.add(-1);
     EXPECT_TRUE(negative.overflowed());
@@ -135,26 +100,26 @@ TEST(Minutes, ATotalStaysAtTheLargestValueAndSaysItOverflowed)
 
 TEST(UnitPrice, NeverInfinityOrNotANumberWhateverTheFileHolds)
 {
-    EXPECT_EQ(tallyon::unitPrice(2.5), 2.5f);
-    EXPECT_EQ(tallyon::unitPrice(1e40), tallyon::kFallbackPrice);
-    EXPECT_EQ(tallyon::unitPrice(std::numeric_limits<double>::infinity()), tallyon::kFallbackPrice);
-    EXPECT_EQ(tallyon::unitPrice(std::numeric_limits<double>::quiet_NaN()), tallyon::kFallbackPrice);
-    EXPECT_EQ(tallyon::unitPrice(QStringLiteral("1e39")), tallyon::kFallbackPrice);
-    EXPECT_EQ(tallyon::unitPrice(-1.0), tallyon::kFallbackPrice);
-    EXPECT_EQ(tallyon::unitPrice(QVariant()), tallyon::kFallbackPrice);
-    EXPECT_EQ(tallyon::unitPrice(3.4e38), 3.4e38f);
+    EXPECT_EQ(horavo::unitPrice(2.5), 2.5f);
+    EXPECT_EQ(horavo::unitPrice(1e40), horavo::kFallbackPrice);
+    EXPECT_EQ(horavo::unitPrice(std::numeric_limits<double>::infinity()), horavo::kFallbackPrice);
+    EXPECT_EQ(horavo::unitPrice(std::numeric_limits<double>::quiet_NaN()), horavo::kFallbackPrice);
+    EXPECT_EQ(horavo::unitPrice(QStringLiteral("1e39")), horavo::kFallbackPrice);
+    EXPECT_EQ(horavo::unitPrice(-1.0), horavo::kFallbackPrice);
+    EXPECT_EQ(horavo::unitPrice(QVariant()), horavo::kFallbackPrice);
+    EXPECT_EQ(horavo::unitPrice(3.4e38), 3.4e38f);
 }
 
 TEST(Minutes, NumbersAndNumberTexts)
 {
-    EXPECT_EQ(tallyon::minutesOf(qlonglong(40000)), 40000);
-    EXPECT_EQ(tallyon::minutesOf(qlonglong(-5)), -5);
-    EXPECT_EQ(tallyon::minutesOf(qlonglong(5000000000LL)), 5000000000LL);
-    EXPECT_EQ(tallyon::minutesOf(QStringLiteral(" 12 ")), 12);
-    EXPECT_EQ(tallyon::minutesOf(QStringLiteral("7.5")), 8);
+    EXPECT_EQ(horavo::minutesOf(qlonglong(40000)), 40000);
+    EXPECT_EQ(horavo::minutesOf(qlonglong(-5)), -5);
+    EXPECT_EQ(horavo::minutesOf(qlonglong(5000000000LL)), 5000000000LL);
+    EXPECT_EQ(horavo::minutesOf(QStringLiteral(" 12 ")), 12);
+    EXPECT_EQ(horavo::minutesOf(QStringLiteral("7.5")), 8);
     // Half-way fractions go to the even neighbour.
-    EXPECT_EQ(tallyon::minutesOf(2.5), 2);
-    EXPECT_EQ(tallyon::minutesOf(3.5), 4);
-    EXPECT_EQ(tallyon::minutesOf(-2.5), -2);
-    EXPECT_EQ(tallyon::minutesOf(2.6), 3);
+    EXPECT_EQ(horavo::minutesOf(2.5), 2);
+    EXPECT_EQ(horavo::minutesOf(3.5), 4);
+    EXPECT_EQ(horavo::minutesOf(-2.5), -2);
+    EXPECT_EQ(horavo::minutesOf(2.6), 3);
 }

@@ -1,11 +1,11 @@
-#include "main_program/common/NumberFormat.h"
+#include "rules/NumberFormat.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 
-namespace tallyon {
+namespace horavo {
 
 QString formatGeneral(double value, int significantDigits)
 {
@@ -38,4 +38,4 @@ QString formatSingle(float value)
     return formatGeneral(static_cast<double>(value), 7);
 }
 
-} // namespace tallyon
+} // namespace horavo

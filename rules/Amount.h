@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace horavo {
+
+// What minutes of use cost at a unit price in yuan per hour: price × minutes / 60, in
+// double precision. The records window and the report show it so, in the number format's
+// 15 digits; the history window too once its total has left 16 bits. A product beyond
+// double's range is worked out again in long double, so that only the amount itself must
+// fit; an amount that does not is infinite.
+double amountOf(qint64 minutes, double pricePerHour);
+
+// The same worked out in single precision on a 16-bit count, as the history window does
+// while its total fits one: the product is rounded to single precision before the
+// division, so 100 minutes at 0.3 cost 0.5000001.
+float singlePrecisionAmountOf(qint16 minutes, float pricePerHour);
+
+// The hours that minutes make, in double precision.
+double hoursOf(qint64 minutes);
+
+} // namespace horavo
