@@ -3,10 +3,14 @@
 # two must not know each other). Usage: check_layers.sh SOURCE_ROOT
 #
 #   store                          the bottom: nothing but itself
-#   platform (interfaces), line    store's failure base
-#   platform/widgets, grid, tray   the interfaces (and the store, for the grid)
+#   platform (interfaces)          store's failure base
+#   platform/process               store's failure base (starting programs)
+#   platform/line                  process, store's failure base
+#   platform/widgets, grid, tray   the interfaces (and process for widgets, the store
+#                                  for the grid)
 #   main_program/common            nothing but itself
-#   main_program/dialer            common, the platform's interfaces and line, the store
+#   main_program/dialer            common, the platform's interfaces, line and process,
+#                                  the store
 #   main_program/<window>          common, the dialer, its own folder, platform, store
 #   main_program/app               all of main_program
 #   registration_program           platform and store, nothing of main_program
@@ -17,17 +21,19 @@ cd "$root" || exit 2
 
 core='platform/[^/]+'
 failure='store/Failure\.h'
+process='platform/process/.*'
 allowed_for() {
     case $1 in
     store/*)                   echo "store/.*" ;;
-    platform/line/*)           echo "platform/line/.*|$failure" ;;
-    platform/widgets/*)        echo "platform/widgets/.*|$core|$failure" ;;
+    platform/process/*)        echo "$process|$failure" ;;
+    platform/line/*)           echo "platform/line/.*|$process|$failure" ;;
+    platform/widgets/*)        echo "platform/widgets/.*|$core|$process|$failure" ;;
     platform/grid/*)           echo "platform/grid/.*|$core|store/.*" ;;
     platform/tray/*)           echo "platform/tray/.*|$core" ;;
     platform/*/*)              echo "__nothing__" ;;
     platform/*)                echo "$core|$failure" ;;
     main_program/common/*)     echo "main_program/common/.*" ;;
-    main_program/dialer/*)     echo "main_program/(common|dialer)/.*|$core|platform/line/.*|store/.*" ;;
+    main_program/dialer/*)     echo "main_program/(common|dialer)/.*|$core|platform/line/.*|$process|store/.*" ;;
     main_program/app/*)        echo "main_program/.*|platform/.*|store/.*" ;;
     main_program/*/*)          local own=${1#main_program/}; own=${own%%/*}
                                echo "main_program/(common|dialer|$own)/.*|platform/.*|store/.*" ;;
