@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include "main_program/dialer/PipeCommandRunner.h"
@@ -17,24 +18,16 @@
 
 namespace {
 
-using tallyon::CommandResult;
-using End = CommandResult::End;
+using tallyon::PipeCommandRunner;
+using doubles::ScriptFolder;
 using doubles::goneWithin;
 
-const QString kNotFound = QStringLiteral("File   or   command   not   found");
-
-// The dialer's own rules of running a command; how a child is started, fed, read and
-// reaped is the platform's child process, tested with it.
 class RunnerTest : public ::testing::Test {
 protected:
     QString run(const QString& command, int readSize = 256) { return runner.runcmd(command, readSize, 2); }
-    CommandResult runScript(const QString& name, const QString& body)
-    {
-        return runner.run({scripts.write(name, body), {}, std::nullopt}, 256, 2);
-    }
 
-    doubles::ScriptFolder scripts;
-    tallyon::PipeCommandRunner runner;
+    ScriptFolder scripts;
+    PipeCommandRunner runner;
 };
 
 // ---- What comes back -------------------------------------------------------------------
@@ -44,11 +37,14 @@ TEST_F(RunnerTest, CharacterSplitOverTwoReadsSurvives)
     const QString text = QStringLiteral("远程访问错误 678 - 远程计算机没有响应。");
     const QString script =
         scripts.write(QStringLiteral("chinese.sh"), QStringLiteral("printf '%1'").arg(text));
-    for (int readSize : {1, 2, 4, 5})
-        EXPECT_EQ(run(script, readSize), text) << "read size " << readSize;
+    for (int readSize : {1, 2, 4, 5}) {
+        const QString output = run(script, readSize);
+        EXPECT_EQ(output, text) << "read size " << readSize;
+        EXPECT_TRUE(output.contains(QStringLiteral("错误 678")));
+    }
 }
 
-TEST_F(RunnerTest, OnlyTheWholeOutputIsTrimmedOfBlanksAndNulCharactersAreRemoved)
+TEST_F(RunnerTest, BlanksOnReadBordersStayAndOnlyTheWholeOutputIsTrimmed)
 {
     const QString inner = scripts.write(QStringLiteral("inner.sh"), QStringLiteral("printf 'ab  cd  ef'"));
     EXPECT_EQ(run(inner, 2), QStringLiteral("ab  cd  ef"));
@@ -58,33 +54,48 @@ TEST_F(RunnerTest, OnlyTheWholeOutputIsTrimmedOfBlanksAndNulCharactersAreRemoved
 
     const QString breaks = scripts.write(QStringLiteral("breaks.sh"), QStringLiteral("printf ' \\tx\\n '"));
     EXPECT_EQ(run(breaks, 1), QStringLiteral("\tx\n")) << "tabs and line breaks are kept";
-
-    const QString nul = scripts.write(QStringLiteral("nul.sh"), QStringLiteral("printf 'a\\000b\\000c'"));
-    EXPECT_EQ(run(nul), QStringLiteral("abc"));
-
-    EXPECT_EQ(run(scripts.write(QStringLiteral("silent.sh"), QStringLiteral("exit 3"))), QString());
 }
 
-TEST_F(RunnerTest, CommandLineIsSplitAtBlanksAndNothingElse)
+TEST_F(RunnerTest, NulCharactersAreRemoved)
+{
+    const QString script = scripts.write(QStringLiteral("nul.sh"), QStringLiteral("printf 'a\\000b\\000c'"));
+    EXPECT_EQ(run(script), QStringLiteral("abc"));
+}
+
+TEST_F(RunnerTest, SilentCommandGivesEmptyText)
+{
+    const QString script = scripts.write(QStringLiteral("silent.sh"), QStringLiteral("exit 3"));
+    EXPECT_EQ(run(script), QString());
+}
+
+// ---- No shell: words go to the program as they are ----------------------------------------
+
+TEST_F(RunnerTest, WordsArePassedLiterally)
 {
     const QString script =
         scripts.write(QStringLiteral("args.sh"), QStringLiteral("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done"));
-    EXPECT_EQ(run(script + QStringLiteral(" \t a;b $(id) 'q  r' x|y")),
-              QStringLiteral("[a;b]\n[$(id)]\n['q]\n[r']\n[x|y]\n"));
+    const QString marker = scripts.path() + QStringLiteral("/pwned");
+    const QString output = run(script + QStringLiteral("  a;b $(touch${IFS}") + marker
+                               + QStringLiteral(") `id` 'q' x|y &&z"));
+    EXPECT_EQ(output, QStringLiteral("[a;b]\n[$(touch${IFS}") + marker
+                          + QStringLiteral(")]\n[`id`]\n['q']\n[x|y]\n[&&z]\n"));
+    EXPECT_FALSE(QFile::exists(marker));
 }
 
 // ---- Failures ------------------------------------------------------------------------------
 
-TEST_F(RunnerTest, WhatCannotRunGivesTheRunnersOwnText)
+TEST_F(RunnerTest, EmptyCommandGivesEmptyText)
 {
     EXPECT_EQ(run(QString()), QString());
-    EXPECT_EQ(run(QStringLiteral("   ")), kNotFound);
-    EXPECT_EQ(run(QStringLiteral("horavo-no-such-program --x")), kNotFound);
-    EXPECT_EQ(run(scripts.write(QStringLiteral("plain.sh"), QStringLiteral("echo hi"), false)), kNotFound);
+}
 
-    const CommandResult missing = runner.run({scripts.path() + QStringLiteral("/missing"), {}, std::nullopt}, 256, 2);
-    EXPECT_EQ(missing.end, End::NotStarted);
-    EXPECT_EQ(missing.output, kNotFound);
+TEST_F(RunnerTest, ProgramsThatCannotRunAreNotFound)
+{
+    const QString notFound = QStringLiteral("File   or   command   not   found");
+    EXPECT_EQ(run(QStringLiteral("horavo-no-such-program --x")), notFound);
+    EXPECT_EQ(run(QStringLiteral("   ")), notFound);
+    EXPECT_EQ(run(scripts.path() + QStringLiteral("/missing.sh")), notFound);
+    EXPECT_EQ(run(scripts.write(QStringLiteral("plain.sh"), QStringLiteral("echo hi"), false)), notFound);
 }
 
 TEST_F(RunnerTest, PipeFailureNamesTheError)
@@ -112,7 +123,7 @@ TEST_F(RunnerTest, PipeFailureNamesTheError)
 
 TEST(RunnerFailureText, IsToldApartFromOutput)
 {
-    EXPECT_TRUE(tallyon::isRunnerFailure(kNotFound));
+    EXPECT_TRUE(tallyon::isRunnerFailure(QStringLiteral("File   or   command   not   found")));
     EXPECT_TRUE(tallyon::isRunnerFailure(QStringLiteral("CreatePipe   failed.   Error:   24.")));
     EXPECT_FALSE(tallyon::isRunnerFailure(QString()));
     EXPECT_FALSE(tallyon::isRunnerFailure(QStringLiteral("File or command not found")));
@@ -120,43 +131,72 @@ TEST(RunnerFailureText, IsToldApartFromOutput)
     EXPECT_FALSE(tallyon::isRunnerFailure(QStringLiteral("CreatePipe   failed.   Error:   .")));
 }
 
-// ---- runcmd: the output is read to its end, the child is not waited for -------------------------
+// ---- Waiting, events and the child's end ----------------------------------------------------
 
-TEST_F(RunnerTest, TheTimeLimitDoesNotEndTheReadingNorDoesTheEndOfTheOutputWaitForTheChild)
+TEST_F(RunnerTest, SlowWriterIsReadToTheEnd)
 {
-    const QString slow = scripts.write(QStringLiteral("slow.sh"), QStringLiteral("echo first\nsleep 2.5\necho last"));
+    const QString script = scripts.write(
+        QStringLiteral("slow.sh"),
+        QStringLiteral("for i in 1 2 3 4 5 6; do echo line$i; sleep 0.5; done"));
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(runner.runcmd(slow, 256, 2), QStringLiteral("first\nlast\n"));
-    EXPECT_GE(clock.elapsed(), 2500);
 
-    const QString lingering = scripts.write(QStringLiteral("lingering.sh"),
-                                            QStringLiteral("echo $$\nexec >/dev/null 2>&1\nexec sleep 2"));
-    clock.restart();
-    const qint64 pid = run(lingering).toLongLong();
+    const QString output = runner.runcmd(script, 256, 2);
+
+    EXPECT_GE(clock.elapsed(), 2500) << "the time limit does not end the reading";
+    EXPECT_EQ(output, QStringLiteral("line1\nline2\nline3\nline4\nline5\nline6\n"));
+}
+
+TEST_F(RunnerTest, ReturnsWhenOutputEndsNotWhenTheChildEnds)
+{
+    const QString script = scripts.write(
+        QStringLiteral("lingering.sh"),
+        QStringLiteral("echo $$\nexec >/dev/null 2>&1\nexec sleep 2"));
+    QElapsedTimer clock;
+    clock.start();
+    const QString output = run(script);
     EXPECT_LT(clock.elapsed(), 1500);
+
+    bool isNumber = false;
+    const qint64 pid = output.trimmed().toLongLong(&isNumber);
+    ASSERT_TRUE(isNumber) << output.toStdString();
     EXPECT_TRUE(QFile::exists(QStringLiteral("/proc/%1").arg(pid))) << "the child goes on running";
     EXPECT_TRUE(goneWithin(pid, 6000)) << "and is reaped once it ends";
 }
 
-// ---- run: how the child ended, its lines, its cancel and its time-out --------------------------
+// ---- run: the argument list, the input and how the child ended ----------------------------------
 
 TEST_F(RunnerTest, RunReportsHowTheChildEnded)
 {
-    const CommandResult failing = runScript(QStringLiteral("fails.sh"), QStringLiteral("echo 已连接\nexit 1"));
+    using End = tallyon::CommandResult::End;
+    const tallyon::CommandResult failing = runner.run(
+        {scripts.write(QStringLiteral("fails.sh"), QStringLiteral("echo 已连接\nexit 1")), {}, std::nullopt}, 256, 2);
     EXPECT_EQ(failing.output, QStringLiteral("已连接\n"));
     EXPECT_EQ(failing.end, End::Exited);
     EXPECT_EQ(failing.exitCode, 1);
     EXPECT_FALSE(failing.succeeded());
 
-    const CommandResult killed = runScript(QStringLiteral("killed.sh"), QStringLiteral("echo 已连接\nkill -KILL $$"));
+    const tallyon::CommandResult killed = runner.run(
+        {scripts.write(QStringLiteral("killed.sh"), QStringLiteral("echo 已连接\nkill -KILL $$")), {}, std::nullopt},
+        256, 2);
     EXPECT_EQ(killed.output, QStringLiteral("已连接\n"));
     EXPECT_EQ(killed.end, End::Signaled);
     EXPECT_EQ(killed.signal, SIGKILL);
     EXPECT_FALSE(killed.succeeded());
 
-    EXPECT_TRUE(runScript(QStringLiteral("fine.sh"), QStringLiteral("echo 已连接")).succeeded());
+    const tallyon::CommandResult fine = runner.run(
+        {scripts.write(QStringLiteral("fine.sh"), QStringLiteral("echo 已连接")), {}, std::nullopt}, 256, 2);
+    EXPECT_TRUE(fine.succeeded());
+
+    const tallyon::CommandResult missing =
+        runner.run({scripts.path() + QStringLiteral("/missing"), {}, std::nullopt}, 256, 2);
+    EXPECT_EQ(missing.end, End::NotStarted);
+    EXPECT_EQ(missing.output, QStringLiteral("File   or   command   not   found"));
 }
+
+} // namespace
+
+namespace {
 
 TEST_F(RunnerTest, EachLineIsHandedOnAsTheChildWritesIt)
 {
@@ -179,29 +219,42 @@ TEST_F(RunnerTest, EachLineIsHandedOnAsTheChildWritesIt)
             ASSERT_TRUE(signal.open(QIODevice::WriteOnly));
         }
     };
-    const CommandResult result = runner.run(command, 7, 2);
+    const tallyon::CommandResult result = runner.run(command, 7, 2);
     EXPECT_EQ(seen, (QStringList{QStringLiteral("正在连接到 宽带连接..."), QStringLiteral("已连接 宽带连接。"),
                                  QStringLiteral("命令已完成。")}));
     EXPECT_TRUE(result.succeeded());
     EXPECT_EQ(result.output, QStringLiteral("正在连接到 宽带连接...\r\n已连接 宽带连接。\n命令已完成。"));
 }
 
-TEST_F(RunnerTest, CancelOrTimeLimitEndsTheChildAndSaysWhich)
+} // namespace
+
+// ---- run: ended by its cancel or its time-out ------------------------------------------------
+
+namespace {
+
+TEST_F(RunnerTest, CancelOrTimeLimitEndsAStoppedChildAndWhatItStarted)
 {
-    const QString script = scripts.write(QStringLiteral("hangs.sh"), QStringLiteral("echo $$\nexec sleep 60"));
+    // Both ignore SIGTERM, so only SIGKILL to the child's group ends them.
+    const QString script = scripts.write(QStringLiteral("hangs.sh"),
+                                         QStringLiteral("trap '' TERM\nsleep 60 &\necho $!\necho $$\nkill -STOP $$\nwait"));
     bool cancelRequested = false;
     QTimer::singleShot(300, [&cancelRequested] { cancelRequested = true; }); // an event, as a click is
     tallyon::Command cancelled{script, {}, std::nullopt}, timed{script, {}, std::nullopt};
     cancelled.cancelled = [&cancelRequested] { return cancelRequested; };
     timed.timeout = std::chrono::milliseconds(300);
+    using End = tallyon::CommandResult::End;
     for (const auto& [command, end] : {std::pair{cancelled, End::Cancelled}, std::pair{timed, End::TimedOut}}) {
-        QElapsedTimer clock;
-        clock.start();
-        const CommandResult result = runner.run(command, 256, 2);
-        EXPECT_LT(clock.elapsed(), 5000);
+        const tallyon::CommandResult result = runner.run(command, 256, 2);
         EXPECT_EQ(result.end, end);
-        EXPECT_FALSE(result.succeeded());
-        EXPECT_TRUE(goneWithin(result.output.toLongLong(), 3000)) << "the child is ended and reaped";
+        EXPECT_EQ(result.signal, SIGKILL);
+        const QStringList pids = result.output.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(pids.size(), 2);
+        EXPECT_TRUE(goneWithin(pids[1].toLongLong(), 3000)) << "the child is ended and reaped";
+        const auto grandchildEnded = [pid = pids[0]] { // reaped or not: it is init's now
+            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+            return !status.open(QIODevice::ReadOnly) || status.readAll().contains("State:\tZ");
+        };
+        EXPECT_TRUE(QTest::qWaitFor(grandchildEnded, 3000)) << "and so is what it started";
     }
 }
 

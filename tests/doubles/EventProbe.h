@@ -1,21 +1,18 @@
 #pragma once
 
-#include <chrono>
-
 #include <QTimer>
 
 namespace doubles {
 
-// A timer of the application that counts its turns: a call that blocks while the probe
-// lives, yet lets ticks() grow, kept the application's events running.
+// A timer of the application counting its turns every 10 ms: a call that blocks while
+// ticks() grows kept the application's events running.
 class EventProbe {
 public:
-    explicit EventProbe(std::chrono::milliseconds interval = std::chrono::milliseconds(10))
+    EventProbe()
     {
         timer_.callOnTimeout([this] { ++ticks_; });
-        timer_.start(interval);
+        timer_.start(10);
     }
-
     int ticks() const { return ticks_; }
     void restart() { ticks_ = 0; }
 
