@@ -6,7 +6,8 @@ include(GNUInstallDirs)
 
 set(HORAVO_INSTALL_LIBEXECDIR "${CMAKE_INSTALL_LIBEXECDIR}/horavo")
 
-# Where the installed line tools live, for the code that looks for rasdial.
+# Where the installed line tools live: the second place platform::findProgram looks
+# for a program of our own (platform/process/ProgramSearch.h).
 target_compile_definitions(horavo_options INTERFACE
   "HORAVO_LIBEXEC_DIR=\"${CMAKE_INSTALL_FULL_LIBEXECDIR}/horavo\"")
 

@@ -7,10 +7,11 @@
 
 namespace tallyon {
 
-// The command runner on a POSIX pipe: the program is started directly (no shell), with
-// standard output and standard error on one pipe and standard input on /dev/null (or on
-// a pipe carrying the command's input), and its output is read until the pipe ends while
-// pending window events keep running.
+// The command runner on the platform's child process: the program, one of our own (found
+// as platform::findProgram says), is started directly (no shell), with standard output
+// and standard error on one pipe and standard input on /dev/null (or on a pipe carrying
+// the command's input), and its output, decoded from the locale's charset, is read until
+// the pipe ends while pending window events keep running.
 class PipeCommandRunner final : public CommandRunner {
 public:
     // `timeLimit` is accepted and ignored: the output is always read to its end.
@@ -20,10 +21,6 @@ public:
 
     // The words of a command line: split at blanks, nothing quoted or expanded.
     static QStringList splitWords(const QString& command);
-    // The program file for `name`: a name with a slash as it is; otherwise the folder of
-    // the running executable first, then the installed programs' own folder
-    // (libexec/horavo), then PATH. Empty when nothing executable is found.
-    static QString findProgram(const QString& name);
 };
 
 } // namespace tallyon

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "platform/line/ToolProcess.h"
+#include "platform/process/RunTool.h"
 
 namespace platform {
 
@@ -237,7 +237,7 @@ DialResult NetworkManagerLine::dial(const QString& entry, const std::optional<QS
     if (progress)
         progress(DialStage::Authenticating);
     const ToolResult up =
-        runTool(kNmcli, upArguments, (options_.activationSeconds + 15) * 1000, {}, secrets);
+        runTool(kNmcli, upArguments, (options_.activationSeconds + 15) * 1000, secrets);
     if (up.started && !up.timedOut && up.exitCode == 0) {
         if (progress)
             progress(DialStage::Registering);
@@ -316,8 +316,7 @@ std::optional<bool> NetworkManagerLine::carrier(const QString& interface) const
 NetworkManagerLine::Probe NetworkManagerLine::probeAccessConcentrator(const QString& interface) const
 {
     const ToolResult discovery =
-        runTool(options_.discoveryProgram, {QStringLiteral("-I"), interface},
-                options_.probeMilliseconds, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        runTool(options_.discoveryProgram, {QStringLiteral("-I"), interface}, options_.probeMilliseconds);
     if (!discovery.started)
         return Probe::Unknown;
     const QByteArray said = discovery.output + discovery.errors;
@@ -327,6 +326,25 @@ NetworkManagerLine::Probe NetworkManagerLine::probeAccessConcentrator(const QStr
     if (discovery.timedOut || said.contains("Timeout waiting for PADO"))
         return Probe::Silent;
     return Probe::Unknown;
+}
+
+QStringList splitTerseLine(const QString& line)
+{
+    QStringList fields;
+    QString field;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < line.size()) {
+            field += line.at(++i);
+        } else if (c == QLatin1Char(':')) {
+            fields << field;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    fields << field;
+    return fields;
 }
 
 } // namespace platform

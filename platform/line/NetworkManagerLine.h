@@ -62,4 +62,8 @@ private:
     NetworkManagerOptions options_;
 };
 
+// The fields of one line of nmcli's terse output (-t): split at ':' with "\:" and "\\"
+// standing for themselves.
+QStringList splitTerseLine(const QString& line);
+
 } // namespace platform

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include "platform/line/ToolProcess.h"
+#include "platform/process/RunTool.h"
 
 namespace platform {
 
@@ -91,7 +91,7 @@ OnlineState NetworkManagerConnectivityCheck::check()
 {
     // In the C locale nmcli neither translates the state nor its messages.
     const ToolResult asked = runTool(nmcli_, {QStringLiteral("networking"), QStringLiteral("connectivity")},
-                                     queryMilliseconds_, {}, std::nullopt, {QStringLiteral("LC_ALL=C")});
+                                     queryMilliseconds_, std::nullopt, {QStringLiteral("LC_ALL=C")});
     if (asked.timedOut)
         throw LineUnknown(QStringLiteral("无法得知本机是否连上网络：nmcli 在 %1 毫秒内没有回答").arg(queryMilliseconds_));
     // No NetworkManager to ask: nmcli missing, NetworkManager stopped, or no system bus

@@ -1,86 +1,17 @@
 #include "platform/widgets/LinuxProgramLauncher.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <QDeadlineTimer>
 
-#include <chrono>
-#include <future>
-#include <thread>
-#include <vector>
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-
-extern char** environ;
+#include "platform/process/ChildProcess.h"
 
 namespace platform {
 
 namespace {
 
+// How long xdg-open has to hand a page over; one still running then is the browser.
 constexpr int kOpenerWaitMs = 4000;
-
-// A program of our own: the one beside the running executable, else the one on PATH.
-QString findSibling(const QString& name)
-{
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(name);
-    const QFileInfo info(beside);
-    if (info.isFile() && info.isExecutable())
-        return beside;
-    return QStandardPaths::findExecutable(name);
-}
-
-struct Ending {
-    int status = 0;      // as waitpid gives it
-    QByteArray output;   // standard output and standard error together
-};
-
-// Runs program with one argument, its output on a pipe, and hands back how it ended from
-// a thread of its own, which also reaps it whenever it ends.
-std::future<Ending> spawnWatched(const QString& program, const QString& argument)
-{
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        throw LaunchError(QStringLiteral("无法启动程序“%1”。").arg(program));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    const QByteArray path = QFile::encodeName(program);
-    const QByteArray arg = argument.toLocal8Bit();
-    std::vector<char*> argv{const_cast<char*>(path.constData()), const_cast<char*>(arg.constData()), nullptr};
-    pid_t child = 0;
-    const int spawned = ::posix_spawn(&child, path.constData(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        throw LaunchError(QStringLiteral("无法启动程序“%1”。").arg(program));
-    }
-    std::promise<Ending> promise;
-    std::future<Ending> future = promise.get_future();
-    std::thread([child, fd = pipeFds[0], promise = std::move(promise)]() mutable {
-        Ending ending;
-        char buffer[4096];
-        ssize_t got = 0;
-        while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
-            if (got > 0 && ending.output.size() < 65536)
-                ending.output.append(buffer, got);
-        }
-        ::close(fd);
-        while (::waitpid(child, &ending.status, 0) < 0 && errno == EINTR) {
-        }
-        promise.set_value(std::move(ending));
-    }).detach();
-    return future;
-}
+// The most of xdg-open's output kept for the message.
+constexpr qsizetype kOpenerOutputKept = 65536;
 
 QString lastLine(const QByteArray& output)
 {
@@ -92,37 +23,51 @@ QString lastLine(const QByteArray& output)
 
 void LinuxProgramLauncher::startSignova()
 {
-    const QString& name = signovaName_;
-    const QString program = findSibling(name);
-    if (program.isEmpty())
-        throw LaunchError(QStringLiteral("无法启动程序“%1”：找不到该程序。").arg(name));
-    if (!QProcess::startDetached(program, {}))
-        throw LaunchError(QStringLiteral("无法启动程序“%1”（%2）。").arg(name, program));
+    ProcessSpec spec;
+    spec.program = signovaName_;
+    spec.origin = ProgramOrigin::OwnProgram;
+    spec.streams = OutputStreams::Inherited;
+    // Its own group: a signal meant for this program's terminal job leaves it alone.
+    spec.ownProcessGroup = true;
+    try {
+        // Not waited for: the child is reaped once it ends.
+        ChildProcess signova(spec);
+    } catch (const ProcessStartFailure& failure) {
+        throw LaunchError(failure.message());
+    }
 }
 
 void LinuxProgramLauncher::openPage(const QUrl& address)
 {
     const QString page = address.toString(QUrl::FullyEncoded);
-    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-    if (opener.isEmpty())
-        throw LaunchError(QStringLiteral("无法打开浏览器显示网页：%1（找不到 xdg-open）").arg(page));
-
-    std::future<Ending> ended = spawnWatched(opener, page);
-    // The window's events go on while xdg-open hands the page over.
-    QElapsedTimer waited;
-    waited.start();
-    while (ended.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-        if (waited.elapsed() >= kOpenerWaitMs)
-            return;   // the browser itself runs in xdg-open's place
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ProcessSpec spec;
+    spec.program = QStringLiteral("xdg-open");
+    spec.arguments << page.toUtf8();
+    QByteArray output;
+    std::optional<ChildProcess::Ending> ending;
+    try {
+        ChildProcess opener(spec);
+        const QDeadlineTimer handOver(kOpenerWaitMs);
+        const auto keep = [&output](QByteArrayView bytes, ChildProcess::Stream) {
+            if (output.size() < kOpenerOutputKept)
+                output.append(bytes);
+        };
+        const auto browserRuns = [&handOver] { return handOver.hasExpired(); };
+        // The browser itself runs in xdg-open's place: it is left to run.
+        if (!opener.readOutput(keep, browserRuns) || !opener.waitForEnd(browserRuns))
+            return;
+        ending = opener.ending();
+    } catch (const ProcessStartFailure& failure) {
+        if (failure.cause() == ProcessStartFailure::Cause::NotFound)
+            throw LaunchError(QStringLiteral("无法打开浏览器显示网页：%1（找不到 xdg-open）").arg(page));
+        throw LaunchError(failure.message());
     }
-    const Ending ending = ended.get();
-    if (WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == 0)
+    if (!ending->signaled && ending->code == 0)
         return;
-    QString why = lastLine(ending.output);
+    QString why = lastLine(output);
     if (why.isEmpty()) {
-        why = WIFEXITED(ending.status) ? QStringLiteral("xdg-open 退出码 %1").arg(WEXITSTATUS(ending.status))
-                                       : QStringLiteral("xdg-open 被信号 %1 终止").arg(WTERMSIG(ending.status));
+        why = ending->signaled ? QStringLiteral("xdg-open 被信号 %1 终止").arg(ending->code)
+                               : QStringLiteral("xdg-open 退出码 %1").arg(ending->code);
     }
     throw LaunchError(QStringLiteral("无法打开浏览器显示网页：%1（%2）").arg(page, why));
 }

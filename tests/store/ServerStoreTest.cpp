@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QThread>
-#include <QTimer>
 #include <QUrl>
 
 #include "store/DatabaseFile.h"
@@ -18,6 +17,7 @@
 #include "store/ServerConnection.h"
 #include "store/SqlText.h"
 #include "tests/doubles/EnvironmentVariable.h"
+#include "tests/doubles/EventProbe.h"
 #include "tests/store/StoreTestSupport.h"
 
 using store::Esql;
@@ -222,10 +222,7 @@ TEST_F(OnServer, TypedTextCannotEndALiteralWhereTheDatabaseKeepsBackslashEscapes
 
 TEST_F(OnServer, AStoppedServerIsGivenUpWhileEventsRunAndAWriteGivenUpOnNeverLandsLater)
 {
-    int ticks = 0;
-    QTimer timer; // the application's events
-    timer.callOnTimeout([&] { ++ticks; });
-    timer.start(10);
+    doubles::EventProbe events;
     // A connection: its postmaster stopped.
     const auto address = store::DatabaseAddress::server(db.conninfo() + QStringLiteral(" connect_timeout=2"));
     QString message;
@@ -234,7 +231,7 @@ TEST_F(OnServer, AStoppedServerIsGivenUpWhileEventsRunAndAWriteGivenUpOnNeverLan
         message = storeErrorOf([&] { Esql(QStringLiteral("select * from users"), address); });
     }
     EXPECT_TRUE(message.contains(QStringLiteral("2 秒内没有连上"))) << message.toStdString();
-    EXPECT_GE(ticks, 10) << "the timer ran while the connection was made";
+    EXPECT_GE(events.ticks(), 10) << "the timer ran while the connection was made";
 
     // A write: its backend stopped.
     db.exec(QStringLiteral("insert into internet values ('ann', '2024-01-01', 1, '08:00:00', '08:01:00')"));
@@ -242,7 +239,7 @@ TEST_F(OnServer, AStoppedServerIsGivenUpWhileEventsRunAndAWriteGivenUpOnNeverLan
     const qint64 backend = usage->esql(QStringLiteral("select pg_backend_pid()"))->value(0).toLongLong();
     const auto limit = store::ServerConnection::answerLimit();
     store::ServerConnection::setAnswerLimit(std::chrono::seconds(2));
-    ticks = 0;
+    events.restart();
     {
         const doubles::StoppedProcess stopped(backend);
         QElapsedTimer waited;
@@ -253,7 +250,7 @@ TEST_F(OnServer, AStoppedServerIsGivenUpWhileEventsRunAndAWriteGivenUpOnNeverLan
     }
     store::ServerConnection::setAnswerLimit(limit);
     EXPECT_TRUE(message.contains(QStringLiteral("2 秒没有回应"))) << message.toStdString();
-    EXPECT_GE(ticks, 10) << "the timer ran while the write waited";
+    EXPECT_GE(events.ticks(), 10) << "the timer ran while the write waited";
     // Let go on, the backend finds its connection closed and ends without committing.
     QElapsedTimer ending;
     ending.start();

@@ -18,19 +18,13 @@ struct ToolResult {
     bool succeeded() const { return started && !timedOut && exitCode == 0; }
 };
 
-// Runs a system tool found on PATH (then in `extraFolders`), waiting at most
-// `timeoutMilliseconds` for it to end. On the application's thread the wait runs the
-// application's events, so a window is never frozen by a tool that hangs. `input`, when
-// given, is written to the tool's standard input, which is then closed; otherwise its
-// standard input is /dev/null. `environment` holds NAME=VALUE settings added to the
-// tool's environment.
+// Runs a system tool (findProgram's order for SystemTool) to its end, for at most
+// `timeoutMilliseconds`, after which it is killed. Its arguments go to it in UTF-8.
+// `input`, when given, is written to the tool's standard input, which is then closed;
+// otherwise its standard input is /dev/null. `environment` holds NAME=VALUE settings
+// added to the tool's environment.
 ToolResult runTool(const QString& name, const QStringList& arguments, int timeoutMilliseconds,
-                   const QStringList& extraFolders = {},
                    const std::optional<QByteArray>& input = std::nullopt,
                    const QStringList& environment = {});
-
-// The fields of one line of nmcli's terse output (-t): split at ':' with "\:" and "\\"
-// standing for themselves.
-QStringList splitTerseLine(const QString& line);
 
 } // namespace platform
