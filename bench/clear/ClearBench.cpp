@@ -6,6 +6,7 @@
 //   bench_clear [ROWS] [RUNS]     (default 200000 rows of the user, 5 runs)
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <sqlite3.h>
 
 #include "bench/common/Timing.h"
+#include "bench/common/UsageRows.h"
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
 
@@ -35,30 +37,8 @@ void check(int rc, sqlite3* db, const char* what)
 void fill(const QString& path, std::size_t rows)
 {
     store::createDatabase(path);
-    sqlite3* db = nullptr;
-    check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
-    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
-    sqlite3_stmt* insert = nullptr;
-    check(sqlite3_prepare_v2(db, "insert into internet values (?, ?, ?, ?, ?)", -1, &insert, nullptr), db, "prepare");
-    char text[32];
-    const std::size_t total = rows + rows / 4;
-    for (std::size_t i = 0; i < total; ++i) {
-        const bool ann = i % 5 != 4;
-        std::snprintf(text, sizeof text, "user%03zu", i % 50);
-        sqlite3_bind_text(insert, 1, ann ? "ann" : text, -1, SQLITE_TRANSIENT);
-        std::snprintf(text, sizeof text, "2024-%02zu-%02zu", 1 + i % 12, 1 + i % 28);
-        sqlite3_bind_text(insert, 2, text, -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int64(insert, 3, std::int64_t(1 + i % 600));
-        std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", i % 24, i % 60, (i / 7) % 60);
-        sqlite3_bind_text(insert, 4, text, -1, SQLITE_TRANSIENT);
-        std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", (i + 1) % 24, (i + 3) % 60, (i / 5) % 60);
-        sqlite3_bind_text(insert, 5, text, -1, SQLITE_TRANSIENT);
-        check(sqlite3_step(insert), db, "insert");
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
-    sqlite3_close_v2(db);
+    bench::fillUsageRows(path, rows + rows / 4,
+                         [](std::size_t i) { return i % 5 != 4 ? std::string("ann") : bench::numberedUser(i % 50); });
 }
 
 QString freshCopy(const QString& original, const QTemporaryDir& dir)
