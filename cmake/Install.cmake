@@ -2,7 +2,8 @@
 # the two desktop programs and horavo-setup in bin, the line tools rasdial and
 # tallyon-line in libexec/horavo, and the desktop entries, icons, AppStream metainfo
 # and manual pages from data/. Test executables and benchmarks are never installed.
-include(GNUInstallDirs)
+# The CMAKE_INSTALL_*DIR folders are GNUInstallDirs', included by
+# qt_standard_project_setup() in the top CMakeLists.txt.
 
 set(HORAVO_INSTALL_LIBEXECDIR "${CMAKE_INSTALL_LIBEXECDIR}/horavo")
 

@@ -2,6 +2,7 @@
 # Builds the Debian package horavo from this working tree (its committed and new
 # files, whatever is not ignored) and checks it with lintian. The source tree is
 # copied to build-deb/, where the package lands: build-deb/horavo_VERSION_ARCH.deb.
+# debian/rules configures with the package preset of CMakePresets.json.
 # Usage: tools/build-deb.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."

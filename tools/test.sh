@@ -8,9 +8,10 @@ root=$(pwd)
 
 tools/install-packages.sh
 
+# The sanitize preset of CMakePresets.json, built in build-sanitize/.
 build=build-sanitize
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHORAVO_SANITIZE=ON
-cmake --build "$build" -j "$(nproc)"
+cmake --preset sanitize
+cmake --build --preset sanitize -j "$(nproc)"
 
 # The fixture's cleanup stops the server; this stops it too when a run is interrupted or
 # killed before the cleanup ran.
@@ -19,10 +20,10 @@ trap stop_test_server EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-cd "$build"
-export QT_QPA_PLATFORM=offscreen
+# The preset's tests run offscreen (QT_QPA_PLATFORM) and show a failed test's output.
 status=0
-ctest --output-on-failure -j "$(nproc)" "$@" || status=$?
+ctest --preset sanitize -j "$(nproc)" "$@" || status=$?
+cd "$build"
 # Whether the NetworkManager test and the PostgreSQL server ran or why they were skipped:
 # ctest shows a test's output only when it fails.
 grep -h -e '^networkmanager: ' -e '^pg_server: ' Testing/Temporary/LastTest.log 2>/dev/null || true

@@ -4,11 +4,9 @@
 // rows on a copy of the same file. Each run starts from a fresh copy; the reading of the
 // rows when the window shows them is not timed.
 //   bench_clear [ROWS] [RUNS]     (default 200000 rows of the user, 5 runs)
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <string>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,12 +14,12 @@
 
 #include <sqlite3.h>
 
+#include "bench/common/Timing.h"
+#include "bench/common/UsageRows.h"
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 const QString recordsSql = QStringLiteral(
     "select iuser as 用户,idate as 日期,itime as 使用时间,stime as 上机时间,xtime as 下机时间 from internet"
@@ -39,30 +37,8 @@ void check(int rc, sqlite3* db, const char* what)
 void fill(const QString& path, std::size_t rows)
 {
     store::createDatabase(path);
-    sqlite3* db = nullptr;
-    check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
-    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
-    sqlite3_stmt* insert = nullptr;
-    check(sqlite3_prepare_v2(db, "insert into internet values (?, ?, ?, ?, ?)", -1, &insert, nullptr), db, "prepare");
-    char text[32];
-    const std::size_t total = rows + rows / 4;
-    for (std::size_t i = 0; i < total; ++i) {
-        const bool ann = i % 5 != 4;
-        std::snprintf(text, sizeof text, "user%03zu", i % 50);
-        sqlite3_bind_text(insert, 1, ann ? "ann" : text, -1, SQLITE_TRANSIENT);
-        std::snprintf(text, sizeof text, "2024-%02zu-%02zu", 1 + i % 12, 1 + i % 28);
-        sqlite3_bind_text(insert, 2, text, -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int64(insert, 3, std::int64_t(1 + i % 600));
-        std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", i % 24, i % 60, (i / 7) % 60);
-        sqlite3_bind_text(insert, 4, text, -1, SQLITE_TRANSIENT);
-        std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", (i + 1) % 24, (i + 3) % 60, (i / 5) % 60);
-        sqlite3_bind_text(insert, 5, text, -1, SQLITE_TRANSIENT);
-        check(sqlite3_step(insert), db, "insert");
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
-    sqlite3_close_v2(db);
+    bench::fillUsageRows(path, rows + rows / 4,
+                         [](std::size_t i) { return i % 5 != 4 ? std::string("ann") : bench::numberedUser(i % 50); });
 }
 
 QString freshCopy(const QString& original, const QTemporaryDir& dir)
@@ -76,26 +52,21 @@ QString freshCopy(const QString& original, const QTemporaryDir& dir)
     return copy;
 }
 
-double seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
 // One DELETE on a connection set up as the programs set theirs up.
 double bareDelete(const QString& path, std::size_t expected)
 {
     sqlite3* db = nullptr;
     check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
     check(sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL", nullptr, nullptr, nullptr), db, "pragma");
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     check(sqlite3_exec(db, "DELETE FROM internet WHERE iuser='ann'", nullptr, nullptr, nullptr), db, "delete");
-    const auto took = Clock::now() - start;
+    const double took = bench::secondsSince(start);
     if (std::size_t(sqlite3_changes(db)) != expected) {
         std::fprintf(stderr, "bare delete removed %d rows, not %zu\n", sqlite3_changes(db), expected);
         std::exit(1);
     }
     sqlite3_close_v2(db);
-    return seconds(took);
+    return took;
 }
 
 double recordsWindowClear(const QString& path, std::size_t expected)
@@ -105,23 +76,17 @@ double recordsWindowClear(const QString& path, std::size_t expected)
         std::fprintf(stderr, "the record set holds %zu rows, not %zu\n", records->rowCount(), expected);
         std::exit(1);
     }
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     records->inOneTransaction([&] {
         for (records->first(); !records->atEnd();)
             records->deleteCurrent();
     });
-    const auto took = Clock::now() - start;
+    const double took = bench::secondsSince(start);
     if (records->rowCount() != 0) {
         std::fprintf(stderr, "rows left in the record set\n");
         std::exit(1);
     }
-    return seconds(took);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return took;
 }
 
 } // namespace
@@ -129,23 +94,22 @@ double median(std::vector<double> values)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const std::size_t rows = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200000;
-    const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+    const auto rows = std::size_t(bench::numberArgument(argc, argv, 1, 200000));
+    const int runs = int(bench::numberArgument(argc, argv, 2, 5));
 
     QTemporaryDir templateDir;
     QTemporaryDir workDir;
     const QString original = templateDir.filePath(QStringLiteral("template.mdb"));
     fill(original, rows);
 
-    std::vector<double> bare;
-    std::vector<double> window;
-    for (int run = 0; run < runs; ++run) {
-        bare.push_back(bareDelete(freshCopy(original, workDir), rows));
-        window.push_back(recordsWindowClear(freshCopy(original, workDir), rows));
-        std::printf("run %d: bare DELETE %.3f s, records window %.3f s\n", run + 1, bare.back(), window.back());
-    }
-    const double bareMedian = median(bare);
-    const double windowMedian = median(window);
+    const bench::PairedRuns times = bench::timeInTurn(
+        runs, [&] { return bareDelete(freshCopy(original, workDir), rows); },
+        [&] { return recordsWindowClear(freshCopy(original, workDir), rows); },
+        [](int run, double bare, double window) {
+            std::printf("run %d: bare DELETE %.3f s, records window %.3f s\n", run + 1, bare, window);
+        });
+    const double bareMedian = times.bareMedian();
+    const double windowMedian = times.programMedian();
     std::printf("%zu rows of one user (of %zu), median of %d runs:\n", rows, rows + rows / 4, runs);
     std::printf("  bare DELETE FROM internet WHERE iuser='ann': %.3f s\n", bareMedian);
     std::printf("  records window clearing (one transaction):   %.3f s\n", windowMedian);

@@ -5,7 +5,6 @@
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -18,6 +17,7 @@
 
 #include <sqlite3.h>
 
+#include "bench/common/Timing.h"
 #include "platform/MessageBoxes.h"
 #include "platform/grid/DataGrid.h"
 #include "platform/widgets/QtMessageBoxes.h"
@@ -26,19 +26,6 @@
 #include "store/RecordSet.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double millisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 void fill(const QString& path, int rows)
 {
@@ -78,7 +65,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
+    const int rows = int(std::max(1LL, bench::numberArgument(argc, argv, 1, 100000)));
     constexpr int rounds = 7;
 
     QTemporaryDir dir;
@@ -97,31 +84,34 @@ int main(int argc, char** argv)
         grid.setRecordSet(nullptr);
     }
 
-    std::vector<double> fetches;
-    std::vector<double> opens;
-    for (int round = 0; round < rounds; ++round) {
-        auto start = Clock::now();
-        auto set = store::Esql(recordsSql, path);
-        fetches.push_back(millisecondsSince(start));
-        if (set->rowCount() != std::size_t(rows))
+    std::unique_ptr<store::RecordSet> fetched;
+    const auto fetchSet = [&] {
+        fetched.reset(); // the last round's set goes before the clock starts
+        const auto start = bench::Clock::now();
+        fetched = store::Esql(recordsSql, path);
+        const double took = bench::millisecondsSince(start);
+        if (fetched->rowCount() != std::size_t(rows))
             throw std::runtime_error("the record set lost rows");
-
-        start = Clock::now();
-        {
-            platform::DataGrid grid(boxes);
-            grid.setCaption(QStringLiteral("上网时间列表"));
-            grid.setAllowDelete(true);
-            grid.setRecordSet(set.get());
-            grid.resize(800, 600);
-            grid.show();
-            QApplication::processEvents();
-            grid.repaint();
-            opens.push_back(millisecondsSince(start));
-            grid.setRecordSet(nullptr);
-        }
-    }
-    const double fetch = median(fetches);
-    const double open = median(opens);
+        return took;
+    };
+    const auto openGrid = [&] {
+        const auto start = bench::Clock::now();
+        platform::DataGrid grid(boxes);
+        grid.setCaption(QStringLiteral("上网时间列表"));
+        grid.setAllowDelete(true);
+        grid.setRecordSet(fetched.get());
+        grid.resize(800, 600);
+        grid.show();
+        QApplication::processEvents();
+        grid.repaint();
+        const double took = bench::millisecondsSince(start);
+        grid.setRecordSet(nullptr);
+        return took;
+    };
+    const bench::PairedRuns times = bench::timeInTurn(rounds, fetchSet, openGrid);
+    fetched.reset();
+    const double fetch = times.bareMedian();
+    const double open = times.programMedian();
     std::printf("rows                    %d\n", rows);
     std::printf("fetch (Esql)            %8.2f ms (median of %d)\n", fetch, rounds);
     std::printf("open grid (first paint) %8.2f ms (median of %d)\n", open, rounds);
@@ -138,14 +128,14 @@ int main(int argc, char** argv)
     QScrollBar* bar = grid.view()->verticalScrollBar();
     const int page = std::max(1, bar->pageStep());
     std::vector<double> pages;
-    const auto scrollStart = Clock::now();
+    const auto scrollStart = bench::Clock::now();
     for (int value = 0; value <= bar->maximum(); value += page) {
-        const auto start = Clock::now();
+        const auto start = bench::Clock::now();
         bar->setValue(value);
         grid.view()->viewport()->repaint();
-        pages.push_back(millisecondsSince(start));
+        pages.push_back(bench::millisecondsSince(start));
     }
-    const double total = millisecondsSince(scrollStart);
+    const double total = bench::millisecondsSince(scrollStart);
     std::sort(pages.begin(), pages.end());
     const double mean = total / double(pages.size());
     std::printf("scroll top to bottom    %8.2f ms, %zu pages of %d rows\n", total, pages.size(), page);

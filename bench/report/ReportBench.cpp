@@ -5,11 +5,8 @@
 // on the same file, read to the end. The file is made once; each is timed RUNS times, the
 // median is shown, and the ratio that must stay at most 2.
 //   bench_report [ROWS] [RUNS]     (default 1000000 rows, 5 runs)
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -18,9 +15,9 @@
 
 #include <sqlite3.h>
 
-namespace {
+#include "bench/common/Timing.h"
 
-using Clock = std::chrono::steady_clock;
+namespace {
 
 void check(int rc, sqlite3* db, const char* what)
 {
@@ -55,7 +52,7 @@ void makeFile(const QString& path, long long rows)
 
 double bareQuery(const QString& path)
 {
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     sqlite3* db = nullptr;
     check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
     sqlite3_stmt* stmt = nullptr;
@@ -71,17 +68,17 @@ double bareQuery(const QString& path)
     sqlite3_close(db);
     if (users != 300)
         std::fprintf(stderr, "bare query: %lld users\n", users);
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return bench::secondsSince(start);
 }
 
 double report(const QString& path)
 {
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     QProcess process;
     process.start(QStringLiteral(HORAVO_SETUP), {QStringLiteral("report"), QStringLiteral("--file"), path, QStringLiteral("--from"),
                                                  QStringLiteral("2026-11-01"), QStringLiteral("--to"), QStringLiteral("2026-11-30")});
     process.waitForFinished(-1);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = bench::secondsSince(start);
     const QByteArray out = process.readAllStandardOutput();
     // The period, the heading, 300 users, the total and the unreadable dates.
     if (process.exitCode() != 0 || out.count('\n') != 300 + 4) {
@@ -91,31 +88,20 @@ double report(const QString& path)
     return seconds;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const long long rows = argc > 1 ? std::atoll(argv[1]) : 1000000;
-    const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+    const long long rows = bench::numberArgument(argc, argv, 1, 1000000);
+    const int runs = int(bench::numberArgument(argc, argv, 2, 5));
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("horavo.mdb"));
     makeFile(path, rows);
-    std::vector<double> bare;
-    std::vector<double> tool;
     bareQuery(path); // the file into the page cache
-    for (int i = 0; i < runs; ++i) {
-        bare.push_back(bareQuery(path));
-        tool.push_back(report(path));
-    }
-    const double b = median(bare);
-    const double t = median(tool);
+    const bench::PairedRuns times = bench::timeInTurn(runs, [&] { return bareQuery(path); }, [&] { return report(path); });
+    const double b = times.bareMedian();
+    const double t = times.programMedian();
     std::printf("rows %lld, runs %d\n", rows, runs);
     std::printf("bare GROUP BY        %.3f s\n", b);
     std::printf("horavo-setup report  %.3f s\n", t);

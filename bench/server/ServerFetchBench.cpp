@@ -4,22 +4,18 @@
 // Runs alternate between the two; the medians and their ratio are printed.
 //   bench_server_fetch CONNINFO [ROWS] [RUNS]   (default 1000000 rows, 7 runs)
 // CONNINFO names an empty database; the tables are made and filled there first.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include <QCoreApplication>
 
 #include <libpq-fe.h>
 
+#include "bench/common/Timing.h"
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 const char* const kStatement = "select * from internet";
 
@@ -33,12 +29,6 @@ void run(PGconn* link, const char* sql)
     PQclear(result);
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -49,8 +39,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const QString conninfo = QString::fromLocal8Bit(argv[1]);
-    const long rows = argc > 2 ? std::atol(argv[2]) : 1000000;
-    const int runs = argc > 3 ? std::atoi(argv[3]) : 7;
+    const long rows = long(bench::numberArgument(argc, argv, 2, 1000000));
+    const int runs = int(bench::numberArgument(argc, argv, 3, 7));
     const store::DatabaseAddress address = store::DatabaseAddress::server(conninfo);
 
     PGconn* link = PQconnectdb(argv[1]);
@@ -69,31 +59,33 @@ int main(int argc, char** argv)
     run(link, fill.constData());
     run(link, "vacuum analyze internet");
 
-    std::vector<double> bare;
-    std::vector<double> recordSet;
     std::size_t fetched = 0;
-    for (int r = 0; r < runs; ++r) {
-        auto start = Clock::now();
+    const auto bareExec = [&] {
+        const auto start = bench::Clock::now();
         PGresult* result = PQexec(link, kStatement);
-        bare.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        const double took = bench::secondsSince(start);
         if (PQntuples(result) != rows) {
             std::fprintf(stderr, "PQexec gave %d rows\n", PQntuples(result));
-            return 1;
+            std::exit(1);
         }
         PQclear(result);
-
-        start = Clock::now();
+        return took;
+    };
+    const auto recordSet = [&] {
+        const auto start = bench::Clock::now();
         const auto set = store::Esql(QString::fromLatin1(kStatement), address);
-        recordSet.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        const double took = bench::secondsSince(start);
         fetched = set->rowCount();
-    }
+        return took;
+    };
+    const bench::PairedRuns times = bench::timeInTurn(runs, bareExec, recordSet);
     PQfinish(link);
     if (fetched != std::size_t(rows)) {
         std::fprintf(stderr, "the record set holds %zu rows\n", fetched);
         return 1;
     }
-    const double b = median(bare);
-    const double s = median(recordSet);
+    const double b = times.bareMedian();
+    const double s = times.programMedian();
     std::printf("rows %ld, runs %d\n", rows, runs);
     std::printf("bare PQexec:      %.3f s (median)\n", b);
     std::printf("Esql record set:  %.3f s (median)\n", s);

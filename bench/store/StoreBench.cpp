@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include "bench/common/UsageRows.h"
 #include "store/DatabaseFile.h"
 #include "store/Esql.h"
 
@@ -43,27 +44,9 @@ Database& database()
         d.rows = env ? std::strtoull(env, nullptr, 10) : 1000000;
         store::createDatabase(d.path);
 
-        sqlite3* raw = openRaw(d.path);
-        sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(raw, "insert into internet values (?, ?, ?, ?, ?)", -1, &insert, nullptr);
-        char text[32];
-        for (std::size_t i = 0; i < d.rows; ++i) {
-            std::snprintf(text, sizeof text, "user%03zu", i % 200);
-            sqlite3_bind_text(insert, 1, text, -1, SQLITE_TRANSIENT);
-            std::snprintf(text, sizeof text, "2024-%02zu-%02zu", 1 + i % 12, 1 + i % 28);
-            sqlite3_bind_text(insert, 2, text, -1, SQLITE_TRANSIENT);
-            sqlite3_bind_int64(insert, 3, std::int64_t(1 + i % 600));
-            std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", i % 24, i % 60, (i / 7) % 60);
-            sqlite3_bind_text(insert, 4, text, -1, SQLITE_TRANSIENT);
-            std::snprintf(text, sizeof text, "%02zu:%02zu:%02zu", (i + 1) % 24, (i + 3) % 60, (i / 5) % 60);
-            sqlite3_bind_text(insert, 5, text, -1, SQLITE_TRANSIENT);
-            sqlite3_step(insert);
-            sqlite3_reset(insert);
-        }
-        sqlite3_finalize(insert);
-        sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
+        bench::fillUsageRows(d.path, d.rows, [](std::size_t i) { return bench::numberedUser(i % 200); });
 
+        sqlite3* raw = openRaw(d.path);
         sqlite3_stmt* sum = nullptr;
         sqlite3_prepare_v2(raw,
             "select sum(length(cast(iuser as blob)) + length(cast(idate as blob)) + 8"

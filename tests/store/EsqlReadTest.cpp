@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <QTemporaryDir>
 
 #include "store/Esql.h"
@@ -178,29 +180,34 @@ TEST_F(EsqlReadInAFile, HandMadeDatabaseWithOtherTypeNamesWorks)
     EXPECT_FALSE(storeErrorOf([&] { i->setValue(QStringLiteral("idate"), QStringLiteral("2024-02-30")); }).isEmpty());
 }
 
-TEST_F(EsqlReadInAFile, OnlyPlainSelectsOfOneTableCanBeUpdated)
+// Each engine finds by its own means whether a statement's rows are one table's rows; the
+// last statements of each list are written in one engine's own words.
+TYPED_TEST(EsqlRead, OnlyPlainSelectsOfOneTableCanBeUpdated)
 {
-    const char* updatable[] = {
+    std::vector<const char*> updatable = {
         "select * from users",
         "  /* lead */ SELECT all iuser as 用户, passw from users where iuser in (select iuser from internet group by iuser) order by iuser",
-        "select * from internet where iuser='x' limit 5, 10",
+        "select * from internet where iuser='x' limit 10 offset 5",
         "select*from knumber;",
     };
-    for (const char* sql : updatable)
-        EXPECT_TRUE(Esql(QString::fromUtf8(sql))->updatable()) << sql;
-
-    const char* readOnly[] = {
+    std::vector<const char*> readOnly = {
         "select distinct iuser from internet",
         "select iuser from internet group by iuser",
-        "select iuser, sum(itime) from internet",
+        "select iuser, sum(itime) from internet group by iuser",
         "select u.iuser from users u join internet i on u.iuser = i.iuser",
         "select users.iuser from users, knumber",
-        "select * from (select * from users)",
+        "select * from (select * from users) as u",
         "select iuser from users union select iuser from internet",
         "select iuser, 'x' from users",
         "with u as (select * from users) select * from u",
-        "pragma table_info(users)",
     };
+    if (!TestFixture::onServer) {
+        updatable.push_back("select * from internet where iuser='x' limit 5, 10");
+        readOnly.insert(readOnly.end(), {"select iuser, sum(itime) from internet", "select * from (select * from users)",
+                                         "pragma table_info(users)"});
+    }
+    for (const char* sql : updatable)
+        EXPECT_TRUE(Esql(QString::fromUtf8(sql))->updatable()) << sql;
     for (const char* sql : readOnly) {
         auto rs = Esql(QString::fromUtf8(sql));
         EXPECT_FALSE(rs->updatable()) << sql;
@@ -209,7 +216,7 @@ TEST_F(EsqlReadInAFile, OnlyPlainSelectsOfOneTableCanBeUpdated)
             EXPECT_TRUE(message.contains(QStringLiteral("不能更新"))) << sql;
         }
     }
-    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='z'")).toInt(), 0);
+    EXPECT_EQ(this->db.scalar(QStringLiteral("select count(*) from users where iuser='z'")).toInt(), 0);
 }
 
 TYPED_TEST(EsqlRead, SecondStatementIsRefusedBeforeAnythingRuns)

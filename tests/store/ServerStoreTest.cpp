@@ -1,6 +1,6 @@
 // What only a database server has: its own key column, which no record set shows; its
-// connection failures; what makes a statement's rows writable there; its string rules;
-// a server that stops answering; and the seats' role.
+// connection failures; its string rules; a server that stops answering; and the seats'
+// role.
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -55,40 +55,6 @@ TEST_F(OnServer, TheKeyColumnIsNeverAFieldAndStaysOutOfWrites)
     users->update();
     EXPECT_EQ(db.rows(QStringLiteral("select horavo_key as k, iuser, passw from users order by horavo_key")),
               (QStringList{QStringLiteral("1|ann|pw"), QStringLiteral("2|bob|秘密")}));
-}
-
-TEST_F(OnServer, OnlyPlainSelectsOfOneTableCanBeUpdated)
-{
-    db.exec(QStringLiteral("insert into users values ('ann', 'pw', 1); insert into internet values ('ann', '2024-01-01', 3, NULL, NULL)"));
-    const char* updatable[] = {
-        "select * from users",
-        "  /* lead */ SELECT all iuser as 用户, passw from users where iuser in (select iuser from internet group by iuser) order by iuser",
-        "select * from internet where iuser='x' limit 10 offset 5",
-        "select*from knumber;",
-    };
-    for (const char* sql : updatable)
-        EXPECT_TRUE(Esql(QString::fromUtf8(sql))->updatable()) << sql;
-
-    const char* readOnly[] = {
-        "select distinct iuser from internet",
-        "select iuser from internet group by iuser",
-        "select iuser, sum(itime) from internet group by iuser",
-        "select u.iuser from users u join internet i on u.iuser = i.iuser",
-        "select users.iuser from users, knumber",
-        "select * from (select * from users) as u",
-        "select iuser from users union select iuser from internet",
-        "select iuser, 'x' from users",
-        "with u as (select * from users) select * from u",
-    };
-    for (const char* sql : readOnly) {
-        auto rs = Esql(QString::fromUtf8(sql));
-        EXPECT_FALSE(rs->updatable()) << sql;
-        if (rs->rowCount() > 0) {
-            const QString message = storeErrorOf([&] { rs->setValue(0, QStringLiteral("z")); });
-            EXPECT_TRUE(message.contains(QStringLiteral("不能更新"))) << sql;
-        }
-    }
-    EXPECT_EQ(db.scalar(QStringLiteral("select count(*) from users where iuser='z'")).toInt(), 0);
 }
 
 TEST_F(OnServer, AMissingDatabaseOrServerIsReportedWithTheServersMessageAndNoPassword)
