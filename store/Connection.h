@@ -110,6 +110,9 @@ private:
     QByteArray journalMode() const;
     void leaveWriteAheadLog() const noexcept;
     QString journalFolderMessage() const;
+    // Steps stmt to its end, eachRow at every row, waiting for a busy file until the
+    // first row.
+    void stepEveryRow(sqlite3_stmt* stmt, const std::function<void()>& eachRow) const;
 
     DatabaseHandle db_;
     QString path_;

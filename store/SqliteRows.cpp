@@ -279,22 +279,11 @@ detail::Opened Connection::run(const QString& sql, const QStringList& parameters
     }
 
     const int count = sqlite3_column_count(stmt.get());
-    bool started = false;
-    retryWhileBusy([&] {
-        sqlite3_reset(stmt.get());
-        try {
-            while (step(stmt.get())) {
-                started = true;
-                rows.beginRow();
-                for (int c = 0; c < count; ++c)
-                    storeColumn(rows, stmt.get(), c);
-                rows.appendRow();
-            }
-        } catch (const BusyError& busy) {
-            if (started) // rows are in already: running the statement again would double them
-                throw StoreError(busy.message());
-            throw;
-        }
+    stepEveryRow(stmt.get(), [&] {
+        rows.beginRow();
+        for (int c = 0; c < count; ++c)
+            storeColumn(rows, stmt.get(), c);
+        rows.appendRow();
     });
     rows.shrinkToFit();
     return opened;
@@ -310,17 +299,25 @@ void Connection::forEachRow(const QString& sql, const QStringList& parameters,
     const std::vector<Field> fields = describeColumns(stmt.get(), 0);
     std::vector<Cell> cells(fields.size());
     const ReadRow row(fields, cells);
+    stepEveryRow(stmt.get(), [&] {
+        for (std::size_t c = 0; c < cells.size(); ++c)
+            cells[c] = cellOfColumn(stmt.get(), int(c));
+        eachRow(row);
+    });
+}
+
+void Connection::stepEveryRow(sqlite3_stmt* stmt, const std::function<void()>& eachRow) const
+{
     bool started = false;
     // Before its first row a statement has read nothing: a busy file is waited for and
-    // the statement started over. After it, the read lock is held until the end.
+    // the statement started over. After it, rows are out already (running it again would
+    // give them twice), and the read lock is held until the end.
     retryWhileBusy([&] {
-        sqlite3_reset(stmt.get());
+        sqlite3_reset(stmt);
         try {
-            while (step(stmt.get())) {
+            while (step(stmt)) {
                 started = true;
-                for (std::size_t c = 0; c < cells.size(); ++c)
-                    cells[c] = cellOfColumn(stmt.get(), int(c));
-                eachRow(row);
+                eachRow();
             }
         } catch (const BusyError& busy) {
             if (started)

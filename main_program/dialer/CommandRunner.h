@@ -20,12 +20,12 @@ struct Command {
     std::optional<QByteArray> input;
     // Told each line of the output as the child writes it (without its line end), while
     // the run goes on; the last line also when it has no line end.
-    std::function<void(const QString& line)> onLine;
+    std::function<void(const QString& line)> onLine{};
     // Either ends the run before the child ends: the runner then kills the child and
     // what it started (SIGTERM, SIGKILL when they linger). `cancelled` is asked while the
     // run waits, between two turns of the window events; `timeout` counts from the start.
-    std::function<bool()> cancelled;
-    std::optional<std::chrono::milliseconds> timeout;
+    std::function<bool()> cancelled{};
+    std::optional<std::chrono::milliseconds> timeout{};
 
     // The program and its arguments joined by blanks: for records and messages, never
     // to be run.

@@ -32,8 +32,9 @@ public:
 
     void take()
     {
-        if (!held_)
+        if (!held_) {
             EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        }
         held_ = true;
     }
     void release()

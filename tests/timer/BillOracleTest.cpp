@@ -27,7 +27,7 @@ struct ExpectedRow {
     QString user;
     qint64 minutes = 0;           // by the rule
     bool inFile = false;          // written at least once
-    std::optional<qint64> taken;  // another writer took it: it holds this, theirs now
+    std::optional<qint64> taken{}; // another writer took it: it holds this, theirs now
     bool deleted = false;         // ... or deleted it
 };
 

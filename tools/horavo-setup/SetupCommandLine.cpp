@@ -319,6 +319,8 @@ QString helpText()
         "\n"
         "环境变量：\n"
         "  HORAVO_DATABASE      不为空时，没有 --file 或 --database 的命令用它指的服务器上的数据库\n"
+        "  HORAVO_ADMIN_DATABASE\n"
+        "                       管理员的电脑上：管理员角色连接的服务器数据库，不为空时代替 HORAVO_DATABASE\n"
         "\n"
         "退出码：\n"
         "  0  成功；check：没有发现问题\n"
