@@ -130,5 +130,11 @@ for page in tallyon signova horavo-setup rasdial tallyon-line; do
   check "man -l renders $page.1 without warnings" renders_cleanly "/usr/share/man/man1/$page.1.gz"
 done
 
+# --- the notes beside the manual pages ----------------------------------------------
+doc=/usr/share/doc/horavo
+for file in README.md notes.md room.md; do
+  check "$doc holds $file" bash -c "[ -s '$doc/$file' ] || [ -s '$doc/$file.gz' ]"
+done
+
 echo "package smoke test: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
