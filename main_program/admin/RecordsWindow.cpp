@@ -77,6 +77,10 @@ Form5::Form5(Services& services, QWidget* parent)
     Text2 = new QLineEdit(QStringLiteral("0.00"), this);
     Text2->setReadOnly(true);
     Label10 = new QLabel(QStringLiteral("单位/元"), this);
+    // The two boxes share the label in front; their units tell them apart.
+    Label8->setBuddy(Text1);
+    Text1->setAccessibleName(Label8->text() + Label9->text());
+    Text2->setAccessibleName(Label8->text() + Label10->text());
 
     Command1 = new QPushButton(QStringLiteral("退  出"), this);
     Label5 = new QLabel(

@@ -21,14 +21,35 @@ constexpr int kMaximumColumnWidth = 320;
 
 } // namespace
 
+GridView::GridView(QWidget* parent) : QTableView(parent)
+{
+    // Tab belongs to the window's tab order, not to the cells: otherwise the controls
+    // after a grid cannot be reached from the keyboard.
+    setTabKeyNavigation(false);
+}
+
 void GridView::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Delete && state() != EditingState) {
-        emit deletePressed();
-        event->accept();
+    if (state() == EditingState) {
+        QTableView::keyPressEvent(event);
         return;
     }
-    QTableView::keyPressEvent(event);
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (key == Qt::Key_Delete) {
+        emit deletePressed();
+    } else if (key == Qt::Key_Space && modifiers == Qt::ShiftModifier) {
+        if (currentIndex().isValid())
+            emit rowSelectPressed(currentIndex().row());
+    } else if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && (modifiers & Qt::ControlModifier)) {
+        // QWidget moves focus on Tab without Ctrl only; Ctrl+Tab leaves the grid too.
+        const bool backwards = key == Qt::Key_Backtab || (modifiers & Qt::ShiftModifier);
+        QTableView::focusNextPrevChild(!backwards);
+    } else {
+        QTableView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 DataGrid::DataGrid(MessageBoxes& boxes, QWidget* parent)
@@ -65,9 +86,11 @@ DataGrid::DataGrid(MessageBoxes& boxes, QWidget* parent)
     layout->addWidget(caption_);
     layout->addWidget(view_, 1);
 
-    // A press on a row selector selects the whole row: the row the Delete key deletes.
-    // (The table view itself selects no row from its header in single selection.)
+    // A press on a row selector, or Shift+Space, selects the whole row: the row the
+    // Delete key deletes. (The table view itself selects no row from its header in
+    // single selection.)
     connect(rows, &QHeaderView::sectionPressed, this, &DataGrid::selectRecord);
+    connect(view_, &GridView::rowSelectPressed, this, &DataGrid::selectRecord);
     connect(view_, &GridView::deletePressed, this, &DataGrid::deleteSelectedRow);
     connect(model_, &RecordSetModel::refused, this, [this](const QString& reason) { boxes_.show(reason); });
 }

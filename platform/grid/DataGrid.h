@@ -14,13 +14,17 @@ namespace platform {
 class MessageBoxes;
 class RecordSetModel;
 
-// The table view of a data grid: the Delete key asks for the selected row's deletion.
+// The table view of a data grid. Arrow keys move between cells; Tab, Shift+Tab and
+// Ctrl+Tab leave the grid for the window's next or previous control; Shift+Space asks
+// for the current cell's row to be selected as a whole, and the Delete key for the
+// selected row's deletion.
 class GridView final : public QTableView {
     Q_OBJECT
 public:
-    using QTableView::QTableView;
+    explicit GridView(QWidget* parent = nullptr);
 
 signals:
+    void rowSelectPressed(int row);
     void deletePressed();
 
 protected:
@@ -29,10 +33,9 @@ protected:
 
 // A data grid bound to a record set that the window keeps: the grid caption above a
 // table of the set's rows. Read-only until edits, additions (through the empty row at
-// the end) or deletions (Delete key on a row selected through its row selector, without
-// asking) are allowed; each is written to the
-// database at once, and a value the database refuses is reported in a message box and
-// not kept.
+// the end) or deletions (Delete key on a row selected through its row selector or with
+// Shift+Space, without asking) are allowed; each is written to the database at once, and
+// a value the database refuses is reported in a message box and not kept.
 class DataGrid final : public QWidget {
     Q_OBJECT
 public:

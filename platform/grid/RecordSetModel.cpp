@@ -107,9 +107,11 @@ QVariant RecordSetModel::data(const QModelIndex& index, int role) const
     const int field = index.column();
     const bool addRow = isAddRow(index.row());
     if (isYesNo(field)) {
-        if (role != Qt::CheckStateRole)
+        if (role != Qt::CheckStateRole && role != Qt::AccessibleTextRole)
             return {};
         const bool checked = !addRow && set_->valueAt(static_cast<std::size_t>(index.row()), field).toBool();
+        if (role == Qt::AccessibleTextRole)   // the box shows no text for a screen reader to read
+            return set_->fieldName(field) + (checked ? QStringLiteral("：是") : QStringLiteral("：否"));
         return checked ? Qt::Checked : Qt::Unchecked;
     }
     if (role != Qt::DisplayRole && role != Qt::EditRole)

@@ -15,7 +15,8 @@ namespace platform {
 // be deleted. A write the database refuses is cancelled: the cell shows the stored value
 // again and refused() tells why. After a conflict (another program changed or deleted the
 // row) the row is read again from the file and shows what is there now, or is dropped
-// when it is gone. An edit that leaves the text as it was writes nothing.
+// when it is gone. An edit that leaves the text as it was writes nothing. A yes/no field
+// is a check box without text; its accessible text names the column and the state.
 class RecordSetModel final : public QAbstractTableModel {
     Q_OBJECT
 public:

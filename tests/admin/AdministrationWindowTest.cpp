@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -153,6 +154,42 @@ TEST_F(AdminWindow, DeletesAUserWithTheDeleteKey)
     gridtest::pressDelete(*form->DataGrid1, 1);
     EXPECT_EQ(db.rows(QStringLiteral("select iuser from users")), QStringList{QStringLiteral("admin")});
     EXPECT_TRUE(kit.boxes.shown.empty());
+}
+
+TEST_F(AdminWindow, KeyboardAloneLeavesTheGridsAndDeletesARow)
+{
+    db.exec(QStringLiteral("insert into knumber values ('isp1','k1',1,2.5)"));
+    auto* form = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    QTableView* users = form->DataGrid1->view();
+    QTableView* accounts = form->DataGrid2->view();
+
+    accounts->setFocus();
+    accounts->setCurrentIndex(gridtest::cell(*form->DataGrid2, 0, 0));
+    QTest::keyClick(accounts, Qt::Key_Tab);
+    EXPECT_TRUE(form->Command2->hasFocus()) << "Tab reaches the button after the grid";
+    accounts->setFocus();
+    QTest::keyClick(accounts, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(users->hasFocus()) << "Shift+Tab the control before";
+    QTest::keyClick(users, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(accounts->hasFocus()) << "Ctrl+Tab leaves the grid too";
+
+    // Arrows move between cells; Shift+Space selects the row for the Delete key.
+    users->setFocus();
+    users->setCurrentIndex(gridtest::cell(*form->DataGrid1, 0, 1));
+    QTest::keyClick(users, Qt::Key_Down);
+    ASSERT_EQ(users->currentIndex(), gridtest::cell(*form->DataGrid1, 1, 1));
+    QTest::keyClick(users, Qt::Key_Space, Qt::ShiftModifier);
+    QTest::keyClick(users, Qt::Key_Delete);
+    EXPECT_EQ(db.rows(QStringLiteral("select iuser from users")), QStringList{QStringLiteral("admin")});
+    EXPECT_TRUE(kit.boxes.shown.empty());
+
+    // The yes/no box has no text of its own: a screen reader hears the column and state.
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(accounts);
+    ASSERT_TRUE(table && table->tableInterface());
+    QAccessibleInterface* yesNo = table->tableInterface()->cellAt(0, 2);
+    ASSERT_TRUE(yesNo);
+    EXPECT_EQ(yesNo->text(QAccessible::Name), QStringLiteral("使用与否：是"));
 }
 
 TEST_F(AdminWindow, RefusedPermissionIsReported)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -289,6 +290,19 @@ TEST_F(RecordsWindow, DeleteKeyRemovesOneRowAndLeavesTheTotals)
 
     pick(form, QStringLiteral("ann"));
     EXPECT_EQ(form->Text1->text(), QStringLiteral("30"));
+}
+
+TEST_F(RecordsWindow, TotalBoxesAreNamedAndReadOnlyForAScreenReader)
+{
+    auto* form = open();
+    for (QLineEdit* box : {form->Text1, form->Text2}) {
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(box);
+        ASSERT_TRUE(read);
+        EXPECT_TRUE(read->text(QAccessible::Name).startsWith(form->Label8->text()));
+        EXPECT_TRUE(read->state().readOnly);
+        EXPECT_FALSE(read->state().disabled) << "read-only, not greyed out";
+    }
+    EXPECT_NE(form->Text1->accessibleName(), form->Text2->accessibleName());
 }
 
 TEST_F(RecordsWindow, ExitAndLinks)
