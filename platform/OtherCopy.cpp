@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 
 namespace platform {
@@ -63,8 +65,10 @@ bool LockFileOtherCopy::running()
     // A lock left by a copy that crashed names a process that is gone: QLockFile sees
     // that and takes it over.
     lock_->setStaleLockTime(0);
-    if (lock_->tryLock(0))
+    if (lock_->tryLock(0)) {
+        listen();
         return false;
+    }
     if (lock_->error() == QLockFile::LockFailedError)
         return true;
     // Only a lock held by a live process is another copy; anything else is said as it is.
@@ -74,6 +78,45 @@ bool LockFileOtherCopy::running()
     lock_.reset();
     throw OtherCopyError(QStringLiteral("无法在文件夹“%1”中建立程序的锁文件（%2），无法确认程序是否已经在运行。")
                              .arg(folder, why));
+}
+
+QString LockFileOtherCopy::socketPath() const
+{
+    return QDir(lockFolder()).filePath(QStringLiteral("%1-%2.socket").arg(programName_).arg(::getuid()));
+}
+
+void LockFileOtherCopy::listen()
+{
+    // Only the holder of the lock gets here, so a socket file left there is a dead copy's.
+    const QString path = socketPath();
+    QLocalServer::removeServer(path);
+    server_ = std::make_unique<QLocalServer>();
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this] {
+        while (QLocalSocket* asking = server_->nextPendingConnection()) {
+            asking->disconnectFromServer();
+            asking->deleteLater();
+            if (askedToShow_)
+                askedToShow_();
+        }
+    });
+    // Without the socket the program still runs as one copy; a second start then only
+    // says that it runs.
+    if (!server_->listen(path))
+        server_.reset();
+}
+
+void LockFileOtherCopy::askToShow()
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath());
+    if (socket.waitForConnected(1000))
+        socket.disconnectFromServer();
+}
+
+void LockFileOtherCopy::onAskedToShow(std::function<void()> handler)
+{
+    askedToShow_ = std::move(handler);
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "platform/InformationOptions.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Program.h"
 #include "platform/widgets/Desktop.h"
@@ -8,8 +9,21 @@
 #include "platform/widgets/QtMessageBoxes.h"
 #include "registration_program/RegistrationWindow.h"
 
+namespace {
+
+const char* const kUsage =
+    "用法：signova [--help | --version]\n"
+    "注册：新用户在这里为自己建立 Pomerix 的账号。\n"
+    "  --help      显示本说明\n"
+    "  --version   显示版本\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (const auto answered =
+            platform::answerInformationOptions(argc, argv, QStringLiteral("signova"), QString::fromUtf8(kUsage)))
+        return *answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("signova"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -11,6 +11,7 @@
 #include "main_program/timer/ProgramIcon.h"
 #include "platform/Clock.h"
 #include "platform/MessageBoxes.h"
+#include "platform/InformationOptions.h"
 #include "platform/MinuteTimer.h"
 #include "platform/OtherCopy.h"
 #include "platform/Program.h"
@@ -22,8 +23,21 @@
 #include "platform/widgets/QtMessageBoxes.h"
 #include "rules/Version.h"
 
+namespace {
+
+const char* const kUsage =
+    "用法：tallyon [--help | --version]\n"
+    "Pomerix：登录、拨号宽带连接并按分钟记录上网时间。\n"
+    "  --help      显示本说明\n"
+    "  --version   显示版本\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (const auto answered =
+            platform::answerInformationOptions(argc, argv, QStringLiteral("tallyon"), QString::fromUtf8(kUsage)))
+        return *answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tallyon"));
     QApplication::setApplicationVersion(horavo::version());

@@ -125,8 +125,13 @@ void Form1::Form_Load()
 {
     if (services_.otherCopy.running()) {
         boxes().show(QStringLiteral("程序已经运行！！！"), windows::applicationTitle);
+        services_.otherCopy.askToShow();
         services_.program.endAtOnce();
+        return;
     }
+    // Another start asks this copy for its window: the timer window while it counts
+    // behind its icon, else whichever window is open.
+    services_.otherCopy.onAskedToShow([&forms = forms()] { forms.bringForward(windows::timer); });
 }
 
 bool Form1::loginyz(const QString& name, const QString& password)

@@ -84,7 +84,12 @@ Form3::Form3(Services& services, QWidget* parent)
     Timer1 = services_.makeTimer();
     Timer1->onTimeout([this] { Timer1_Timer(); });
     tray_ = services_.makeTrayIcon();
-    tray_->onLeftButtonRelease([this] { runEvent([this] { restore(); }); });
+    const auto showWindow = [this] { runEvent([this] { restore(); }); };
+    tray_->onLeftButtonRelease(showWindow);
+    tray_->addMenuEntry(QStringLiteral("显示计时窗口"), showWindow);
+    // The button's own click, so that the menu's hang-up is the button's in every step
+    // (the tick gate, the question, the meter, the error path).
+    tray_->addMenuEntry(QStringLiteral("断开网路"), [this] { Command1->click(); });
 }
 
 Form3::~Form3()

@@ -51,7 +51,7 @@ public:
     // Hides the window and its owner; on a desktop without a notification area, where
     // nothing could bring it back, it is minimized instead.
     void hidey();
-    // The release of the left button over the icon.
+    // The release of the left button over the icon, or its menu's "显示计时窗口".
     void restore();
 
     // A usage row was started in this run and its connection has not ended.

@@ -6,6 +6,7 @@ QtTrayIcon::QtTrayIcon()
 {
     QObject::connect(&icon_, &QSystemTrayIcon::activated, &icon_,
                      [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
+    icon_.setContextMenu(&menu_);
 }
 
 QtTrayIcon::~QtTrayIcon() = default;
@@ -25,6 +26,12 @@ void QtTrayIcon::add(const QIcon& icon, const QString& tip)
 void QtTrayIcon::onLeftButtonRelease(std::function<void()> handler)
 {
     handler_ = std::move(handler);
+}
+
+void QtTrayIcon::addMenuEntry(const QString& text, std::function<void()> handler)
+{
+    QAction* entry = menu_.addAction(text);
+    QObject::connect(entry, &QAction::triggered, entry, [handler = std::move(handler)] { handler(); });
 }
 
 void QtTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)

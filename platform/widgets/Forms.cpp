@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include <QApplication>
+
 #include "platform/Program.h"
 #include "platform/widgets/Form.h"
 
@@ -24,6 +26,24 @@ Forms::~Forms()
 void Forms::define(const QString& name, Factory factory)
 {
     factories_[name] = std::move(factory);
+}
+
+void Forms::bringForward(const QString& preferred)
+{
+    QWidget* window = find(preferred);
+    if (!window)
+        window = QApplication::activeModalWidget();
+    if (!window)
+        window = QApplication::activeWindow();
+    for (auto it = windows_.begin(); !window && it != windows_.end(); ++it) {
+        if (it->second && it->second->isVisible())
+            window = it->second;
+    }
+    if (!window)
+        return;
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
 }
 
 Form* Forms::find(const QString& name) const

@@ -28,6 +28,9 @@ public:
     Form& show(const QString& name);         // loads when needed, then shows it modeless
     void unload(const QString& name);        // when loaded
     int loadedCount() const;
+    // Brings the loaded window of that name forward (restored when hidden or minimized),
+    // or, with none loaded, the window the user works in: the active one or one shown.
+    void bringForward(const QString& preferred);
 
     Program& program() { return program_; }
 

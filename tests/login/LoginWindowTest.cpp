@@ -259,7 +259,25 @@ TEST_F(LoginWindow, ASecondCopyEndsAtOnceWithoutShowingTheWindow)
     EXPECT_EQ(boxes.last().prompt, QStringLiteral("程序已经运行！！！"));
     EXPECT_EQ(boxes.last().title, QStringLiteral("Pomerix"));
     EXPECT_EQ(program.endedAtOnce, 1);
+    EXPECT_EQ(otherCopy.asksToShow, 1) << "the running copy is asked to show its window";
     EXPECT_FALSE(form.isVisible()) << "the login window is never shown";
+}
+
+// The copy that runs, asked by another start, brings back its timer window when loaded
+// (hidden behind its icon), else the window open.
+TEST_F(LoginWindow, AnotherStartBringsTheTimerWindowOrElseTheOpenWindowForward)
+{
+    auto* form = showLogin();
+    form->showMinimized();
+    otherCopy.askedByAnotherStart();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->isMinimized());
+
+    QWidget& timer = forms.load(tallyon::windows::timer);
+    ASSERT_FALSE(timer.isVisible());
+    otherCopy.askedByAnotherStart();
+    EXPECT_TRUE(timer.isVisible());
+    EXPECT_EQ(otherCopy.asksToShow, 0);
 }
 
 TEST_F(LoginWindow, ALockThatCannotBeMadeIsSaidAndTheWindowStillOpens)

@@ -2,11 +2,14 @@
 # Fails when a command's --help and its manual page name different long options: each
 # TOOL's options (--name) in its --help output against those in the SYNOPSIS, OPTIONS
 # and COMMANDS sections of MAN_DIR/TOOL.1 (other sections may quote other programs'
-# options, such as nmcli's). Usage: check_manpages.sh MAN_DIR TOOL...
+# options, such as nmcli's). Also fails when --version does not print "TOOL x.y.z".
+# Both run with no display at all, as they must answer before any window is made.
+# Usage: check_manpages.sh MAN_DIR TOOL...
 set -uo pipefail
 man_dir=${1:?usage: check_manpages.sh MAN_DIR TOOL...}
 shift
 export LC_ALL=C.UTF-8 ASAN_OPTIONS=detect_leaks=0
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 long_options() { grep -o -E -- '--[a-z][a-z0-9-]*' | sort -u; }
 
@@ -30,6 +33,11 @@ for tool in "$@"; do
         echo "$name: --help failed"
         failures=$((failures + 1))
         continue
+    fi
+    version=$("$tool" --version 2>&1)
+    if ! [[ $version =~ ^$name\ [0-9]+\.[0-9]+\.[0-9]+$ ]]; then
+        echo "$name: --version printed \"$version\", not \"$name x.y.z\""
+        failures=$((failures + 1))
     fi
     only_help=$(comm -23 <(long_options <<<"$help") <(page_options "$page"))
     only_page=$(comm -13 <(long_options <<<"$help") <(page_options "$page"))

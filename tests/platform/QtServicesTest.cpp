@@ -90,7 +90,9 @@ TEST(QtMessageBoxes, AMessageWithoutTitleCarriesTheApplicationTitleAndOnlyOk)
     EXPECT_EQ(title, QStringLiteral("注册"));
 }
 
-TEST(LockFileOtherCopy, ASecondCopyOfTheSameUserSeesTheFirst)
+// The second copy sees the first and asks it, over the local socket, to show its window;
+// when the first has gone, the second holds the lock and answers the asks itself.
+TEST(LockFileOtherCopy, ASecondCopyOfTheSameUserSeesTheFirstAndAsksItToShow)
 {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
@@ -98,10 +100,22 @@ TEST(LockFileOtherCopy, ASecondCopyOfTheSameUserSeesTheFirst)
     auto first = std::make_unique<platform::LockFileOtherCopy>(QStringLiteral("probe"));
     EXPECT_FALSE(first->running());
     EXPECT_FALSE(first->running()) << "the holder itself is no other copy";
+    int firstAsked = 0;
+    first->onAskedToShow([&] { ++firstAsked; });
     platform::LockFileOtherCopy second(QStringLiteral("probe"));
     EXPECT_TRUE(second.running());
+    second.askToShow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return firstAsked == 1; }, 5000));
+
     first.reset();
     EXPECT_FALSE(second.running());
+    int secondAsked = 0;
+    second.onAskedToShow([&] { ++secondAsked; });
+    platform::LockFileOtherCopy third(QStringLiteral("probe"));
+    EXPECT_TRUE(third.running());
+    third.askToShow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return secondAsked == 1; }, 5000));
+    EXPECT_EQ(firstAsked, 1);
 }
 
 TEST(LockFileOtherCopy, ACopyThatCrashedDoesNotBlockTheNextStart)

@@ -1,5 +1,6 @@
 // The buttons, the refused unload and the notification-area icon of the timer window.
 
+#include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -151,7 +152,8 @@ TEST(QtTrayIconTest, AddShowsTheIconWithItsTip)
     EXPECT_TRUE(icon.systemTrayIcon().isVisible());
 }
 
-TEST_F(TimerWindowTest, TheRealIconRestoresTheWindowOnTrigger)
+// The menu's entries run what the icon's click and the window's "断开网路" run.
+TEST_F(TimerWindowTest, TheRealIconRestoresTheWindowOnTriggerAndItsMenuAsTheControlsDo)
 {
     platform::QtTrayIcon* real = nullptr;
     makeTray = [&] {
@@ -167,6 +169,27 @@ TEST_F(TimerWindowTest, TheRealIconRestoresTheWindowOnTrigger)
     emit real->systemTrayIcon().activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.isMinimized());
+
+    ASSERT_EQ(real->systemTrayIcon().contextMenu(), &real->menu());
+    const QList<QAction*> entries = real->menu().actions();
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0]->text(), QStringLiteral("显示计时窗口"));
+    EXPECT_EQ(entries[1]->text(), QStringLiteral("断开网路"));
+    form.hide();
+    entries[0]->trigger();
+    EXPECT_TRUE(form.isVisible());
+
+    tick();
+    boxes.answerNext(Answer::Cancel);
+    entries[1]->trigger();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.last().prompt, kDisconnect);
+    EXPECT_TRUE(line.up());
+    boxes.answerNext(Answer::Ok);
+    entries[1]->trigger();
+    EXPECT_FALSE(line.up());
+    EXPECT_EQ(usageRows(), QStringList{QStringLiteral("alice|2026-12-07|2|09:30:00|09:31:00")});
+    EXPECT_EQ(program.endedAtOnce, 1);
 }
 
 } // namespace
