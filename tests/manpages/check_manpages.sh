@@ -2,13 +2,15 @@
 # Fails when a command's --help and its manual page name different long options: each
 # TOOL's options (--name) in its --help output against those in the SYNOPSIS, OPTIONS
 # and COMMANDS sections of MAN_DIR/TOOL.1 (other sections may quote other programs'
-# options, such as nmcli's). Also fails when --version does not print "TOOL x.y.z".
+# options, such as nmcli's). Also fails when --version does not print "TOOL x.y.z", and
+# when an error number the line service can report (platform/line/DialableLine.h) is
+# missing from rasdial.1.
 # Both run with no display at all, as they must answer before any window is made.
 # Usage: check_manpages.sh MAN_DIR TOOL...
 set -uo pipefail
 man_dir=${1:?usage: check_manpages.sh MAN_DIR TOOL...}
 shift
-export LC_ALL=C.UTF-8 ASAN_OPTIONS=detect_leaks=0
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 long_options() { grep -o -E -- '--[a-z][a-z0-9-]*' | sort -u; }
@@ -47,6 +49,14 @@ for tool in "$@"; do
         failures=$((failures + 1))
     else
         echo "$name: --help and $name.1 name the same options:" $(page_options "$page")
+    fi
+done
+errors=$(sed -n 's/^inline constexpr int k[A-Za-z]* = \([0-9]*\);.*/\1/p' "$man_dir/../../platform/line/DialableLine.h")
+[ -n "$errors" ] || { echo "no error numbers found in DialableLine.h"; failures=$((failures + 1)); }
+for error in $errors; do
+    if ! grep -q -w -- "$error" "$man_dir/rasdial.1"; then
+        echo "rasdial.1 does not name error $error, which rasdial can report"
+        failures=$((failures + 1))
     fi
 done
 [ "$failures" -eq 0 ]
