@@ -272,19 +272,7 @@ std::optional<std::vector<OwnedCell>> ServerConnection::readRow(const Table& tab
 std::vector<OwnedCell> ServerConnection::insertRow(const Table& table, const ColumnValues& values,
                                                    const std::vector<QByteArray>& readColumns)
 {
-    QByteArray sql = "INSERT INTO " + tableName(table);
-    if (values.empty()) {
-        sql += " DEFAULT VALUES";
-    } else {
-        QByteArray names;
-        QByteArray marks;
-        int number = 1;
-        for (const auto& [column, value] : values) {
-            names += (names.isEmpty() ? "" : ", ") + quoted(column);
-            marks += (marks.isEmpty() ? "" : ", ") + parameter(number++);
-        }
-        sql += " (" + names + ") VALUES (" + marks + ")";
-    }
+    QByteArray sql = insertStatement(table, values, [](int number) { return parameter(number); });
     sql += " RETURNING " + keyAndColumns(readColumns);
     const ServerResult result = writeAlone([&] { return execParams(sql, values); });
     return ownedRow(result.get(), 0);

@@ -343,18 +343,7 @@ std::optional<std::vector<OwnedCell>> Connection::readRow(const Table& table, st
 std::vector<OwnedCell> Connection::insertRow(const Table& table, const ColumnValues& values,
                                              const std::vector<QByteArray>& readColumns)
 {
-    QByteArray sql = "INSERT INTO " + tableName(table);
-    if (values.empty()) {
-        sql += " DEFAULT VALUES";
-    } else {
-        QByteArray names;
-        QByteArray marks;
-        for (const auto& [column, value] : values) {
-            names += (names.isEmpty() ? "" : ", ") + quoted(column);
-            marks += marks.isEmpty() ? "?" : ", ?";
-        }
-        sql += " (" + names + ") VALUES (" + marks + ")";
-    }
+    const QByteArray sql = insertStatement(table, values, [](int) { return QByteArray("?"); });
 
     std::vector<OwnedCell> written;
     writeTransaction([&] {

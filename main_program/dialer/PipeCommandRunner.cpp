@@ -71,15 +71,15 @@ private:
     qsizetype nextLine_ = 0;
 };
 
-platform::ProcessSpec specFor(const QString& program, const QStringList& arguments)
+platform::ProcessRequest requestFor(const QString& program, const QStringList& arguments)
 {
-    platform::ProcessSpec spec;
-    spec.program = program;
-    spec.origin = platform::ProgramOrigin::OwnProgram;
+    platform::ProcessRequest request;
+    request.program = program;
+    request.origin = platform::ProgramOrigin::OwnProgram;
     QStringEncoder encoder = platform::localeEncoder();
     for (const QString& argument : arguments)
-        spec.arguments << encoder.encode(argument);
-    return spec;
+        request.arguments << encoder.encode(argument);
+    return request;
 }
 
 // The runner's own text for a child that could not be started.
@@ -117,7 +117,7 @@ QString PipeCommandRunner::runcmd(const QString& command, int readSize, int time
     const QStringList words = splitWords(command);
     try {
         // The child is not waited for: it is reaped once it ends.
-        ChildProcess child(specFor(words.value(0), words.mid(1)));
+        ChildProcess child(requestFor(words.value(0), words.mid(1)));
         OutputText output({});
         child.readOutput([&output](QByteArrayView bytes, ChildProcess::Stream) { output.add(bytes); }, {},
                          readSize);
@@ -131,14 +131,14 @@ CommandResult PipeCommandRunner::run(const Command& command, int readSize, int t
 {
     Q_UNUSED(timeLimit)
     CommandResult result;
-    platform::ProcessSpec spec = specFor(command.program, command.arguments);
-    spec.input = command.input;
+    platform::ProcessRequest request = requestFor(command.program, command.arguments);
+    request.input = command.input;
     const bool mayBeEnded = command.cancelled || command.timeout;
     // Ending a run reaches what its child started too: an nmcli left activating would
     // bring the line up after the dial was given up.
-    spec.ownProcessGroup = mayBeEnded;
+    request.ownProcessGroup = mayBeEnded;
     try {
-        ChildProcess child(spec);
+        ChildProcess child(request);
         QElapsedTimer running;
         running.start();
         std::optional<End> stopped;

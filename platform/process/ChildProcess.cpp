@@ -169,23 +169,23 @@ ProcessStartFailure::ProcessStartFailure(Cause cause, QString program, int error
 {
 }
 
-ChildProcess::ChildProcess(const ProcessSpec& spec) : ownGroup_(spec.ownProcessGroup)
+ChildProcess::ChildProcess(const ProcessRequest& request) : ownGroup_(request.ownProcessGroup)
 {
-    const QString path = findProgram(spec.program, spec.origin);
+    const QString path = findProgram(request.program, request.origin);
     if (path.isEmpty())
-        throw ProcessStartFailure(ProcessStartFailure::Cause::NotFound, spec.program, 0);
+        throw ProcessStartFailure(ProcessStartFailure::Cause::NotFound, request.program, 0);
 
     FileDescriptor outputWrite;
     FileDescriptor errorsWrite;
     FileDescriptor inputRead;
-    if (spec.streams != OutputStreams::Inherited)
+    if (request.streams != OutputStreams::Inherited)
         makePipe(output_, outputWrite, path);
-    if (spec.streams == OutputStreams::Apart)
+    if (request.streams == OutputStreams::Apart)
         makePipe(errors_, errorsWrite, path);
-    if (spec.input) {
+    if (request.input) {
         makePipe(inputRead, input_, path);
         fcntl(input_.get(), F_SETFL, fcntl(input_.get(), F_GETFL) | O_NONBLOCK);
-        pendingInput_ = *spec.input;
+        pendingInput_ = *request.input;
     }
 
     SpawnSetup setup;
@@ -213,13 +213,13 @@ ChildProcess::ChildProcess(const ProcessSpec& spec) : ownGroup_(spec.ownProcessG
     }
     posix_spawnattr_setflags(&setup.attributes, flags);
 
-    std::vector<QByteArray> words{QFile::encodeName(spec.program)};
-    words.insert(words.end(), spec.arguments.cbegin(), spec.arguments.cend());
+    std::vector<QByteArray> words{QFile::encodeName(request.program)};
+    words.insert(words.end(), request.arguments.cbegin(), request.arguments.cend());
     std::vector<char*> argv = pointersTo(words);
     std::vector<QByteArray> settings;
     std::vector<char*> envp;
-    if (!spec.environment.isEmpty()) {
-        settings = environmentWith(spec.environment);
+    if (!request.environment.isEmpty()) {
+        settings = environmentWith(request.environment);
         envp = pointersTo(settings);
     }
     const QByteArray nativePath = QFile::encodeName(path);

@@ -49,7 +49,7 @@ enum class OutputStreams {
 
 // What to start. The program runs directly, without a shell: each argument reaches it
 // whole, as the bytes given, and nothing is split, quoted or expanded.
-struct ProcessSpec {
+struct ProcessRequest {
     QString program;                                  // looked up by findProgram
     ProgramOrigin origin = ProgramOrigin::SystemTool;
     QByteArrayList arguments;                         // after the program's name
@@ -84,7 +84,7 @@ public:
     };
 
     // Starts the program; throws ProcessStartFailure when it cannot.
-    explicit ChildProcess(const ProcessSpec& spec);
+    explicit ChildProcess(const ProcessRequest& request);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -9,18 +9,18 @@ namespace platform {
 ToolResult runTool(const QString& name, const QStringList& arguments, int timeoutMilliseconds,
                    const std::optional<QByteArray>& input, const QStringList& environment)
 {
-    ProcessSpec spec;
-    spec.program = name;
+    ProcessRequest request;
+    request.program = name;
     for (const QString& argument : arguments)
-        spec.arguments << argument.toUtf8();
-    spec.input = input;
-    spec.environment = environment;
-    spec.streams = OutputStreams::Apart;
+        request.arguments << argument.toUtf8();
+    request.input = input;
+    request.environment = environment;
+    request.streams = OutputStreams::Apart;
 
     ToolResult result;
     const QDeadlineTimer deadline(timeoutMilliseconds);
     try {
-        ChildProcess tool(spec);
+        ChildProcess tool(request);
         result.started = true;
         const auto collect = [&result](QByteArrayView bytes, ChildProcess::Stream stream) {
             (stream == ChildProcess::Stream::Output ? result.output : result.errors).append(bytes);

@@ -23,15 +23,15 @@ QString lastLine(const QByteArray& output)
 
 void LinuxProgramLauncher::startSignova()
 {
-    ProcessSpec spec;
-    spec.program = signovaName_;
-    spec.origin = ProgramOrigin::OwnProgram;
-    spec.streams = OutputStreams::Inherited;
+    ProcessRequest request;
+    request.program = signovaName_;
+    request.origin = ProgramOrigin::OwnProgram;
+    request.streams = OutputStreams::Inherited;
     // Its own group: a signal meant for this program's terminal job leaves it alone.
-    spec.ownProcessGroup = true;
+    request.ownProcessGroup = true;
     try {
         // Not waited for: the child is reaped once it ends.
-        ChildProcess signova(spec);
+        ChildProcess signova(request);
     } catch (const ProcessStartFailure& failure) {
         throw LaunchError(failure.message());
     }
@@ -40,13 +40,13 @@ void LinuxProgramLauncher::startSignova()
 void LinuxProgramLauncher::openPage(const QUrl& address)
 {
     const QString page = address.toString(QUrl::FullyEncoded);
-    ProcessSpec spec;
-    spec.program = QStringLiteral("xdg-open");
-    spec.arguments << page.toUtf8();
+    ProcessRequest request;
+    request.program = QStringLiteral("xdg-open");
+    request.arguments << page.toUtf8();
     QByteArray output;
     std::optional<ChildProcess::Ending> ending;
     try {
-        ChildProcess opener(spec);
+        ChildProcess opener(request);
         const QDeadlineTimer handOver(kOpenerWaitMs);
         const auto keep = [&output](QByteArrayView bytes, ChildProcess::Stream) {
             if (output.size() < kOpenerOutputKept)

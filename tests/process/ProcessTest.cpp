@@ -17,7 +17,7 @@
 namespace {
 
 using platform::ChildProcess;
-using platform::ProcessSpec;
+using platform::ProcessRequest;
 using platform::ProcessStartFailure;
 using platform::ProgramOrigin;
 using Stream = ChildProcess::Stream;
@@ -28,10 +28,10 @@ struct Ran {
     ChildProcess::Ending ending;
 };
 
-Ran runToEnd(const ProcessSpec& spec, int chunkSize = 4096)
+Ran runToEnd(const ProcessRequest& request, int chunkSize = 4096)
 {
     Ran ran;
-    ChildProcess child(spec);
+    ChildProcess child(request);
     child.readOutput([&ran](QByteArrayView bytes, Stream stream) {
         (stream == Stream::Output ? ran.output : ran.errors).append(bytes);
     }, {}, chunkSize);
@@ -40,12 +40,12 @@ Ran runToEnd(const ProcessSpec& spec, int chunkSize = 4096)
     return ran;
 }
 
-ProcessSpec specOf(const QString& program, platform::OutputStreams streams = platform::OutputStreams::Together)
+ProcessRequest requestOf(const QString& program, platform::OutputStreams streams = platform::OutputStreams::Together)
 {
-    ProcessSpec spec;
-    spec.program = program;
-    spec.streams = streams;
-    return spec;
+    ProcessRequest request;
+    request.program = program;
+    request.streams = streams;
+    return request;
 }
 
 class ChildProcessTest : public ::testing::Test {
@@ -57,40 +57,40 @@ TEST_F(ChildProcessTest, OutputAndErrorsComeTogetherInOrderOrApartAndWholeThroug
 {
     const QString both = scripts.write(QStringLiteral("both.sh"),
                                        QStringLiteral("echo one\necho two >&2\necho three\necho four >&2"));
-    EXPECT_EQ(runToEnd(specOf(both)).output, "one\ntwo\nthree\nfour\n");
-    const Ran apart = runToEnd(specOf(both, platform::OutputStreams::Apart));
+    EXPECT_EQ(runToEnd(requestOf(both)).output, "one\ntwo\nthree\nfour\n");
+    const Ran apart = runToEnd(requestOf(both, platform::OutputStreams::Apart));
     EXPECT_EQ(apart.output, "one\nthree\n");
     EXPECT_EQ(apart.errors, "two\nfour\n");
 
     QByteArray expected;
     for (int i = 1; i <= 30000; ++i)
         expected += QByteArray::number(i) + '\n';
-    EXPECT_EQ(runToEnd(specOf(scripts.write(QStringLiteral("long.sh"), QStringLiteral("seq 1 30000"))), 256).output,
+    EXPECT_EQ(runToEnd(requestOf(scripts.write(QStringLiteral("long.sh"), QStringLiteral("seq 1 30000"))), 256).output,
               expected);
 }
 
 TEST_F(ChildProcessTest, ArgumentsInputAndEnvironmentReachTheChildAsGivenWithoutAShell)
 {
     const QString marker = scripts.path() + QStringLiteral("/pwned");
-    ProcessSpec spec = specOf(scripts.write(
+    ProcessRequest request = requestOf(scripts.write(
         QStringLiteral("echo-all.sh"),
         QStringLiteral("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\nprintf '<%s>' \"$(cat)\"\n"
                        "printf '{%s}{%s}' \"$HORAVO_PROBE\" \"$HOME\"")));
-    spec.arguments = {"/D", "", "a b", "'\"$(touch " + QFile::encodeName(marker) + ")", "`id`;x|y &&z"};
-    spec.input = QByteArrayLiteral("pass word");
-    spec.environment = {QStringLiteral("HORAVO_PROBE=a=b"), QStringLiteral("HOME=/nowhere")};
-    EXPECT_EQ(runToEnd(spec).output, "[/D]\n[]\n[a b]\n['\"$(touch " + QFile::encodeName(marker)
+    request.arguments = {"/D", "", "a b", "'\"$(touch " + QFile::encodeName(marker) + ")", "`id`;x|y &&z"};
+    request.input = QByteArrayLiteral("pass word");
+    request.environment = {QStringLiteral("HORAVO_PROBE=a=b"), QStringLiteral("HOME=/nowhere")};
+    EXPECT_EQ(runToEnd(request).output, "[/D]\n[]\n[a b]\n['\"$(touch " + QFile::encodeName(marker)
                                          + ")]\n[`id`;x|y &&z]\n<pass word>{a=b}{/nowhere}");
     EXPECT_FALSE(QFile::exists(marker));
 
-    spec.arguments.clear();
-    spec.input.reset();
-    spec.environment.clear();
-    EXPECT_EQ(runToEnd(spec).output, "<>{}{" + qgetenv("HOME") + "}") << "no input: standard input is empty";
+    request.arguments.clear();
+    request.input.reset();
+    request.environment.clear();
+    EXPECT_EQ(runToEnd(request).output, "<>{}{" + qgetenv("HOME") + "}") << "no input: standard input is empty";
 
-    spec.input = QByteArray(1 << 20, 'x');
-    spec.program = scripts.write(QStringLiteral("closes-input.sh"), QStringLiteral("exec 0<&-\necho done"));
-    const Ran ignored = runToEnd(spec);
+    request.input = QByteArray(1 << 20, 'x');
+    request.program = scripts.write(QStringLiteral("closes-input.sh"), QStringLiteral("exec 0<&-\necho done"));
+    const Ran ignored = runToEnd(request);
     EXPECT_EQ(ignored.output, "done\n") << "a broken input pipe is no SIGPIPE for this program";
     EXPECT_EQ(ignored.ending.code, 0);
 }
@@ -100,7 +100,7 @@ TEST_F(ChildProcessTest, WhatCannotRunIsNamedWithItsCause)
     using Cause = ProcessStartFailure::Cause;
     const auto causeOf = [](const QString& program) -> std::optional<Cause> {
         try {
-            ChildProcess child(specOf(program));
+            ChildProcess child(requestOf(program));
         } catch (const ProcessStartFailure& failure) {
             EXPECT_TRUE(failure.message().contains(program)) << failure.message().toStdString();
             return failure.cause();
@@ -148,7 +148,7 @@ TEST_F(ChildProcessTest, OwnProgramsComeFromBesideTheExecutableFirstAndSystemToo
 
 TEST_F(ChildProcessTest, EventsKeepRunningWhileTheOutputIsReadAndTheEndAwaited)
 {
-    ChildProcess child(specOf(scripts.write(
+    ChildProcess child(requestOf(scripts.write(
         QStringLiteral("slow.sh"), QStringLiteral("echo a\nsleep 0.4\necho b\nexec >/dev/null 2>&1\nsleep 0.4\nexit 3"))));
     doubles::EventProbe events;
     QByteArray output;
@@ -169,7 +169,7 @@ TEST_F(ChildProcessTest, AChildLeftBehindIsReadToItsEndAndReapedOnceItEnds)
     const QString done = scripts.path() + QStringLiteral("/done");
     qint64 pid = 0;
     {
-        ChildProcess child(specOf(scripts.write(
+        ChildProcess child(requestOf(scripts.write(
             QStringLiteral("left.sh"),
             QStringLiteral("sleep 0.3\nhead -c 300000 /dev/zero\necho $$ > '%1'").arg(done))));
         pid = child.pid();
@@ -179,7 +179,7 @@ TEST_F(ChildProcessTest, AChildLeftBehindIsReadToItsEndAndReapedOnceItEnds)
     EXPECT_TRUE(doubles::goneWithin(pid, 6000)) << "and is reaped once it ends";
 
     {
-        ChildProcess finished(specOf(scripts.write(QStringLiteral("pid.sh"), QStringLiteral("echo $$"))));
+        ChildProcess finished(requestOf(scripts.write(QStringLiteral("pid.sh"), QStringLiteral("echo $$"))));
         finished.readOutput({});
         pid = finished.pid();
     }
@@ -189,7 +189,7 @@ TEST_F(ChildProcessTest, AChildLeftBehindIsReadToItsEndAndReapedOnceItEnds)
 // A child that ignores SIGTERM, and its group, are the dialer runner's cancel.
 TEST_F(ChildProcessTest, EndGivesTheChildSigtermFirst)
 {
-    ChildProcess sleeping(specOf(scripts.write(QStringLiteral("sleeps.sh"), QStringLiteral("exec sleep 60"))));
+    ChildProcess sleeping(requestOf(scripts.write(QStringLiteral("sleeps.sh"), QStringLiteral("exec sleep 60"))));
     sleeping.end(std::chrono::seconds(5));
     EXPECT_TRUE(sleeping.ending()->signaled);
     EXPECT_EQ(sleeping.ending()->code, SIGTERM);
