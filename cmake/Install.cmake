@@ -1,7 +1,7 @@
 # Install rules for a system-wide installation (the Debian package uses them):
 # the two desktop programs and horavo-setup in bin, the line tools rasdial and
-# tallyon-line in libexec/horavo, and the desktop entries, icons, AppStream metainfo
-# and manual pages from data/. Test executables and benchmarks are never installed.
+# tallyon-line in libexec/horavo, the room's settings file (a conffile in the package),
+# and the desktop entries, icons, AppStream metainfo and manual pages from data/. Test executables and benchmarks are never installed.
 # The CMAKE_INSTALL_*DIR folders are GNUInstallDirs', included by
 # qt_standard_project_setup() in the top CMakeLists.txt.
 
@@ -18,6 +18,9 @@ install(TARGETS rasdial tallyon-line
   RUNTIME DESTINATION "${HORAVO_INSTALL_LIBEXECDIR}")
 
 set(HORAVO_DATA_DIR "${PROJECT_SOURCE_DIR}/data")
+
+# The programs read /etc/horavo/horavo.conf wherever they are installed (settings/).
+install(FILES "${HORAVO_DATA_DIR}/horavo.conf" DESTINATION "${CMAKE_INSTALL_SYSCONFDIR}/horavo")
 
 install(FILES
     "${HORAVO_DATA_DIR}/org.example.horavo.tallyon.desktop"

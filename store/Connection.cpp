@@ -16,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include "store/DatabaseAddress.h"
 #include "store/DatabaseFile.h"
 
 namespace store {
@@ -250,18 +251,65 @@ QString Connection::errorMessage() const
     return QString::fromUtf8(sqlite3_errmsg(handle()));
 }
 
+QString Connection::causeOf(int code, const QString& engineText) const
+{
+    const QString file = QDir::toNativeSeparators(path_);
+    // A busy file is told where it is waited for (retryWhileBusy).
+    switch (code & 0xff) {
+    case SQLITE_READONLY: {
+        const QString why = whyNotWritable(DatabaseAddress::file(path_));
+        return why.isEmpty() ? QStringLiteral("数据库文件“%1”是只读的，不能写入").arg(file) : why;
+    }
+    case SQLITE_FULL:
+        return QStringLiteral("磁盘已满，数据库文件“%1”写不下了").arg(file);
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("数据库文件“%1”已损坏，或者不是数据库文件").arg(file);
+    case SQLITE_IOERR:
+        return QStringLiteral("读写数据库文件“%1”时磁盘出错").arg(file);
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("打不开数据库文件“%1”").arg(file);
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("没有权限访问数据库文件“%1”").arg(file);
+    case SQLITE_NOMEM:
+        return QStringLiteral("内存不足");
+    case SQLITE_TOOBIG:
+        return QStringLiteral("值太大，数据库存不下");
+    case SQLITE_CONSTRAINT:
+        return QStringLiteral("写入的值不合表的约束");
+    case SQLITE_ERROR: {
+        static const QLatin1String kNoTable("no such table: "), kNoColumn("no such column: ");
+        if (engineText.startsWith(kNoTable))
+            return QStringLiteral("数据库文件“%1”里缺少表“%2”：它不是这个系统的数据库，或者表被改过")
+                .arg(file, engineText.mid(kNoTable.size()));
+        if (engineText.startsWith(kNoColumn))
+            return QStringLiteral("数据库里缺少列“%1”").arg(engineText.mid(kNoColumn.size()));
+        return {};
+    }
+    default:
+        return {};
+    }
+}
+
 void Connection::fail(const QString& context) const
 {
     const int code = sqlite3_extended_errcode(handle());
-    QString message = context.isEmpty() ? errorMessage() : context + QStringLiteral("：") + errorMessage();
-    if (isBusyCode(code))
-        throw BusyError(message);
+    const QString engineText = errorMessage();
     const int primary = code & 0xff;
+    QString cause = causeOf(code, engineText);
     // The engine says only "unable to open database file" when the journal cannot be
     // made beside a database file that is itself writable.
     if ((primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_IOERR)
         && !folderWritable(QFileInfo(path_).absolutePath()))
-        message = journalFolderMessage() + QStringLiteral("（") + message + QStringLiteral("）");
+        cause = journalFolderMessage();
+    // The cause in the user's words first, the engine's own text after it for whoever
+    // has to look further.
+    QString message = cause.isEmpty() ? engineText : cause + QStringLiteral("（") + engineText + QStringLiteral("）");
+    if (!context.isEmpty())
+        message = context + QStringLiteral("：") + message;
+    if (isBusyCode(code))
+        throw BusyError(message);
     throw StoreError(message);
 }
 

@@ -110,6 +110,9 @@ private:
     QByteArray journalMode() const;
     void leaveWriteAheadLog() const noexcept;
     QString journalFolderMessage() const;
+    // What an engine failure means, in the user's words, or empty when nothing better
+    // than the engine's text can be said.
+    QString causeOf(int code, const QString& engineText) const;
     // Steps stmt to its end, eachRow at every row, waiting for a busy file until the
     // first row.
     void stepEveryRow(sqlite3_stmt* stmt, const std::function<void()>& eachRow) const;

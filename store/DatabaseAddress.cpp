@@ -5,39 +5,56 @@
 
 #include "store/Connection.h"
 #include "store/DatabaseFile.h"
+#include "store/Schema.h"
 #include "store/ServerConnection.h"
+#include "store/StoreError.h"
 
 namespace store {
 
-DatabaseAddress DatabaseAddress::file(const QString& path)
+DatabaseAddress DatabaseAddress::file(const QString& path, const QString& reason)
 {
-    return {Kind::File, path};
+    return {Kind::File, path, reason};
 }
 
-DatabaseAddress DatabaseAddress::server(const QString& conninfo)
+DatabaseAddress DatabaseAddress::server(const QString& conninfo, const QString& reason)
 {
-    return {Kind::Server, conninfo};
+    return {Kind::Server, conninfo, reason};
 }
 
-DatabaseAddress DatabaseAddress::fromEnvironment()
+DatabaseAddress DatabaseAddress::fromSetting(const horavo::Setting& setting)
 {
-    const QString named = qEnvironmentVariable(kDatabaseVariable).trimmed();
-    return named.isEmpty() ? file(defaultDatabasePath()) : server(named);
+    return parse(setting.value, setting.origin + QStringLiteral(" 指向这里"), setting.relativeTo);
+}
+
+DatabaseAddress DatabaseAddress::fromSettings()
+{
+    const horavo::Setting database = horavo::RoomSettings::load().database();
+    if (database.isSet())
+        return fromSetting(database);
+    return file(defaultDatabasePath(),
+                database.origin + QStringLiteral("，所以用当前文件夹里的 ") + QLatin1String(kDatabaseFileName));
 }
 
 DatabaseAddress DatabaseAddress::forAdministration()
 {
-    const QString named = qEnvironmentVariable(kAdminDatabaseVariable).trimmed();
-    return named.isEmpty() ? fromEnvironment() : server(named);
+    const horavo::Setting database = horavo::RoomSettings::load().adminDatabase();
+    return database.isSet() ? fromSetting(database) : fromSettings();
 }
 
-DatabaseAddress DatabaseAddress::parse(const QString& text)
+DatabaseAddress DatabaseAddress::parse(const QString& text, const QString& reason, const QString& relativeTo)
 {
     static const QRegularExpression keyValue(QStringLiteral("^\\s*[A-Za-z_]+\\s*="));
     if (text.startsWith(QLatin1String("postgresql://")) || text.startsWith(QLatin1String("postgres://"))
         || keyValue.match(text).hasMatch())
-        return server(text);
-    return file(text);
+        return server(text, reason);
+    return file(relativeTo.isEmpty() ? text : QDir(relativeTo).absoluteFilePath(text), reason);
+}
+
+QString DatabaseAddress::explained(const QString& message) const
+{
+    if (reason_.isEmpty())
+        return message + QStringLiteral("。");
+    return message + QStringLiteral("。在这里找是因为：") + reason_ + QStringLiteral("。");
 }
 
 QString DatabaseAddress::shown() const
@@ -49,7 +66,11 @@ std::shared_ptr<Engine> openDatabase(const DatabaseAddress& address)
 {
     if (address.isServer())
         return ServerConnection::open(address.text());
-    return Connection::open(address.text());
+    try {
+        return Connection::open(address.text());
+    } catch (const MissingDatabaseError& missing) {
+        throw MissingDatabaseError(address.explained(missing.message()));
+    }
 }
 
 } // namespace store

@@ -59,8 +59,19 @@ mode_t databaseFileMode(const QString& folder)
 QString missingDatabaseFileMessage(const QString& path)
 {
     const QFileInfo info(path);
-    return QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）")
-        .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
+    const QString folder = info.absolutePath();
+    // A file in a folder closed to this user (as the package's /var/lib/horavo is to
+    // those outside its group) looks just like a missing one.
+    struct stat status {};
+    if (::stat(QFile::encodeName(folder).constData(), &status) == 0
+        && ::access(QFile::encodeName(folder).constData(), X_OK) != 0) {
+        const group* owners = ::getgrgid(status.st_gid);
+        return QStringLiteral("不能进入数据库文件“%1”所在的文件夹“%2”：只有 %3 组的成员可以进入，"
+                              "请管理员把你加入该组（重新登录后生效）")
+            .arg(info.fileName(), QDir::toNativeSeparators(folder),
+                 owners ? QString::fromLocal8Bit(owners->gr_name) : QString::number(status.st_gid));
+    }
+    return QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）").arg(info.fileName(), QDir::toNativeSeparators(folder));
 }
 
 void removeDatabaseFiles(const QString& path)

@@ -6,7 +6,7 @@ namespace store {
 
 std::unique_ptr<RecordSet> Esql(const QString& strSql)
 {
-    return Esql(strSql, DatabaseAddress::fromEnvironment());
+    return Esql(strSql, DatabaseAddress::fromSettings());
 }
 
 std::unique_ptr<RecordSet> Esql(const QString& strSql, const DatabaseAddress& database)
@@ -31,7 +31,7 @@ std::unique_ptr<RecordSet> Transaction::esql(const QString& strSql, const QStrin
 
 void inOneTransaction(const std::function<void(const Transaction&)>& body)
 {
-    inOneTransaction(DatabaseAddress::fromEnvironment(), body);
+    inOneTransaction(DatabaseAddress::fromSettings(), body);
 }
 
 void inOneTransaction(const DatabaseAddress& database, const std::function<void(const Transaction&)>& body)

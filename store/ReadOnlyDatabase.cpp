@@ -3,6 +3,7 @@
 #include "store/Connection.h"
 #include "store/DatabaseAddress.h"
 #include "store/ServerConnection.h"
+#include "store/StoreError.h"
 
 namespace store {
 
@@ -27,8 +28,13 @@ std::unique_ptr<ReadOnlyDatabase> ReadOnlyDatabase::open(const DatabaseAddress& 
     auto impl = std::make_unique<Impl>();
     if (address.isServer())
         impl->server = ServerConnection::open(address.text(), ServerConnection::Access::ReadOnly);
-    else
-        impl->file = Connection::openReadOnly(address.text());
+    else {
+        try {
+            impl->file = Connection::openReadOnly(address.text());
+        } catch (const MissingDatabaseError& missing) {
+            throw MissingDatabaseError(address.explained(missing.message()));
+        }
+    }
     return std::unique_ptr<ReadOnlyDatabase>(new ReadOnlyDatabase(std::move(impl)));
 }
 

@@ -299,6 +299,37 @@ ServerResult ServerConnection::answer()
     return kept;
 }
 
+namespace {
+
+// What a server's error state means, in the user's words; empty when nothing better than
+// the server's own text can be said.
+QString causeOfState(const char* state)
+{
+    if (!state)
+        return {};
+    static const std::pair<const char*, const char*> kCauses[] = {
+        {"25006", "数据库服务器只允许读，不能写入"},
+        {"42501", "数据库服务器上这个角色没有这样做的权限"},
+        {"53100", "数据库服务器的磁盘已满"},
+        {"53200", "数据库服务器内存不足"},
+        {"53300", "数据库服务器的连接已满"},
+        {"42P01", "数据库服务器上的数据库缺少这个表：它不是这个系统的数据库，或者表被改过"},
+        {"42703", "数据库服务器上的表缺少这一列"},
+        {"55P03", "要写的行被另一个连接锁住了"},
+        {"57014", "数据库服务器取消了这个操作（超时或被人取消）"},
+        {"23505", "写入的值与已有的行重复"},
+        {"22001", "值太长，数据库存不下"},
+        {"22003", "数字超出了数据库能存的范围"},
+    };
+    for (const auto& [code, cause] : kCauses) {
+        if (std::strcmp(state, code) == 0)
+            return QString::fromUtf8(cause);
+    }
+    return {};
+}
+
+} // namespace
+
 [[noreturn]] void ServerConnection::fail(pg_result* result) const
 {
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
@@ -311,6 +342,9 @@ ServerResult ServerConnection::answer()
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     if (state && (std::strcmp(state, kSerializationFailure) == 0 || std::strcmp(state, kDeadlockDetected) == 0))
         throw ServerRetryError(QStringLiteral("数据库服务器：%1").arg(message));
+    const QString cause = causeOfState(state);
+    if (!cause.isEmpty())
+        throw StoreError(QStringLiteral("%1（数据库服务器：%2）").arg(cause, message));
     throw StoreError(QStringLiteral("数据库服务器：%1").arg(message));
 }
 

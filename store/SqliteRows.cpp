@@ -321,7 +321,7 @@ void Connection::stepEveryRow(sqlite3_stmt* stmt, const std::function<void()>& e
             }
         } catch (const BusyError& busy) {
             if (started)
-                throw StoreError(busy.message());
+                throw StoreError(QStringLiteral("数据库文件正被另一个连接写入：%1").arg(busy.message()));
             throw;
         }
     });

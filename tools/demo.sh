@@ -13,7 +13,7 @@ bin=$top/build/bin
 export TALLYON_TICK_MS=${TALLYON_TICK_MS:-10000}
 
 if [ "${1:-}" = again ]; then
-    [ -x "$bin/tallyon" ] && [ -f demo/horavo.mdb ] || { echo "No demo yet: run tools/demo.sh first." >&2; exit 1; }
+    [ -x "$bin/tallyon" ] && [ -f demo/horavo.mdb ] && [ -f demo/horavo.conf ] || { echo "No demo yet: run tools/demo.sh first." >&2; exit 1; }
 else
     # What running and building need; the test tools are not installed for the demo.
     tools/install-packages.sh run build
@@ -34,11 +34,15 @@ else
         # The simulated line: one phonebook entry, and the ISP knows the demo account.
         "$bin/tallyon-line" --file line.json init
         "$bin/tallyon-line" --file line.json add-account demo demo
+        # The demo room's settings, in place of the machine's /etc/horavo/horavo.conf: a
+        # relative database path is taken from the settings file's folder.
+        printf '# The demo room: its database and its simulated line.\ndatabase = horavo.mdb\nline = sim:%s/line.json\n' \
+            "$PWD" > horavo.conf
     )
 fi
 
 cd demo
-export TALLYON_LINE="sim:$PWD/line.json"
+export HORAVO_SETTINGS="$PWD/horavo.conf"
 echo "Demo folder: $PWD"
 echo "Log in as admin/admin (administrator), alice/alice (code 2) or bob/bob (code 3)."
 echo "A demo minute lasts $((TALLYON_TICK_MS / 1000)) s (TALLYON_TICK_MS=$TALLYON_TICK_MS)."

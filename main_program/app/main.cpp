@@ -58,14 +58,15 @@ int main(int argc, char** argv)
     };
 
     std::unique_ptr<platform::DialableLine> line;
+    horavo::Setting lineChoice;
     try {
-        line = platform::makeLineService();
+        lineChoice = platform::chosenLine();
+        line = platform::makeLineService(lineChoice.value, lineChoice.origin);
     } catch (const platform::LineChoiceError& error) {
         boxes.show(error.message());
         return 2;
     }
-    const platform::MinuteTick tick = platform::minuteTickFor(qEnvironmentVariable(platform::kLineVariable),
-                                                              qEnvironmentVariable(platform::kTickVariable));
+    const platform::MinuteTick tick = platform::minuteTickFor(lineChoice.value, qEnvironmentVariable(platform::kTickVariable));
     if (!tick.ignored.isEmpty())
         log(tick.ignored);
 

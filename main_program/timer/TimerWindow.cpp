@@ -327,7 +327,7 @@ void Form3::refuseUnrecordedConnection(const QString& failure)
     } catch (const platform::LineUnknown& unknown) {
         hungUp = QStringLiteral("线路没能挂断（%1），请自己断开。").arg(unknown.message());
     }
-    const QString why = store::whyNotWritable(store::DatabaseAddress::fromEnvironment());
+    const QString why = store::whyNotWritable(store::DatabaseAddress::fromSettings());
     logEvent(QStringLiteral("无法开始记录，%1%2").arg(hungUp, failure));
     boxes().show(QStringLiteral("无法开始记录本次上网时间，%1\n%2%3")
                      .arg(hungUp, why.isEmpty() ? QString() : why + u'\n', failure));

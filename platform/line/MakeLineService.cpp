@@ -15,7 +15,16 @@ QString simulatedLineFile(const QString& choice)
     return choice.startsWith(kSimPrefix) ? choice.mid(kSimPrefix.size()) : QString();
 }
 
-std::unique_ptr<DialableLine> makeLineService(const QString& choice)
+horavo::Setting chosenLine()
+{
+    try {
+        return horavo::RoomSettings::load().line();
+    } catch (const horavo::SettingsError& error) {
+        throw LineChoiceError(error.message());
+    }
+}
+
+std::unique_ptr<DialableLine> makeLineService(const QString& choice, const QString& origin)
 {
     if (choice.isEmpty() || choice == QLatin1String("networkmanager"))
         return std::make_unique<NetworkManagerLine>();
@@ -24,11 +33,10 @@ std::unique_ptr<DialableLine> makeLineService(const QString& choice)
     if (choice.startsWith(kSimPrefix)) {
         const QString file = simulatedLineFile(choice);
         if (file.isEmpty())
-            throw LineChoiceError(QStringLiteral("TALLYON_LINE=sim: 没有给出文件（应为 sim:文件）"));
+            throw LineChoiceError(QStringLiteral("%1 的“sim:”没有给出文件（应为 sim:文件）").arg(origin));
         return std::make_unique<SimLineService>(file);
     }
-    throw LineChoiceError(QStringLiteral("TALLYON_LINE=%1 不是线路服务（应为 networkmanager、lan 或 sim:文件）")
-                              .arg(choice));
+    throw LineChoiceError(QStringLiteral("%1 的“%2”不是线路服务（应为 networkmanager、lan 或 sim:文件）").arg(origin, choice));
 }
 
 MinuteTick minuteTickFor(const QString& lineChoice, const QString& setting)
@@ -36,8 +44,8 @@ MinuteTick minuteTickFor(const QString& lineChoice, const QString& setting)
     if (setting.isEmpty())
         return {};
     if (simulatedLineFile(lineChoice).isEmpty())
-        return {0, QStringLiteral("%1=%2 未采用：它只在模拟线路（%3=sim:文件）上有效，这条线路上一分钟就是 60 秒")
-                       .arg(QLatin1String(kTickVariable), setting, QLatin1String(kLineVariable))};
+        return {0, QStringLiteral("%1=%2 未采用：它只在模拟线路（线路设为 sim:文件）上有效，这条线路上一分钟就是 60 秒")
+                       .arg(QLatin1String(kTickVariable), setting)};
     bool isNumber = false;
     const int milliseconds = setting.toInt(&isNumber, 0);
     return {isNumber && milliseconds > 0 ? milliseconds : 0, {}};
@@ -45,7 +53,8 @@ MinuteTick minuteTickFor(const QString& lineChoice, const QString& setting)
 
 std::unique_ptr<DialableLine> makeLineService()
 {
-    return makeLineService(qEnvironmentVariable(kLineVariable));
+    const horavo::Setting line = chosenLine();
+    return makeLineService(line.value, line.origin);
 }
 
 } // namespace platform

@@ -6,26 +6,33 @@
 
 #include "platform/line/DialableLine.h"
 #include "rules/Failure.h"
+#include "settings/RoomSettings.h"
 
 namespace platform {
 
-// A TALLYON_LINE value that names no backend; the text says what is accepted.
+// A line choice that names no backend, or settings that cannot be read; the text says
+// where the choice was made and what is accepted.
 class LineChoiceError : public horavo::Failure {
 public:
     using Failure::Failure;
 };
 
-inline constexpr const char* kLineVariable = "TALLYON_LINE";
+using horavo::kLineVariable;
 inline constexpr const char* kTickVariable = "TALLYON_TICK_MS";
 
-// The line service that TALLYON_LINE chooses:
+// The room's line choice (TALLYON_LINE, else the settings file's line). Throws
+// LineChoiceError when the settings file cannot be read.
+horavo::Setting chosenLine();
+
+// The line service that a choice names (`origin` says where it was made, for the message):
 //   unset, empty or "networkmanager"  NetworkManager's PPPoE profiles (through nmcli)
 //   "lan"                             a room behind a router that keeps the line up:
 //                                     up while this machine is online, nothing dialed
 //   "sim:FILE"                        the simulated line kept in the JSON file FILE
 // Anything else throws LineChoiceError.
+std::unique_ptr<DialableLine> makeLineService(const QString& choice, const QString& origin = QString::fromLatin1(kLineVariable));
+// The line service of the room's choice.
 std::unique_ptr<DialableLine> makeLineService();
-std::unique_ptr<DialableLine> makeLineService(const QString& choice);
 
 // The FILE of a "sim:FILE" choice, empty for any other.
 QString simulatedLineFile(const QString& choice);

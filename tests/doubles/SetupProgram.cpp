@@ -18,6 +18,8 @@ SetupOutcome runSetup(const QStringList& arguments, const QString& folder, const
     environment.remove(QStringLiteral("HORAVO_DATABASE")); // not a server the developer set
     if (!how.databaseVariable.isEmpty())
         environment.insert(QStringLiteral("HORAVO_DATABASE"), how.databaseVariable);
+    if (!how.settingsFile.isEmpty())
+        environment.insert(QStringLiteral("HORAVO_SETTINGS"), how.settingsFile);
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
     process.start(setupProgram(), arguments);

@@ -11,8 +11,11 @@ QString setupProgram();
 
 // What the tool is given besides its arguments.
 struct SetupRun {
+    SetupRun(QByteArray input = {}, QString databaseVariable = {}, QString settingsFile = {})
+        : input(std::move(input)), databaseVariable(std::move(databaseVariable)), settingsFile(std::move(settingsFile)) {}
     QByteArray input;        // its standard input (a pipe closed after this), not a terminal
     QString databaseVariable; // HORAVO_DATABASE; unset when empty
+    QString settingsFile;     // HORAVO_SETTINGS; the test command's empty one when empty
 };
 
 struct SetupOutcome {

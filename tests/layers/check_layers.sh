@@ -3,7 +3,8 @@
 # two must not know each other). Usage: check_layers.sh SOURCE_ROOT
 #
 #   rules                          the bottom: nothing but itself (Qt Core alone)
-#   every other folder             the rules, and besides them:
+#   settings                       the rules (the room's settings file)
+#   every other folder             the rules and the settings, and besides them:
 #   store                          nothing but itself
 #   platform (interfaces)          nothing but itself
 #   platform/process               nothing but itself (starting programs)
@@ -22,11 +23,12 @@ root=${1:?usage: check_layers.sh SOURCE_ROOT}
 cd "$root" || exit 2
 
 core='platform/[^/]+'
-rules='rules/.*'
+rules='(rules|settings)/.*'
 process='platform/process/.*'
 allowed_for() {
     case $1 in
-    rules/*)                   echo "$rules" ;;
+    rules/*)                   echo "rules/.*" ;;
+    settings/*)                echo "$rules" ;;
     store/*)                   echo "store/.*|$rules" ;;
     platform/process/*)        echo "$process|$rules" ;;
     platform/line/*)           echo "platform/line/.*|$process|$rules" ;;
@@ -56,7 +58,7 @@ while IFS= read -r file; do
             violations=$((violations + 1))
         fi
     done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
-done < <(find rules store platform main_program registration_program tools -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
+done < <(find rules settings store platform main_program registration_program tools -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
 
 if [ "$violations" -gt 0 ]; then
     echo "$violations include(s) across the layers"

@@ -11,6 +11,7 @@
 #include "platform/line/MakeLineService.h"
 #include "platform/line/NetworkManagerLine.h"
 #include "platform/line/SimLine.h"
+#include "tests/doubles/EnvironmentVariable.h"
 
 namespace {
 
@@ -206,6 +207,33 @@ TEST(LineChoice, VariableChoosesTheBackend)
     } catch (const platform::LineChoiceError& error) {
         EXPECT_TRUE(error.message().contains(QStringLiteral("sim:文件")));
     }
+
+    // The room's settings file chooses when the variable is unset, and a wrong choice
+    // there is told with the file and its line.
+    const QTemporaryDir room;
+    const QString settings = room.filePath(QStringLiteral("horavo.conf"));
+    const doubles::EnvironmentVariable settingsFile(horavo::kSettingsFileVariable, settings.toUtf8());
+    const auto writeSettings = [&](const QByteArray& text) {
+        QFile file(settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    };
+    {
+        const doubles::EnvironmentVariable unset(platform::kLineVariable, QByteArray());
+        writeSettings("database = x.mdb\nline = sim:/tmp/room.json\n");
+        EXPECT_NE(dynamic_cast<SimLineService*>(platform::makeLineService().get()), nullptr);
+        writeSettings("# a room\nline = ras\n");
+        try {
+            platform::makeLineService();
+            ADD_FAILURE() << "an unknown backend in the settings is refused";
+        } catch (const platform::LineChoiceError& error) {
+            EXPECT_TRUE(error.message().startsWith(QStringLiteral("设置文件“%1”第 2 行的 line 的“ras”").arg(settings)))
+                << error.message().toStdString();
+        }
+    }
+    const doubles::EnvironmentVariable lan(platform::kLineVariable, "lan");
+    EXPECT_EQ(dynamic_cast<SimLineService*>(platform::makeLineService().get()), nullptr);
+    EXPECT_EQ(platform::chosenLine().origin, QStringLiteral("环境变量 TALLYON_LINE"));
     EXPECT_EQ(platform::simulatedLineFile(QStringLiteral("sim:/a b/c.json")), QStringLiteral("/a b/c.json"));
     EXPECT_TRUE(platform::simulatedLineFile(QStringLiteral("networkmanager")).isEmpty());
 }

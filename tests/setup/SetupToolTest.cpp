@@ -469,3 +469,51 @@ TEST_F(SetupTool, AnEmptyHoravoDatabaseMeansTheFileHere)
 }
 
 } // namespace
+
+namespace {
+
+void writeText(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+} // namespace
+
+TEST_F(SetupTool, TheRoomsSettingsFileNamesTheDatabaseAndTheEnvironmentOverridesIt)
+{
+    const QTemporaryDir room; // where the settings live, apart from the folder the tool runs in
+    const QString settings = room.filePath(QStringLiteral("horavo.conf"));
+    writeText(settings, "# the room\n\n  database =  room.mdb  \nline = lan\n");
+    const QStringList create{QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin")};
+    const QStringList report{QStringLiteral("report")};
+
+    // A relative path is the settings file's folder's, wherever the tool runs.
+    Outcome r = runSetup(create, folder.path(), {"p\n", {}, settings});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(rowsOf(room.filePath(QStringLiteral("room.mdb")), QStringLiteral("select * from users")), QStringList{QStringLiteral("a|p|1")});
+    EXPECT_FALSE(QFileInfo::exists(defaultFile()));
+    EXPECT_EQ(runSetup(report, folder.path(), {{}, {}, settings}).exitCode, 0);
+
+    // The environment wins, and the message of a missing file says where and why.
+    r = runSetup(report, folder.path(), {{}, QStringLiteral("elsewhere.mdb"), settings});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("“elsewhere.mdb”（查找的文件夹：%1）").arg(folder.path()))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("环境变量 HORAVO_DATABASE 指向这里"))) << r.err.toStdString();
+
+    writeText(settings, "line = lan\n");
+    r = runSetup(report, folder.path(), {{}, {}, settings});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("设置文件“%1”里也没有设置 database，所以用当前文件夹里的 horavo.mdb").arg(settings)))
+        << r.err.toStdString();
+    r = runSetup(report, folder.path(), {{}, {}, room.filePath(QStringLiteral("none.conf"))});
+    EXPECT_TRUE(r.err.contains(QStringLiteral("设置文件“%1”不存在").arg(room.filePath(QStringLiteral("none.conf"))))) << r.err.toStdString();
+
+    // A line that is no setting is refused by name and line, and help still answers.
+    writeText(settings, "# the room\ndatabse = room.mdb\n");
+    r = runSetup(report, folder.path(), {{}, {}, settings});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("第 2 行的“databse”不是设置项"))) << r.err.toStdString();
+    EXPECT_EQ(runSetup({QStringLiteral("--help")}, folder.path(), {{}, {}, settings}).exitCode, 0);
+}

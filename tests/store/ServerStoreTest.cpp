@@ -250,14 +250,14 @@ TEST(DatabaseAddress, AServerIsNamedByAUriOrAConnectionStringAndAnythingElseIsAF
 
     {
         const doubles::EnvironmentVariable blank(store::kDatabaseVariable, "  ");
-        EXPECT_FALSE(DatabaseAddress::fromEnvironment().isServer()) << "blank is unset";
+        EXPECT_FALSE(DatabaseAddress::fromSettings().isServer()) << "blank is unset";
     }
     {
         const doubles::EnvironmentVariable named(store::kDatabaseVariable, "service=horavo");
-        EXPECT_TRUE(DatabaseAddress::fromEnvironment().isServer());
+        EXPECT_TRUE(DatabaseAddress::fromSettings().isServer());
     }
     const doubles::EnvironmentVariable unset(store::kDatabaseVariable, QByteArray());
-    EXPECT_EQ(DatabaseAddress::fromEnvironment().text(), store::defaultDatabasePath());
+    EXPECT_EQ(DatabaseAddress::fromSettings().text(), store::defaultDatabasePath());
 }
 
 // The seats' role may record and register, and the server refuses it everything else.

@@ -76,7 +76,7 @@ TYPED_TEST(Statements, EachRunsUnchangedWithTheSameFieldsRowsAndValues)
         const QString sql = QString::fromUtf8(s.sql);
         std::unique_ptr<store::RecordSet> rs;
         const QStringList parameters = s.parameter ? QStringList{QString::fromUtf8(s.parameter)} : QStringList();
-        ASSERT_EQ(storeErrorOf([&] { rs = Esql(sql, parameters, store::DatabaseAddress::fromEnvironment()); }), QString())
+        ASSERT_EQ(storeErrorOf([&] { rs = Esql(sql, parameters, store::DatabaseAddress::fromSettings()); }), QString())
             << s.sql;
         EXPECT_EQ(rs->fieldCount(), s.fields) << s.sql;
         EXPECT_EQ(rs->rowCount(), s.rows) << s.sql;

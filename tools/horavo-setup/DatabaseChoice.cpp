@@ -20,10 +20,14 @@ store::DatabaseAddress addressOf(const QString& word)
 store::DatabaseAddress chosenDatabase(const SetupRequest& request)
 {
     if (!request.file.isEmpty())
-        return store::DatabaseAddress::file(QFileInfo(request.file).absoluteFilePath());
+        return store::DatabaseAddress::file(QFileInfo(request.file).absoluteFilePath(), QStringLiteral("--file 指向这里"));
     if (!request.database.isEmpty())
         return addressOf(request.database);
-    return store::DatabaseAddress::forAdministration();
+    try {
+        return store::DatabaseAddress::forAdministration();
+    } catch (const horavo::SettingsError& error) {
+        refuse(BadSettings, error.message());
+    }
 }
 
 QString named(const store::DatabaseAddress& address)
@@ -37,7 +41,7 @@ void requireDatabase(const store::DatabaseAddress& address, ExitCode missing, Ex
 {
     if (!address.isServer()) {
         if (!QFileInfo::exists(address.text()))
-            refuse(missing, store::missingDatabaseFileMessage(address.text()) + QStringLiteral("；新建请用 create"));
+            refuse(missing, address.explained(store::missingDatabaseFileMessage(address.text())) + QStringLiteral("新建请用 create。"));
         return;
     }
     openForReading(address, missing, failure);

@@ -9,8 +9,9 @@
 
 namespace setup {
 
-// The database a request names: --file, --database, else the server
-// HORAVO_ADMIN_DATABASE or HORAVO_DATABASE names, else horavo.mdb in the current folder. A file's path is made absolute.
+// The database a request names: --file, --database, else the room's settings for
+// administration (DatabaseAddress::forAdministration); refuses with BadSettings a settings
+// file that cannot be read. A file's path is made absolute.
 store::DatabaseAddress chosenDatabase(const SetupRequest& request);
 
 // A word of the command line (--database, copy's FROM and TO): a server's address, or a

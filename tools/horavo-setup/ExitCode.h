@@ -14,6 +14,7 @@ enum ExitCode : int {
     DatabaseFailure = 6, // the database refused: cannot create or write, not a horavo database
     TargetHoldsRows = 7, // copy: TO holds rows already and is left alone
     NeedsFile = 8,       // backup: the database is on a server, not in a file
+    BadSettings = 9,     // the settings file cannot be read or holds a line that is not a setting
     // check has its own: clean, found something, cannot read the file.
     CheckFound = 1,
     CheckUnreadable = 2,

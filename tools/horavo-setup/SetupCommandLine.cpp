@@ -255,8 +255,9 @@ QString helpText()
         "  horavo-setup --help | --version\n"
         "\n"
         "数据库是一个 SQLite 文件，或 PostgreSQL 服务器上的一个数据库。用哪个：--file 给出的文件；\n"
-        "--database 给出的地址；都没有给时，环境变量 HORAVO_DATABASE 不为空就用它指的服务器\n"
-        "（与 tallyon、signova 相同），否则用当前文件夹里的 horavo.mdb。\n"
+        "--database 给出的地址；都没有给时，用设置（与 tallyon、signova 相同）：环境变量\n"
+        "HORAVO_ADMIN_DATABASE、HORAVO_DATABASE，设置文件 /etc/horavo/horavo.conf 的\n"
+        "admin-database、database，先有的先用；都没有时用当前文件夹里的 horavo.mdb。\n"
         "\n"
         "create     新建数据库（三个表 users、internet、knumber），写入第一个管理员（权限 1），\n"
         "           如给了 --isp-account，再写入一个标为“使用”的宽带帐号。已有的文件不会改动；\n"
@@ -317,10 +318,16 @@ QString helpText()
         "  printf '%s\\n%s\\n' \"$ADMIN_PW\" \"$ISP_PW\" |\n"
         "    horavo-setup create --admin NAME --password-stdin --isp-account NAME --isp-password-stdin\n"
         "\n"
-        "环境变量：\n"
-        "  HORAVO_DATABASE      不为空时，没有 --file 或 --database 的命令用它指的服务器上的数据库\n"
+        "设置文件：\n"
+        "  /etc/horavo/horavo.conf  每行“键 = 值”，# 开头的行是注释：database（数据库文件的路径或\n"
+        "                       服务器的地址）、admin-database（管理员的电脑上，管理员角色连接的数据库）、\n"
+        "                       line（线路）。环境变量 HORAVO_SETTINGS 可以指定另一个设置文件\n"
+        "\n"
+        "环境变量（不为空时优先于设置文件）：\n"
+        "  HORAVO_DATABASE      没有 --file 或 --database 的命令所用的数据库：文件的路径或服务器的地址\n"
         "  HORAVO_ADMIN_DATABASE\n"
-        "                       管理员的电脑上：管理员角色连接的服务器数据库，不为空时代替 HORAVO_DATABASE\n"
+        "                       管理员的电脑上：管理员角色连接的数据库，不为空时代替 HORAVO_DATABASE\n"
+        "  HORAVO_SETTINGS      设置文件的路径，默认 /etc/horavo/horavo.conf\n"
         "\n"
         "退出码：\n"
         "  0  成功；check：没有发现问题\n"
@@ -334,7 +341,8 @@ QString helpText()
         "  5  add-admin：已有这个用户名的用户\n"
         "  6  数据库出错（不能创建或写入，连不上服务器，文件不是这个系统的数据库，备份或复制失败）\n"
         "  7  copy：TO 里已经有记录，没有改动\n"
-        "  8  backup：数据库在服务器上，不是文件（备份请用 pg_dump）");
+        "  8  backup：数据库在服务器上，不是文件（备份请用 pg_dump）\n"
+        "  9  设置文件读不了，或其中有一行不是设置");
 }
 
 } // namespace setup

@@ -11,7 +11,7 @@ struct SetupRequest {
     enum class Command { Help, Version, Create, AddAdmin, Backup, Report, Check, Online, Copy } command = Command::Help;
     QString file;     // --file as given
     QString database; // --database as given
-    // Neither: the server HORAVO_DATABASE names, else horavo.mdb in the current folder.
+    // Neither: the room's settings (DatabaseAddress::forAdministration).
     QString admin;
     // Passwords are read from standard input (one line each, the administrator's first)
     // when asked; --password and --isp-password put them on the command line instead.

@@ -190,8 +190,13 @@ ExitCode addAdmin(const SetupRequest& r, const store::DatabaseAddress& address)
 
 ExitCode runSetup(const SetupRequest& request)
 {
-    const store::DatabaseAddress address = chosenDatabase(request);
     try {
+        if (request.command == SetupRequest::Command::Copy)
+            return copy(addressOf(request.source), addressOf(request.target));
+        const bool needsDatabase = request.command != SetupRequest::Command::Help
+                                && request.command != SetupRequest::Command::Version;
+        // Help and version read no settings: a broken settings file must not hide them.
+        const store::DatabaseAddress address = needsDatabase ? chosenDatabase(request) : store::DatabaseAddress::file({});
         switch (request.command) {
         case SetupRequest::Command::Help:
             say(stdout, helpText());
@@ -214,7 +219,7 @@ ExitCode runSetup(const SetupRequest& request)
         case SetupRequest::Command::Online:
             return online(address);
         case SetupRequest::Command::Copy:
-            return copy(addressOf(request.source), addressOf(request.target));
+            break;
         }
     } catch (const Refusal& refusal) {
         return refusal.code;

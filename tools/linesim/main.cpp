@@ -23,7 +23,7 @@ const char* const kUsage[] = {
     "用法: tallyon-line [--file 文件] 命令 [参数]",
     "",
     "显示和改变模拟的宽带线路，即 TALLYON_LINE=sim:文件 时 rasdial 和 tallyon 所用的 JSON 文件。",
-    "不给 --file 时用 TALLYON_LINE 里的文件。",
+    "不给 --file 时用线路设置（环境变量 TALLYON_LINE，否则设置文件 /etc/horavo/horavo.conf 的 line）里的文件。",
     "",
     "命令:",
     "  init [项名...]              新的线路: 给出的项 (默认 宽带连接)、帐号 demo/demo、插着网线、没有连接",
@@ -142,9 +142,16 @@ int main(int argc, char** argv)
         path = arguments.at(1);
         arguments = arguments.mid(2);
     } else {
-        path = platform::simulatedLineFile(qEnvironmentVariable(platform::kLineVariable));
-        if (path.isEmpty())
-            return badArguments(QStringLiteral("没有给出 --file，而 TALLYON_LINE 也不是 sim:文件"));
+        try {
+            const horavo::Setting line = platform::chosenLine();
+            path = platform::simulatedLineFile(line.value);
+            if (path.isEmpty())
+                return badArguments(QStringLiteral("没有给出 --file，而线路也不是 sim:文件（%1）")
+                                        .arg(line.isSet() ? line.origin + QStringLiteral("是“") + line.value + QStringLiteral("”")
+                                                          : line.origin));
+        } catch (const platform::LineChoiceError& error) {
+            return badArguments(error.message());
+        }
     }
     if (arguments.isEmpty())
         return badArguments(QStringLiteral("缺少命令"));

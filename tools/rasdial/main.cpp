@@ -1,5 +1,5 @@
 // rasdial: dials, lists and hangs up broadband connections through the line service that
-// TALLYON_LINE chooses, and reports as the remote-access command does on a Chinese system.
+// the room's settings choose (TALLYON_LINE, else the settings file's line), and reports as the remote-access command does on a Chinese system.
 
 #include <cstdio>
 
@@ -61,7 +61,7 @@ void printUsage(std::FILE* stream)
              QStringLiteral("                                      密码从标准输入读到结束 (末尾一个换行不算)，不在命令行上"),
              QStringLiteral("      rasdial --help | --version        显示本说明 | 显示版本"),
              QStringLiteral("项名以 \"-\" 开头时须放在 \"--\" 之后。"),
-             QStringLiteral("线路服务由环境变量 TALLYON_LINE 选定: networkmanager (默认，本机拨号)、lan (路由器拨号，本机只计时) 或 sim:文件 (模拟线路)。"),
+             QStringLiteral("线路服务由环境变量 TALLYON_LINE 选定，没有设置时由设置文件 /etc/horavo/horavo.conf 的 line 选定: networkmanager (默认，本机拨号)、lan (路由器拨号，本机只计时) 或 sim:文件 (模拟线路)。"),
          })
         writeLine(stream, line);
 }
