@@ -300,7 +300,11 @@ TEST_F(RecordsWindow, TotalBoxesAreNamedAndReadOnlyForAScreenReader)
         ASSERT_TRUE(read);
         EXPECT_TRUE(read->text(QAccessible::Name).startsWith(form->Label8->text()));
         EXPECT_TRUE(read->state().readOnly);
+        EXPECT_FALSE(read->state().editable) << "announced as text to read, not a box to type into";
         EXPECT_FALSE(read->state().disabled) << "read-only, not greyed out";
+        ASSERT_TRUE(read->textInterface());
+        EXPECT_EQ(read->textInterface()->text(0, read->textInterface()->characterCount()), box->text());
+        EXPECT_FALSE(read->textInterface()->text(0, 1).isEmpty()) << "a total is shown";
     }
     EXPECT_NE(form->Text1->accessibleName(), form->Text2->accessibleName());
 }
