@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Smoke test of the installed package horavo: the commands run, horavo-setup makes a
-# database in a copy of the shared data folder, tallyon and signova start on it (Qt's
+# Smoke test of the installed package horavo: the commands run, the settings file is in
+# place and chooses the database, horavo-setup makes a database in a copy of the shared
+# data folder, tallyon and signova start on it (Qt's
 # offscreen platform) and stay up, the line tools dial a simulated line, and the
 # desktop entries, icons, metainfo and manual pages are in place and valid.
 # Needs the package installed (tests/package/lifecycle.sh installs it and runs this).
@@ -41,6 +42,24 @@ check "$data is a folder root:horavo, mode 2770" \
 check "a user outside the group horavo cannot look into $data" \
   bash -c "! runuser -u nobody -- ls '$data' >/dev/null 2>&1"
 
+# --- the room's settings file -------------------------------------------------------
+settings=/etc/horavo/horavo.conf
+check "$settings is installed as a conffile" \
+  bash -c "dpkg-query -W -f='\${Conffiles}\n' horavo | grep -q '^ $settings '"
+check "$settings names $data/horavo.mdb and the NetworkManager line" \
+  bash -c "grep -qx 'database = $data/horavo.mdb' '$settings' && grep -qx 'line = networkmanager' '$settings'"
+mkdir -m 0755 "$tmp/home"
+if [ ! -e "$data/horavo.mdb" ]; then
+  check "from a home folder, horavo-setup looks for $data/horavo.mdb and says the settings file sent it there" \
+    bash -c "cd '$tmp/home' && out=\$(horavo-setup report 2>&1); [ \$? -eq 3 ] && grep -qF '（查找的文件夹：$data）' <<<\"\$out\" \
+             && grep -qF '设置文件“$settings”第' <<<\"\$out\""
+fi
+check "a user outside the group is told that only the group horavo may enter $data" \
+  bash -c "cd / && out=\$(runuser -u nobody -- horavo-setup report 2>&1); [ \$? -eq 3 ] && grep -qF '只有 horavo 组的成员可以进入' <<<\"\$out\""
+check "HORAVO_DATABASE overrides the settings file" \
+  bash -c "cd '$tmp/home' && out=\$(HORAVO_DATABASE='$tmp/home/mine.mdb' horavo-setup report 2>&1); [ \$? -eq 3 ] \
+           && grep -qF '环境变量 HORAVO_DATABASE 指向这里' <<<\"\$out\""
+
 # --- horavo-setup ---------------------------------------------------------------------
 check "horavo-setup --help exits 0 and shows both commands" \
   bash -c 'help=$(horavo-setup --help) && grep -q "create" <<<"$help" && grep -q "add-admin" <<<"$help"'
@@ -76,9 +95,10 @@ chmod o-x "$tmp" "$tmp/data"
 
 # --- the desktop programs start and stay up ---------------------------------------
 mkdir -m 0700 "$tmp/run"
+printf 'database = %s\n' "$db" > "$tmp/data.conf"
 stays_up() {
   local program=$1 log=$tmp/$1.log pid
-  (cd "$tmp/data" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run exec "$program") >"$log" 2>&1 &
+  (cd "$tmp/home" && HORAVO_SETTINGS=$tmp/data.conf QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run exec "$program") >"$log" 2>&1 &
   pid=$!
   children+=("$pid")
   sleep 3
@@ -95,8 +115,9 @@ check "signova (offscreen) starts on the database and stays up 3 s" stays_up sig
 # --- the line tools on a simulated line -------------------------------------------
 line=$tmp/line.json
 check "tallyon-line init makes a simulated line" exits 0 "$libexec/tallyon-line" --file "$line" init
-check "rasdial dials the simulated line with an accepted account" \
-  exits 0 env TALLYON_LINE="sim:$line" "$libexec/rasdial" 宽带连接 demo demo
+printf 'line = sim:%s\n' "$line" > "$tmp/line.conf"
+check "rasdial dials the simulated line its settings file names, with an accepted account" \
+  exits 0 env HORAVO_SETTINGS="$tmp/line.conf" "$libexec/rasdial" 宽带连接 demo demo
 check "tallyon-line show lists the connection rasdial made" \
   bash -c "'$libexec/tallyon-line' --file '$line' show | grep -q '^active:'"
 check "rasdial hangs up" exits 0 env TALLYON_LINE="sim:$line" "$libexec/rasdial" 宽带连接 /DISCONNECT
@@ -108,8 +129,8 @@ png_size() { od -An -j16 -N8 --endian=big -tu4 "$1" | awk '{print $1 "x" $2}'; }
 for app in tallyon signova; do
   entry=/usr/share/applications/org.example.horavo.$app.desktop
   check "desktop-file-validate $entry" desktop-file-validate "$entry"
-  check "$entry runs $app in $data with icon $app" \
-    bash -c "grep -qx 'Exec=$app' '$entry' && grep -qx 'Path=$data' '$entry' && grep -qx 'Icon=$app' '$entry'"
+  check "$entry runs $app (the settings name the database) with icon $app" \
+    bash -c "grep -qx 'Exec=$app' '$entry' && ! grep -q '^Path=' '$entry' && grep -qx 'Icon=$app' '$entry'"
   check "appstreamcli validate the metainfo of $app" \
     appstreamcli validate --no-net "/usr/share/metainfo/org.example.horavo.$app.metainfo.xml"
   check "the scalable icon of $app is an SVG" \
