@@ -157,13 +157,19 @@ answer '连接失败' Return
 answer '询问' Escape
 wait_for 10 eval '! running $alice_pid' || fail "alice's seat did not end"
 
+# Each key waits for the one before it to be taken: on a loaded machine a key sent
+# while the window is still being activated, or still reading rows, is lost.
 xdotool windowfocus --sync "$records"
-sleep 0.3
+sleep 1
 xdotool key shift+Tab   # back from 一键清除 to the user list
-sleep 0.3
-xdotool key Up Down     # read alice's rows again, as they stand now
 sleep 0.5
-xdotool key Tab space
+xdotool key Up          # read alice's rows again, as they stand now
+sleep 0.5
+xdotool key Down
+sleep 1
+xdotool key Tab
+sleep 0.5
+xdotool key space
 wait_for 10 eval '[ "$(rows_of alice)" = 0 ]' || fail "alice's rows were not cleared"
 step "alice's rows are gone"
 no_leaks_reported "$work/alice/tallyon.log"
