@@ -15,7 +15,9 @@ const char* const kUsage =
     "用法：signova [--help | --version]\n"
     "注册：新用户在这里为自己建立 Pomerix 的账号。\n"
     "  --help      显示本说明\n"
-    "  --version   显示版本\n";
+    "  --version   显示版本\n"
+    "数据库由设置文件 /etc/horavo/horavo.conf 的 database 选定，\n"
+    "环境变量 HORAVO_DATABASE 不为空时优先（详见 man signova）。\n";
 
 } // namespace
 

@@ -29,7 +29,9 @@ const char* const kUsage =
     "用法：tallyon [--help | --version]\n"
     "Pomerix：登录、拨号宽带连接并按分钟记录上网时间。\n"
     "  --help      显示本说明\n"
-    "  --version   显示版本\n";
+    "  --version   显示版本\n"
+    "数据库和线路由设置文件 /etc/horavo/horavo.conf 的 database、line 选定，\n"
+    "环境变量 HORAVO_DATABASE、TALLYON_LINE 不为空时优先（详见 man tallyon）。\n";
 
 } // namespace
 
