@@ -37,8 +37,10 @@ RoomSettings RoomSettings::read(const QString& path)
     settings.exists_ = true;
     int number = 0;
     while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        QString line = QString::fromUtf8(file.readLine()).trimmed();
         ++number;
+        if (number == 1 && line.startsWith(QChar(0xFEFF))) // saved by an editor that marks UTF-8
+            line = line.mid(1).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const qsizetype equals = line.indexOf(QLatin1Char('='));
@@ -51,7 +53,11 @@ RoomSettings RoomSettings::read(const QString& path)
         if (settings.entries_.contains(key))
             throw SettingsError(QStringLiteral("设置文件“%1”第 %2 行又一次设置了 %3（第 %4 行已经设置过）")
                                     .arg(shownPath(path)).arg(number).arg(key).arg(settings.entries_.value(key).line));
-        settings.entries_.insert(key, {line.mid(equals + 1).trimmed(), number});
+        QString value = line.mid(equals + 1).trimmed();
+        // A value copied with its quotes from an example ("host=db dbname=horavo").
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+            value = value.mid(1, value.size() - 2).trimmed();
+        settings.entries_.insert(key, {value, number});
     }
     return settings;
 }

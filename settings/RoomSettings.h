@@ -33,8 +33,8 @@ struct Setting {
     bool isSet() const { return !value.isEmpty(); }
 };
 
-// The choices a room makes once for every PC: a text file of "key = value" lines, "#"
-// starting a comment line, blank lines ignored. Each key has its environment variable,
+// The choices a room makes once for every PC: a text file of "key = value" lines (a value
+// may stand in double quotes), "#" starting a comment line, blank lines ignored. Each key has its environment variable,
 // which, set and not empty, overrides the file. A missing file sets nothing.
 class RoomSettings {
 public:

@@ -485,7 +485,7 @@ TEST_F(SetupTool, TheRoomsSettingsFileNamesTheDatabaseAndTheEnvironmentOverrides
 {
     const QTemporaryDir room; // where the settings live, apart from the folder the tool runs in
     const QString settings = room.filePath(QStringLiteral("horavo.conf"));
-    writeText(settings, "# the room\n\n  database =  room.mdb  \nline = lan\n");
+    writeText(settings, "\xEF\xBB\xBF# the room\n\n  database =  \"room.mdb\"  \nline = lan\n");
     const QStringList create{QStringLiteral("create"), QStringLiteral("--admin"), QStringLiteral("a"), QStringLiteral("--password-stdin")};
     const QStringList report{QStringLiteral("report")};
 
