@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include <QDir>
@@ -11,7 +10,6 @@
 
 #include "store/Connection.h"
 #include "store/Esql.h"
-#include "store/StoreError.h"
 #include "tests/doubles/TempDatabase.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -58,23 +56,15 @@ protected:
 // engine's own text follows for whoever looks further.
 TEST_F(Durability, AReadOnlyFileAndAFullDiskAreToldInChineseBeforeTheEngineText)
 {
-    const auto failureOf = [](const std::function<void()>& attempt) -> QString {
-        try {
-            attempt();
-        } catch (const store::StoreError& error) {
-            return error.message();
-        }
-        return {};
-    };
     const std::unique_ptr<store::Connection> connection = store::Connection::open(db.path());
     connection->exec("PRAGMA query_only = 1");
-    const QString readOnly = failureOf([&] { connection->exec("insert into users values ('a', 'b', 1)"); });
+    const QString readOnly = storeErrorOf([&] { connection->exec("insert into users values ('a', 'b', 1)"); });
     EXPECT_TRUE(readOnly.startsWith(QStringLiteral("数据库文件“%1”是只读的").arg(db.path()))) << readOnly.toStdString();
     EXPECT_TRUE(readOnly.contains(QStringLiteral("（attempt to write a readonly database）"))) << readOnly.toStdString();
 
     connection->exec("PRAGMA query_only = 0");
     connection->exec("PRAGMA max_page_count = 8");
-    const QString full = failureOf([&] { connection->exec("insert into users select hex(zeroblob(100000)), 'b', 1"); });
+    const QString full = storeErrorOf([&] { connection->exec("insert into users select hex(zeroblob(100000)), 'b', 1"); });
     EXPECT_TRUE(full.startsWith(QStringLiteral("磁盘已满"))) << full.toStdString();
     EXPECT_TRUE(full.contains(QStringLiteral("full"))) << full.toStdString();
 }
