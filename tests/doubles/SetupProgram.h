@@ -13,6 +13,9 @@ QString setupProgram();
 struct SetupRun {
     QByteArray input;        // its standard input (a pipe closed after this), not a terminal
     QString databaseVariable; // HORAVO_DATABASE; unset when empty
+    // Standard error a pseudo-terminal (raw: no line-end translation), as at a console;
+    // otherwise a pipe.
+    bool errorOnTerminal = false;
 };
 
 struct SetupOutcome {

@@ -35,6 +35,15 @@ void ProgressLine::show(const QString& text)
     last_ = Clock::now();
 }
 
+void ProgressLine::clear()
+{
+    if (!shown_)
+        return;
+    put(stream_, (QLatin1Char('\r') + QString(shownWidth_, QLatin1Char(' ')) + QLatin1Char('\r')).toLocal8Bit());
+    shown_ = false;
+    shownWidth_ = 0;
+}
+
 void ProgressLine::finish()
 {
     if (shown_)

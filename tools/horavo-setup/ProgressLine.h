@@ -28,6 +28,9 @@ public:
     void show(const QString& text);
     // Ends the line, when anything was shown; nothing more is shown after it.
     void finish();
+    // Blanks the line, so that output on the same terminal (a finding on standard
+    // output) starts on a clean line; the next show() writes it again.
+    void clear();
 
 private:
     using Clock = std::chrono::steady_clock;

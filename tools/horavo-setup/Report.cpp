@@ -190,9 +190,9 @@ void tally(const SetupRequest& request, store::ReadOnlyDatabase& database, Usage
         if (date.type == store::StoredValue::Type::Text)
             dateText = date.bytes;
         tally.add(userBytes, dateText, minutesOfValue(row.stored(2)));
+        ++read;
         if (progress.due())
             progress.show(QStringLiteral("已读 %1 条使用记录").arg(read));
-        ++read;
     });
 }
 

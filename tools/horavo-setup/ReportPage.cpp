@@ -1,6 +1,7 @@
 // The report as a page to print and hand over: XHTML that is also well-formed XML, with
 // its style and its chart inline, so that it opens the same anywhere, offline.
 #include <algorithm>
+#include <cmath>
 
 #include "rules/NumberFormat.h"
 #include "tools/horavo-setup/ToolOutput.h"
