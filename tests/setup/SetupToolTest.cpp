@@ -421,7 +421,7 @@ TEST_F(SetupTool, CopyMakesANewFileWithEveryRowInOrder)
 // On a terminal the long commands tell how far they have come on standard error, on one
 // line rewritten in place and ended; a refusal stands on a line of its own. On a
 // pipe (every other test of the tool) they say nothing.
-TEST_F(SetupTool, CopyAndReportShowProgressOnATerminalOnly)
+TEST_F(SetupTool, LongCommandsShowProgressOnATerminalOnly)
 {
     doubles::TempDatabase source;
     source.exec(QStringLiteral("insert into users values ('u', 'p', 2);"
@@ -446,6 +446,9 @@ TEST_F(SetupTool, CopyAndReportShowProgressOnATerminalOnly)
     const Outcome report = runSetup(november, folder.path(), onTerminal);
     ASSERT_EQ(report.exitCode, 0) << report.err.toStdString();
     EXPECT_EQ(report.err, QStringLiteral("\r已读 1 条使用记录\n"));
+    const Outcome checked = runSetup({QStringLiteral("check"), QStringLiteral("--file"), source.path()}, folder.path(), onTerminal);
+    EXPECT_TRUE(checked.err.startsWith(QStringLiteral("\r正在检查表 users：已读 1 行")) && checked.err.endsWith(QLatin1Char('\n')))
+        << checked.err.toStdString();
 
     for (const Outcome& piped : {runSetup(november, folder.path()),
                                  runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("again.mdb")}, folder.path())}) {
