@@ -482,8 +482,11 @@ void ServerConnection::putCopyData(const std::string& data)
 {
     for (;;) {
         const int put = PQputCopyData(handle(), data.data(), int(data.size()));
-        if (put < 0)
+        if (put < 0) {
+            // The server ended the COPY early (it refused a row): its reason is in the result.
+            checked(answer());
             fail(nullptr);
+        }
         if (put > 0)
             break;
         awaitWritable();

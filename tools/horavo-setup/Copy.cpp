@@ -20,13 +20,14 @@ namespace {
 
 struct TableColumns {
     QString name;
-    QString columns;
+    QStringList columns;
 };
 
 const std::array<TableColumns, 3> kTables{{
-    {QStringLiteral("users"), QStringLiteral("iuser, passw, quanxian")},
-    {QStringLiteral("internet"), QStringLiteral("iuser, idate, itime, stime, xtime")},
-    {QStringLiteral("knumber"), QStringLiteral("kuser, kpassw, useyn, price")},
+    {QStringLiteral("users"), {QStringLiteral("iuser"), QStringLiteral("passw"), QStringLiteral("quanxian")}},
+    {QStringLiteral("internet"),
+     {QStringLiteral("iuser"), QStringLiteral("idate"), QStringLiteral("itime"), QStringLiteral("stime"), QStringLiteral("xtime")}},
+    {QStringLiteral("knumber"), {QStringLiteral("kuser"), QStringLiteral("kpassw"), QStringLiteral("useyn"), QStringLiteral("price")}},
 }};
 
 using Counts = std::array<qlonglong, kTables.size()>;
@@ -37,7 +38,7 @@ using SourceRows = std::array<std::unique_ptr<store::RecordSet>, kTables.size()>
 QString readingStatement(const TableColumns& table, const store::DatabaseAddress& from)
 {
     return QStringLiteral("select %1 from %2 order by %3")
-        .arg(table.columns, table.name, from.isServer() ? QString::fromLatin1(store::kServerKeyColumn) : QStringLiteral("rowid"));
+        .arg(table.columns.join(QStringLiteral(", ")), table.name, from.isServer() ? QString::fromLatin1(store::kServerKeyColumn) : QStringLiteral("rowid"));
 }
 
 QString countsText(const Counts& counts)
@@ -102,10 +103,9 @@ void refuseTheSameFile(const store::DatabaseAddress& from, const store::Database
 void appendRows(const store::Transaction& transaction, const TableColumns& table, const store::RecordSet& rows,
                 ProgressLine& progress)
 {
-    const QStringList columns = table.columns.split(QStringLiteral(", "));
     const int fields = rows.fieldCount();
     std::size_t row = 0;
-    transaction.appendRows(table.name, columns, [&](QVariantList& values) {
+    transaction.appendRows(table.name, table.columns, [&](QVariantList& values) {
         if (progress.due())
             progress.show(QStringLiteral("正在写入表 %1：%2 / %3 行").arg(table.name).arg(row).arg(rows.rowCount()));
         if (row == rows.rowCount())
