@@ -84,6 +84,8 @@ public:
                                                             const std::vector<QByteArray>& readColumns) override;
     std::unique_ptr<detail::RowDeleter> rowDeleter(const detail::Table& table,
                                                    const std::vector<QByteArray>& checkedColumns) override;
+    void appendRows(const QByteArray& table, const std::vector<QByteArray>& columns,
+                    const detail::RowFeed& next) override;
 
     // Steps stmt once: a row gives true, the end false; a failure throws StoreError
     // (BusyError for a busy file) with the engine's message.

@@ -65,6 +65,10 @@ public:
     virtual bool remove(std::int64_t key, const std::vector<Cell>& checkedValues) = 0;
 };
 
+// Fills cells with the next row to append, each value in its stored form; false after
+// the last row.
+using RowFeed = std::function<bool(std::vector<OwnedCell>& cells)>;
+
 } // namespace detail
 
 // What a record set asks of the database it reads: running a statement into rows, and
@@ -99,6 +103,12 @@ public:
                                                                     const std::vector<QByteArray>& readColumns) = 0;
     virtual std::unique_ptr<detail::RowDeleter> rowDeleter(const detail::Table& table,
                                                            const std::vector<QByteArray>& checkedColumns) = 0;
+    // Appends every row next gives to the table (named as the database's own statements
+    // name it), its values in the order of columns, none read back: a file by one
+    // prepared INSERT, a server by its bulk path. Only inside a write transaction, which
+    // keeps it all or nothing.
+    virtual void appendRows(const QByteArray& table, const std::vector<QByteArray>& columns,
+                            const detail::RowFeed& next) = 0;
 
     // Runs body in one write transaction; the whole body runs again when the engine asks
     // for that (another writer held the file, or the server could not serialise it). Any

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QString>
+#include <QVariantList>
 
 #include "store/DatabaseAddress.h"
 #include "store/RecordSet.h"
@@ -29,6 +30,14 @@ class Transaction {
 public:
     explicit Transaction(std::shared_ptr<Engine> engine) : engine_(std::move(engine)) {}
     std::unique_ptr<RecordSet> esql(const QString& strSql, const QStringList& parameters = {}) const;
+
+    // Fills values with the next row's values, one for each column; false after the last.
+    using RowSource = std::function<bool(QVariantList& values)>;
+    // Appends every row next gives to table, each value checked and stored as a record
+    // set's setValue() does (a refused value throws StoreError naming the table, the row
+    // and the rule), none read back: a file by one prepared INSERT, a server by its bulk
+    // path (COPY). next is asked again from the start when the transaction runs again.
+    void appendRows(const QString& table, const QStringList& columns, const RowSource& next) const;
 
 private:
     std::shared_ptr<Engine> engine_;

@@ -19,6 +19,7 @@
 #include <libpq-fe.h>
 
 #include "store/Connection.h"
+#include "store/SqlNames.h"
 #include "store/ServerValues.h"
 
 namespace store {
@@ -487,6 +488,117 @@ void ServerConnection::writeTransaction(const std::function<void()>& body)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10 + jitter() % 40));
     }
+}
+
+void ServerConnection::awaitWritable()
+{
+    const QScopedValueRollback<bool> waiting(waiting_, true);
+    const auto since = Clock::now();
+    for (;;) {
+        pollfd socket{PQsocket(handle()), short(POLLIN | POLLOUT), 0};
+        if (socket.fd < 0)
+            fail(nullptr);
+        if (::poll(&socket, 1, kSliceMs) > 0) {
+            // What the server says meanwhile (a notice, an error) is read, so that it
+            // never waits on us while we wait on it.
+            if ((socket.revents & (POLLIN | POLLERR | POLLHUP)) && !PQconsumeInput(handle()))
+                fail(nullptr);
+            if (socket.revents & POLLOUT)
+                return;
+        } else if (Clock::now() - since >= answerLimit()) {
+            giveUp();
+        }
+        letEventsRun();
+    }
+}
+
+void ServerConnection::putCopyData(const std::string& data)
+{
+    for (;;) {
+        const int put = PQputCopyData(handle(), data.data(), int(data.size()));
+        if (put < 0) {
+            // The server ended the COPY early (it refused a row): its reason is in the result.
+            checked(answer());
+            fail(nullptr);
+        }
+        if (put > 0)
+            break;
+        awaitWritable();
+    }
+    if (PQflush(handle()) < 0)
+        fail(nullptr);
+}
+
+void ServerConnection::endCopy(const char* failure)
+{
+    for (;;) {
+        const int ended = PQputCopyEnd(handle(), failure);
+        if (ended < 0)
+            fail(nullptr);
+        if (ended > 0)
+            return;
+        awaitWritable();
+    }
+}
+
+void ServerConnection::appendRows(const QByteArray& table, const std::vector<QByteArray>& columns,
+                                  const detail::RowFeed& next)
+{
+    refuseWhileWaiting();
+    if (!inTransaction())
+        throw StoreError(QStringLiteral("批量写入只能在一个事务里进行"));
+    QByteArray names;
+    for (const QByteArray& column : columns)
+        names += (names.isEmpty() ? "" : ", ") + detail::quoted(column);
+    // The statement limit is for the windows' statements: a copy of millions of rows
+    // takes as long as it takes, and a server gone silent is still given up on.
+    exec("SET LOCAL statement_timeout = 0");
+    sent(PQsendQuery(handle(), ("COPY " + detail::quoted(table) + " (" + names + ") FROM STDIN").constData()));
+    ServerResult started = nextResult();
+    if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
+        while (nextResult()) {
+        }
+        checked(std::move(started));
+        throw StoreError(QStringLiteral("数据库服务器没有开始批量写入"));
+    }
+    started.reset();
+
+    // Rows go out in chunks of about 64 KiB: fewer calls, and the server works on one
+    // chunk while the next is made.
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::string chunk;
+    chunk.reserve(kChunk + 4096);
+    std::vector<detail::OwnedCell> row;
+    try {
+        while (next(row)) {
+            for (std::size_t c = 0; c < row.size(); ++c) {
+                if (c > 0)
+                    chunk += '\t';
+                detail::appendCopyField(chunk, row[c].view());
+            }
+            chunk += '\n';
+            if (chunk.size() >= kChunk) {
+                putCopyData(chunk);
+                chunk.clear();
+            }
+        }
+        if (!chunk.empty())
+            putCopyData(chunk);
+    } catch (...) {
+        // The server drops what it was given and answers with a failure, read here so
+        // that the caller's failure is the one told.
+        if (PQstatus(handle()) == CONNECTION_OK) {
+            try {
+                endCopy("horavo: the rows were given up");
+                answer();
+            } catch (const StoreError&) {
+            }
+        }
+        throw;
+    }
+    endCopy(nullptr);
+    checked(answer());
+    exec("SET LOCAL statement_timeout TO DEFAULT");
 }
 
 bool ServerConnection::inTransaction() const

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -78,6 +79,8 @@ public:
                                                             const std::vector<QByteArray>& readColumns) override;
     std::unique_ptr<detail::RowDeleter> rowDeleter(const detail::Table& table,
                                                    const std::vector<QByteArray>& checkedColumns) override;
+    void appendRows(const QByteArray& table, const std::vector<QByteArray>& columns,
+                    const detail::RowFeed& next) override;
 
     void writeTransaction(const std::function<void()>& body) override;
     bool inTransaction() const override;
@@ -146,6 +149,11 @@ private:
     // Every result of what was sent: the first failure, else the last result (as PQexec).
     ServerResult answer();
     void rollBack() noexcept;
+    // Hands data of a COPY to libpq, waiting (in slices) while its buffer is full.
+    void putCopyData(const std::string& data);
+    void endCopy(const char* failure);
+    // Waits until the socket takes more data; gives up after answerLimit() without.
+    void awaitWritable();
 
     ServerLink link_;
     AddressMask mask_;

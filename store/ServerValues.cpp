@@ -97,6 +97,56 @@ std::vector<OwnedCell> ownedRow(const PGresult* result, int row)
     return cells;
 }
 
+namespace {
+
+// A number as the server reads it back exactly.
+std::string numberText(const Cell& cell)
+{
+    if (cell.type == Cell::Type::Integer)
+        return std::to_string(cell.integer);
+    if (std::isnan(cell.real))
+        return "NaN";
+    if (std::isinf(cell.real))
+        return cell.real > 0 ? "Infinity" : "-Infinity";
+    char buffer[32];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, cell.real);
+    return std::string(buffer, end);
+}
+
+void refuseZeroByte(std::string_view text)
+{
+    if (text.find('\0') != std::string_view::npos)
+        throw StoreError(QStringLiteral("数据库服务器上的文本不能含有空字符（U+0000）"));
+}
+
+} // namespace
+
+void appendCopyField(std::string& line, const Cell& cell)
+{
+    switch (cell.type) {
+    case Cell::Type::Null:
+        line += "\\N";
+        return;
+    case Cell::Type::Integer:
+    case Cell::Type::Real:
+        line += numberText(cell);
+        return;
+    case Cell::Type::Text:
+    case Cell::Type::Blob: // into a text column, as its bytes
+        refuseZeroByte(cell.bytes);
+        for (const char c : cell.bytes) {
+            switch (c) {
+            case '\\': line += "\\\\"; break;
+            case '\t': line += "\\t"; break;
+            case '\n': line += "\\n"; break;
+            case '\r': line += "\\r"; break;
+            default: line += c;
+            }
+        }
+        return;
+    }
+}
+
 ServerParameters::ServerParameters(const std::vector<Cell>& cells)
 {
     texts_.reserve(cells.size());
@@ -114,22 +164,11 @@ void ServerParameters::add(const Cell& cell)
     case Cell::Type::Null:
         break;
     case Cell::Type::Integer:
-        text = std::to_string(cell.integer);
-        break;
     case Cell::Type::Real:
-        if (std::isnan(cell.real)) {
-            text = "NaN";
-        } else if (std::isinf(cell.real)) {
-            text = cell.real > 0 ? "Infinity" : "-Infinity";
-        } else {
-            char buffer[32];
-            const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, cell.real);
-            text.assign(buffer, end);
-        }
+        text = numberText(cell);
         break;
     case Cell::Type::Text:
-        if (cell.bytes.find('\0') != std::string_view::npos)
-            throw StoreError(QStringLiteral("数据库服务器上的文本不能含有空字符（U+0000）"));
+        refuseZeroByte(cell.bytes);
         text.assign(cell.bytes);
         break;
     case Cell::Type::Blob:

@@ -19,6 +19,11 @@ Cell serverCell(const pg_result* result, int row, int column, unsigned int type,
 // Every cell of one row of a result, owned.
 std::vector<OwnedCell> ownedRow(const pg_result* result, int row);
 
+// One cell as a field of COPY's text format, appended to line: NULL as \N, numbers as
+// parameters write them, text with backslash, tab, line feed and carriage return as
+// backslash escapes. Text holding a zero byte throws StoreError, as a parameter does.
+void appendCopyField(std::string& line, const Cell& cell);
+
 // Cells as libpq's parameters: numbers in the text the server reads back exactly, text
 // as it is, bytes in binary form.
 class ServerParameters {

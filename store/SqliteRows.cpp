@@ -360,6 +360,22 @@ std::vector<OwnedCell> Connection::insertRow(const Table& table, const ColumnVal
     return written;
 }
 
+void Connection::appendRows(const QByteArray& table, const std::vector<QByteArray>& columns, const detail::RowFeed& next)
+{
+    ColumnValues shape;
+    for (const QByteArray& column : columns)
+        shape.emplace_back(column, Cell::null());
+    const Statement stmt = prepare(insertStatement(Table{"main", table}, shape, [](int) { return QByteArray("?"); }));
+    std::vector<OwnedCell> row;
+    while (next(row)) {
+        sqlite3_reset(stmt.get());
+        int parameter = 1;
+        for (const OwnedCell& value : row)
+            bindCell(stmt.get(), parameter++, value.view());
+        step(stmt.get());
+    }
+}
+
 std::optional<std::vector<OwnedCell>> Connection::updateRow(const Table& table, std::int64_t key,
                                                             const ColumnValues& values, const ColumnValues& checks,
                                                             const std::vector<QByteArray>& readColumns)

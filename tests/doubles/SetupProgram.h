@@ -16,6 +16,9 @@ struct SetupRun {
     QByteArray input;        // its standard input (a pipe closed after this), not a terminal
     QString databaseVariable; // HORAVO_DATABASE; unset when empty
     QString settingsFile;     // HORAVO_SETTINGS; the test command's empty one when empty
+    // Standard error a pseudo-terminal (raw: no line-end translation), as at a console;
+    // otherwise a pipe.
+    bool errorOnTerminal = false;
 };
 
 struct SetupOutcome {

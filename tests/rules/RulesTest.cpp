@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <limits>
+#include <random>
+
 #include "rules/Amount.h"
 #include "rules/DateText.h"
 #include "rules/NumberFormat.h"
@@ -26,6 +30,43 @@ TEST(Amount, PriceTimesMinutesOverSixtyInEachPrecision)
         EXPECT_EQ(formatSingle(singlePrecisionAmountOf(c.minutes, 0.3f)), QLatin1StringView(c.text)) << c.minutes;
 
     EXPECT_EQ(formatDouble(hoursOf(30001)), QStringLiteral("500.016666666667"));
+}
+
+// The amount rounded to the fen against whole-number arithmetic of its own: a price of
+// at most three decimals is thousandths, so minutes x thousandths / 600 is the amount in
+// fen exactly, rounded here half away from zero by comparing twice the remainder.
+TEST(Amount, RoundedToTheFenFromTheExactAmountHalfAwayFromZero)
+{
+    std::mt19937_64 random(20261208);
+    for (int i = 0; i < 20000; ++i) {
+        const qint64 minutes = qint64(random() % 2000001) - 1000000;
+        const qint64 thousandths = qint64(random() % 100000) + 1;
+        const QString price = formatDouble(double(thousandths) / 1000.0);
+        const qint64 product = minutes * thousandths;
+        qint64 fen = product / 600;
+        if (2 * std::abs(product % 600) >= 600)
+            fen += product < 0 ? -1 : 1;
+        const QString expected = QStringLiteral("%1%2.%3")
+                                     .arg(product < 0 && fen != 0 ? QStringLiteral("-") : QString())
+                                     .arg(std::abs(fen) / 100)
+                                     .arg(std::abs(fen) % 100, 2, 10, QLatin1Char('0'));
+        ASSERT_EQ(amountInFen(minutes, price), expected) << minutes << " minutes at " << price.toStdString();
+    }
+    // Halves that the double amount misses: 0.3 / 60 is 0.00499999... in double.
+    EXPECT_EQ(amountInFen(1, QStringLiteral("0.3")), QStringLiteral("0.01"));
+    EXPECT_EQ(amountInFen(-1, QStringLiteral("0.3")), QStringLiteral("-0.01"));
+    EXPECT_EQ(amountInFen(1, QStringLiteral("0.2")), QStringLiteral("0.00"));
+    // The exponent forms the number format writes, and the extremes.
+    EXPECT_EQ(amountInFen(60, QStringLiteral("1E-05")), QStringLiteral("0.00"));
+    EXPECT_EQ(amountInFen(60, QStringLiteral("1.5E+20")), QStringLiteral("150000000000000000000.00"));
+    EXPECT_EQ(amountInFen(std::numeric_limits<qint64>::max(), QStringLiteral("60")),
+              QStringLiteral("9223372036854775807.00"));
+    EXPECT_EQ(amountInFen(std::numeric_limits<qint64>::min(), QStringLiteral("0.6")),
+              QStringLiteral("-92233720368547758.08"));
+    EXPECT_EQ(amountInFen(1, QStringLiteral("1E-400")), QStringLiteral("0.00"));
+    EXPECT_EQ(amountInFen(100, QStringLiteral("1E+308")), std::nullopt);
+    EXPECT_EQ(amountInFen(100, QStringLiteral("Infinity")), std::nullopt);
+    EXPECT_EQ(amountInFen(100, QStringLiteral("0.3x")), std::nullopt);
 }
 
 TEST(Permission, OnlyTheCodesOneToFourNameAPermission)

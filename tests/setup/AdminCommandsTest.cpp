@@ -19,9 +19,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QXmlStreamReader>
+
+#include <random>
 
 #include <sqlite3.h>
 
+#include "rules/NumberFormat.h"
 #include "store/Esql.h"
 #include "tests/doubles/SetupProgram.h"
 
@@ -293,16 +297,31 @@ TEST_F(AdminCommands, ReportTableIsAlignedAndCountsMinutesAsTheWindows)
     usageOfNovember(created());
     const Outcome r = runSetup(kNovember, folder.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    // Names to the left, numbers to the right, CJK characters two columns wide.
-    EXPECT_EQ(r.text().toStdString(), QStringLiteral("期间 2026-11-01 至 2026-11-30，单价 1.5 元/小时\n"
+    // Names to the left, numbers to the right, CJK characters two columns wide; amounts
+    // to the fen.
+    EXPECT_EQ(r.text().toStdString(), QStringLiteral("期间 2026-11-01 至 2026-11-30，单价 1.5 元/小时，金额按分四舍五入\n"
                                                      "用户名            记录数  分钟               小时  金额（元）\n"
                                                      "a,b\"c                  4     6                0.1        0.15\n"
                                                      "bob                    1    14  0.233333333333333        0.35\n"
-                                                     "张三                   2   100   1.66666666666667         2.5\n"
-                                                     "合计                   7   120                  2           3\n"
+                                                     "张三                   2   100   1.66666666666667        2.50\n"
+                                                     "合计                   7   120                  2        3.00\n"
                                                      "（日期无法识别）       3    18\n")
                                           .toStdString());
     EXPECT_TRUE(r.err.contains(QStringLiteral("3 条使用记录的日期无法识别"))) << r.err.toStdString();
+
+    // A line per user and day, the amounts unrounded.
+    const Outcome days = runSetup(kNovember + QStringList{QStringLiteral("--by"), QStringLiteral("day"), QStringLiteral("--exact")},
+                                  folder.path());
+    ASSERT_EQ(days.exitCode, 0) << days.err.toStdString();
+    EXPECT_EQ(days.text().toStdString(), QStringLiteral("期间 2026-11-01 至 2026-11-30，单价 1.5 元/小时，金额未取整\n"
+                                                        "用户名            日期        记录数  分钟               小时  金额（元）\n"
+                                                        "a,b\"c             2026-11-15       4     6                0.1        0.15\n"
+                                                        "bob               2026-11-16       1    14  0.233333333333333        0.35\n"
+                                                        "张三              2026-11-01       1    60                  1         1.5\n"
+                                                        "张三              2026-11-30       1    40  0.666666666666667           1\n"
+                                                        "合计                               7   120                  2           3\n"
+                                                        "（日期无法识别）                   3    18\n")
+                                             .toStdString());
 }
 
 TEST_F(AdminCommands, ReportCsvFollowsRfc4180)
@@ -317,19 +336,22 @@ TEST_F(AdminCommands, ReportCsvFollowsRfc4180)
     bool wellFormed = false;
     const QList<QStringList> records = parseCsv(plain.text(), &wellFormed);
     EXPECT_TRUE(wellFormed) << plain.out.toStdString();
+    // The period and the price close every record, so each stands alone.
+    const QStringList period{QStringLiteral("2026-11-01"), QStringLiteral("2026-11-30"), QStringLiteral("1.5")};
     const QList<QStringList> expected{
         {QStringLiteral("类别"), QStringLiteral("用户名"), QStringLiteral("记录数"), QStringLiteral("分钟"), QStringLiteral("小时"),
-         QStringLiteral("金额")},
-        {QStringLiteral("用户"), QStringLiteral("a,b\"c"), QStringLiteral("4"), QStringLiteral("6"), QStringLiteral("0.1"),
-         QStringLiteral("0.15")},
-        {QStringLiteral("用户"), QStringLiteral("bob"), QStringLiteral("1"), QStringLiteral("14"), QStringLiteral("0.233333333333333"),
-         QStringLiteral("0.35")},
-        {QStringLiteral("用户"), QStringLiteral("line\\x0abreak"), QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("0"),
-         QStringLiteral("0")},
-        {QStringLiteral("用户"), QStringLiteral("张三"), QStringLiteral("2"), QStringLiteral("100"), QStringLiteral("1.66666666666667"),
-         QStringLiteral("2.5")},
-        {QStringLiteral("合计"), QString(), QStringLiteral("8"), QStringLiteral("120"), QStringLiteral("2"), QStringLiteral("3")},
-        {QStringLiteral("日期无法识别"), QString(), QStringLiteral("3"), QStringLiteral("18"), QString(), QString()},
+         QStringLiteral("金额"), QStringLiteral("期间开始"), QStringLiteral("期间结束"), QStringLiteral("单价（元/小时）")},
+        QStringList{QStringLiteral("用户"), QStringLiteral("a,b\"c"), QStringLiteral("4"), QStringLiteral("6"), QStringLiteral("0.1"),
+                    QStringLiteral("0.15")} + period,
+        QStringList{QStringLiteral("用户"), QStringLiteral("bob"), QStringLiteral("1"), QStringLiteral("14"),
+                    QStringLiteral("0.233333333333333"), QStringLiteral("0.35")} + period,
+        QStringList{QStringLiteral("用户"), QStringLiteral("line\\x0abreak"), QStringLiteral("1"), QStringLiteral("0"),
+                    QStringLiteral("0"), QStringLiteral("0.00")} + period,
+        QStringList{QStringLiteral("用户"), QStringLiteral("张三"), QStringLiteral("2"), QStringLiteral("100"),
+                    QStringLiteral("1.66666666666667"), QStringLiteral("2.50")} + period,
+        QStringList{QStringLiteral("合计"), QString(), QStringLiteral("8"), QStringLiteral("120"), QStringLiteral("2"),
+                    QStringLiteral("3.00")} + period,
+        QStringList{QStringLiteral("日期无法识别"), QString(), QStringLiteral("3"), QStringLiteral("18"), QString(), QString()} + period,
     };
     EXPECT_EQ(records, expected);
 
@@ -358,7 +380,8 @@ TEST_F(AdminCommands, ReportJsonForOneUserAtAGivenPrice)
     EXPECT_EQ(zhang.value(QStringLiteral("rows")).toInteger(), 2);
     EXPECT_EQ(zhang.value(QStringLiteral("minutes")).toInteger(), 100);
     EXPECT_EQ(zhang.value(QStringLiteral("hours")).toString(), QStringLiteral("1.66666666666667"));
-    EXPECT_EQ(zhang.value(QStringLiteral("amount")).toString(), QStringLiteral("1"));
+    EXPECT_EQ(zhang.value(QStringLiteral("amount")).toString(), QStringLiteral("1.00"));
+    EXPECT_EQ(root.value(QStringLiteral("rounding")).toString(), QStringLiteral("fen"));
     // Only this user's row without a date.
     const QJsonObject unreadable = root.value(QStringLiteral("unreadableDates")).toObject();
     EXPECT_EQ(unreadable.value(QStringLiteral("rows")).toInteger(), 1);
@@ -392,7 +415,7 @@ TEST_F(AdminCommands, ReportTakesThePriceOfTheFirstAccountInUseOrThreeTenths)
     EXPECT_EQ(root.value(QStringLiteral("price")).toString(), QStringLiteral("0.3"));
     const QJsonObject total = root.value(QStringLiteral("total")).toObject();
     EXPECT_EQ(total.value(QStringLiteral("minutes")).toInteger(), 120);
-    EXPECT_EQ(total.value(QStringLiteral("amount")).toString(), QStringLiteral("0.6"));
+    EXPECT_EQ(total.value(QStringLiteral("amount")).toString(), QStringLiteral("0.60"));
 
     sql(path, QStringLiteral("update knumber set price = 2.25 where kuser = 'on'"));
     EXPECT_EQ(json({}).value(QStringLiteral("price")).toString(), QStringLiteral("2.25"));
@@ -455,6 +478,122 @@ TEST_F(AdminCommands, ReportRefusesAMalformedPeriodOrAMissingFile)
     EXPECT_FALSE(QFileInfo::exists(file()));
 }
 
+// The page of an HTML report read back as XML: the cells of the table's body and foot,
+// and the chart's bars (date, minutes, height) and day labels.
+struct ReportPage {
+    bool wellFormed = false;
+    QList<QStringList> body;
+    QList<QStringList> foot;
+    struct Bar {
+        QString date;
+        qint64 minutes = 0;
+        double height = 0;
+    };
+    QList<Bar> bars;
+    QStringList labels;
+};
+
+ReportPage readPage(const QByteArray& html)
+{
+    ReportPage page;
+    QXmlStreamReader xml(html);
+    QList<QStringList>* section = nullptr;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            const auto name = xml.name();
+            if (name == u"tbody")
+                section = &page.body;
+            else if (name == u"tfoot")
+                section = &page.foot;
+            else if (name == u"tr" && section)
+                section->append(QStringList());
+            else if (name == u"td" && section)
+                section->last() << xml.readElementText();
+            else if (name == u"rect" && xml.attributes().value(QStringLiteral("class")) == u"bar")
+                page.bars.append({xml.attributes().value(QStringLiteral("data-date")).toString(),
+                                  xml.attributes().value(QStringLiteral("data-minutes")).toLongLong(),
+                                  xml.attributes().value(QStringLiteral("height")).toDouble()});
+            else if (name == u"text" && xml.attributes().value(QStringLiteral("class")) == u"date")
+                page.labels << xml.readElementText();
+        } else if (xml.isEndElement() && (xml.name() == u"tbody" || xml.name() == u"tfoot")) {
+            section = nullptr;
+        }
+    }
+    page.wellFormed = !xml.hasError();
+    return page;
+}
+
+// The fen of minutes at 0.3 yuan an hour, rounded half away from zero: 3 fen per 6 minutes.
+QString fenAtThreeTenths(qint64 minutes)
+{
+    const qint64 fen = (minutes * 3 + 3) / 6; // minutes >= 0: a half (odd minutes) goes up
+    return QStringLiteral("%1.%2").arg(fen / 100).arg(fen % 100, 2, 10, QLatin1Char('0'));
+}
+
+// Random usage in and around November, through the real tool; the page's table against
+// SQLite's own sums of the same rows, its bars against the minutes of each day.
+TEST_F(AdminCommands, ReportPageAddsUpTheRowsAndDrawsEachDayInProportion)
+{
+    const QString path = created(QStringLiteral("0.3"));
+    const QStringList users{QStringLiteral("张三"), QStringLiteral("a<&\"b'"), QStringLiteral("bob")};
+    std::mt19937 random(1208);
+    QString inserts;
+    for (int i = 0; i < 300; ++i) {
+        const QString user = users[int(random() % users.size())];
+        const QDate day = QDate(2026, 10, 28).addDays(int(random() % 40));
+        inserts += QStringLiteral("insert into internet values ('%1', '%2', %3, '08:00:00', '09:00:00');")
+                       .arg(QString(user).replace(QLatin1Char('\''), QStringLiteral("''")), day.toString(Qt::ISODate))
+                       .arg(random() % 500);
+    }
+    sql(path, inserts);
+    const QString inNovember = QStringLiteral(" from internet where idate between '2026-11-01' and '2026-11-30'");
+
+    for (const bool byDay : {false, true}) {
+        const Outcome r = runSetup(kNovember + QStringList{QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--by"),
+                                                           byDay ? QStringLiteral("day") : QStringLiteral("user")},
+                                   folder.path());
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_FALSE(r.out.contains("a<&")) << "a name's markup characters escaped";
+        for (const char* reach : {"<script", "src=", "href=", "url(", "@import"})
+            EXPECT_FALSE(r.out.contains(reach)) << reach;
+        EXPECT_TRUE(r.out.contains("Noto Sans CJK SC") && r.out.contains("@media print"));
+        EXPECT_TRUE(r.out.contains("2026-11-01") && r.out.contains("2026-11-30") && r.out.contains(">0.3<"));
+        const ReportPage page = readPage(r.out);
+        ASSERT_TRUE(page.wellFormed) << r.out.toStdString();
+
+        QList<QStringList> expected;
+        const QString grouping = byDay ? QStringLiteral("iuser, idate") : QStringLiteral("iuser");
+        for (const QString& line : sql(path, QStringLiteral("select %1, count(*), sum(itime)%2 group by %1 order by %1")
+                                                 .arg(grouping, inNovember))) {
+            QStringList cells = line.split(QLatin1Char('|'));
+            const qint64 minutes = cells.last().toLongLong();
+            cells << horavo::formatDouble(minutes / 60.0) << fenAtThreeTenths(minutes);
+            expected << cells;
+        }
+        EXPECT_EQ(page.body, expected);
+        const QStringList total = sql(path, QStringLiteral("select count(*), sum(itime)") + inNovember).first().split(QLatin1Char('|'));
+        QStringList totalLine{QStringLiteral("合计")};
+        if (byDay)
+            totalLine << QString();
+        totalLine << total << horavo::formatDouble(total[1].toLongLong() / 60.0) << fenAtThreeTenths(total[1].toLongLong());
+        EXPECT_EQ(page.foot, QList<QStringList>{totalLine});
+
+        // One bar a day of use, in order, as tall as its minutes allow beside the longest.
+        const QStringList days = sql(path, QStringLiteral("select idate, sum(itime)%1 group by idate order by idate").arg(inNovember));
+        ASSERT_EQ(page.bars.size(), days.size());
+        qint64 most = 0;
+        for (const ReportPage::Bar& bar : page.bars)
+            most = std::max(most, bar.minutes);
+        for (qsizetype d = 0; d < days.size(); ++d) {
+            const ReportPage::Bar& bar = page.bars[d];
+            EXPECT_EQ(QStringLiteral("%1|%2").arg(bar.date).arg(bar.minutes), days[d]);
+            EXPECT_NEAR(bar.height, 180.0 * double(bar.minutes) / double(most), 0.01) << bar.date.toStdString();
+            EXPECT_EQ(page.labels.value(d), bar.date.mid(5));
+        }
+    }
+}
+
 TEST_F(AdminCommands, StoredNamesReachNoTerminalOrSpreadsheetAsCommands)
 {
     const QString path = byHand();
@@ -484,8 +623,9 @@ TEST_F(AdminCommands, StoredNamesReachNoTerminalOrSpreadsheetAsCommands)
     const QList<QStringList> records = parseCsv(csv.text(), &wellFormed);
     ASSERT_EQ(records.size(), 5) << csv.text().toStdString();
     EXPECT_EQ(records[1].mid(1, 2), (QStringList{QStringLiteral("'=HYPERLINK(\"http://x\")"), QStringLiteral("1")}));
-    EXPECT_EQ(records[3].mid(1), (QStringList{QStringLiteral("neg"), QStringLiteral("1"), QStringLiteral("-3"),
-                                              QStringLiteral("-0.05"), QStringLiteral("-0.015")}));
+    // -0.015 yuan exactly, rounded away from zero.
+    EXPECT_EQ(records[3].mid(1, 5), (QStringList{QStringLiteral("neg"), QStringLiteral("1"), QStringLiteral("-3"),
+                                                 QStringLiteral("-0.05"), QStringLiteral("-0.02")}));
 
     // JSON keeps the stored names, written as escapes.
     const Outcome json = runSetup(kNovember + QStringList{QStringLiteral("--format=json")}, folder.path());

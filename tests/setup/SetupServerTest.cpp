@@ -196,6 +196,63 @@ TEST_F(SetupOnAServer, CopyFileToServerToFileKeepsEveryRowAndValue)
     EXPECT_EQ(doubles::rowsOn(other, internet), doubles::rowsOn(server, internet));
 }
 
+// What the server's bulk path must escape or tell apart (tab, line ends, backslashes, a
+// text that reads "\N", empty text and NULL), text longer than its chunks (where no
+// index limits its length), and the extremes the store allows, through the server and
+// back: the same values, in the same order, and the server's keys go on after them.
+TEST_F(SetupOnAServer, CopyToAServerKeepsEveryAwkwardValue)
+{
+    const QString original = file("awkward.mdb");
+    onFile(original,
+           QString::fromLatin1(kFileTables)
+               + QStringLiteral(
+                   "insert into users values ('张三', 'back\\slash \\N \\. \\t' || char(9) || char(10) || char(13), 32767);"
+                   "insert into users values ('', NULL, -32768);"
+                   "insert into users values (NULL, '', 0);"
+                   "insert into users values ('\\N', '\\', 4);"
+                   "insert into internet values ('tab' || char(9) || 'line' || char(10) || 'cr' || char(13) || 'end\\', '0001-01-01',"
+                   " 9223372036854775807, '00:00:00', '23:59:59');"
+                   "insert into internet values ('', '9999-12-31', -9223372036854775808, NULL, NULL);"
+                   "insert into internet values (NULL, NULL, NULL, NULL, NULL);"
+                   "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000)"
+                   " insert into internet select 'u' || i || char(9) || '\\' || char(10), '2026-11-02', i, '08:00:00', '09:00:00' from n;"
+                   "insert into knumber values ('最大', 'k' || char(9) || 'p', 1, 3.4028234663852886e38);"
+                   "insert into knumber values ('最小', '\\N', 0, 1.401298464324817e-45);"
+                   "insert into knumber values ('负', '', 1, -3.4028234663852886e38);"
+                   "insert into knumber values ('tenth', NULL, NULL, 0.1);"
+                   "insert into knumber values ('长', replace(printf('%.200000c', '_'), '_', '长\\'), 1, 1.5);"));
+    const Outcome up = runSetup({QStringLiteral("copy"), original, server}, folder.path());
+    ASSERT_EQ(up.exitCode, 0) << up.err.toStdString();
+    EXPECT_TRUE(up.err.isEmpty()) << "no progress line on a pipe: " << up.err.toStdString();
+
+    // On the server as the values themselves, not as their escapes.
+    EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select passw, iuser is null, passw is null from users order by horavo_key")),
+              (QStringList{QStringLiteral("back\\slash \\N \\. \\t\t\n\r|f|f"), QStringLiteral("<null>|f|t"),
+                           QStringLiteral("|t|f"), QStringLiteral("\\|f|f")}));
+    EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select length(iuser), right(iuser, 4), itime from internet where idate in"
+                                                     " ('0001-01-01', '9999-12-31') order by horavo_key")),
+              (QStringList{QStringLiteral("16|end\\|9223372036854775807"), QStringLiteral("0||-9223372036854775808")}));
+    EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select length(kpassw), right(kpassw, 4) from knumber where kuser = '长'")),
+              QStringList{QStringLiteral("400000|长\\长\\")});
+    EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select count(*) from internet where iuser = 'u' || itime || chr(9) || '\\' || chr(10)")),
+              QStringList{QStringLiteral("3000")});
+    EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("select price = 3.4028234663852886e38, price = 1.401298464324817e-45, price = 0.1"
+                                                     " from knumber order by horavo_key")),
+              (QStringList{QStringLiteral("t|f|f"), QStringLiteral("f|t|f"), QStringLiteral("f|f|f"), QStringLiteral("f|f|t"),
+                           QStringLiteral("f|f|f")}));
+
+    const Outcome down = runSetup({QStringLiteral("copy"), server, QStringLiteral("back.mdb")}, folder.path());
+    ASSERT_EQ(down.exitCode, 0) << down.err.toStdString();
+    const QStringList rows = everyRowOf(original);
+    ASSERT_EQ(rows.size(), 4 + 3003 + 5);
+    EXPECT_EQ(everyRowOf(file("back.mdb")), rows);
+
+    // A row written afterwards, as a window writes it, takes the next key.
+    const QString last = doubles::rowsOn(server, QStringLiteral("select max(horavo_key) from internet")).value(0);
+    EXPECT_EQ(doubles::rowsOn(server, QStringLiteral("insert into internet (iuser) values ('next') returning horavo_key > %1").arg(last)),
+              QStringList{QStringLiteral("t")});
+}
+
 TEST_F(SetupOnAServer, CopyRefusesATargetThatHoldsRowsOrASourceThatIsMissing)
 {
     created();

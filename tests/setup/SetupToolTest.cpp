@@ -418,6 +418,46 @@ TEST_F(SetupTool, CopyMakesANewFileWithEveryRowInOrder)
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("other.mdb"))));
 }
 
+// On a terminal the long commands tell how far they have come on standard error, on one
+// line rewritten in place and ended; a refusal stands on a line of its own. On a
+// pipe (every other test of the tool) they say nothing.
+TEST_F(SetupTool, LongCommandsShowProgressOnATerminalOnly)
+{
+    doubles::TempDatabase source;
+    source.exec(QStringLiteral("insert into users values ('u', 'p', 2);"
+                               "insert into internet values ('u', '2026-11-01', 10, '08:00:00', '08:10:00');"));
+    doubles::SetupRun onTerminal;
+    onTerminal.errorOnTerminal = true;
+    const Outcome copied = runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("copy.mdb")}, folder.path(), onTerminal);
+    ASSERT_EQ(copied.exitCode, 0) << copied.err.toStdString();
+    EXPECT_TRUE(copied.err.startsWith(QStringLiteral("\r正在读取表 users"))) << copied.err.toStdString();
+    EXPECT_TRUE(copied.err.contains(QStringLiteral("\r正在读取表 knumber")) && copied.err.contains(QStringLiteral("\r正在提交")))
+        << copied.err.toStdString();
+    EXPECT_TRUE(copied.err.endsWith(QLatin1Char('\n')) && copied.err.count(QLatin1Char('\n')) == 1) << copied.err.toStdString();
+    EXPECT_TRUE(copied.text().contains(QStringLiteral("internet 1 行"))) << "the result stays on standard output";
+
+    const Outcome refused = runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("copy.mdb")}, folder.path(), onTerminal);
+    EXPECT_EQ(refused.exitCode, 7);
+    EXPECT_TRUE(refused.err.startsWith(QStringLiteral("horavo-setup：")) && refused.err.count(QLatin1Char('\n')) == 1
+                && refused.err.endsWith(QLatin1Char('\n')) && !refused.err.contains(QLatin1Char('\r')))
+        << refused.err.toStdString();
+
+    const QStringList november{QStringLiteral("report"), QStringLiteral("--file"), source.path(), QStringLiteral("--from"),
+                               QStringLiteral("2026-11-01"), QStringLiteral("--to"), QStringLiteral("2026-11-30")};
+    const Outcome report = runSetup(november, folder.path(), onTerminal);
+    ASSERT_EQ(report.exitCode, 0) << report.err.toStdString();
+    EXPECT_EQ(report.err, QStringLiteral("\r已读 1 条使用记录\n"));
+    const Outcome checked = runSetup({QStringLiteral("check"), QStringLiteral("--file"), source.path()}, folder.path(), onTerminal);
+    EXPECT_TRUE(checked.err.startsWith(QStringLiteral("\r正在检查表 users：已读 1 行")) && checked.err.endsWith(QLatin1Char('\n')))
+        << checked.err.toStdString();
+
+    for (const Outcome& piped : {runSetup(november, folder.path()),
+                                 runSetup({QStringLiteral("copy"), source.path(), QStringLiteral("again.mdb")}, folder.path())}) {
+        EXPECT_EQ(piped.exitCode, 0);
+        EXPECT_TRUE(piped.err.isEmpty()) << piped.err.toStdString();
+    }
+}
+
 // The first rows are written, then one the store refuses, or the target file is held by
 // another writer: either way the copy is undone whole.
 TEST_F(SetupTool, ACopyThatFailsLeavesTheTargetFileAsItWas)

@@ -12,6 +12,7 @@
 #include "store/Schema.h"
 #include "store/UserName.h"
 #include "tools/horavo-setup/AdminCommands.h"
+#include "tools/horavo-setup/ProgressLine.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
 namespace setup {
@@ -77,15 +78,21 @@ public:
                                 .arg(key_, QString::fromLatin1(columns), QString::fromLatin1(table))
                                 .arg(kBatch);
         qint64 last = std::numeric_limits<qint64>::min();
+        qint64 read = 0;
         for (;;) {
             int count = 0;
             try {
-                database_.forEachRow(sql, {QString::number(last)}, [&](const store::ReadRow& read) {
-                    last = store::wholeNumber(read.stored(0)).value_or(last);
+                database_.forEachRow(sql, {QString::number(last)}, [&](const store::ReadRow& stored) {
+                    last = store::wholeNumber(stored.stored(0)).value_or(last);
                     ++count;
-                    row(last, read);
+                    row(last, stored);
+                    if (progress_.due())
+                        progress_.show(QStringLiteral("正在检查表 %1：已读 %2 行").arg(QString::fromLatin1(table)).arg(++read));
+                    else
+                        ++read;
                 });
             } catch (const store::StoreError& error) {
+                progress_.finish();
                 refuse(CheckUnreadable, QStringLiteral("读不了表 %1：%2").arg(QString::fromLatin1(table), error.message()));
             }
             if (count < kBatch)
@@ -97,22 +104,27 @@ public:
     {
         if (reasons.isEmpty())
             return;
+        progress_.clear();
         say(stdout, QStringLiteral("%1 %2 %3：%4：%5").arg(table, key_).arg(key).arg(values.join(QLatin1Char(' ')),
                                                                                    reasons.join(QStringLiteral("；"))));
         ++problems_;
     }
     void found(const QString& table, const QString& reason)
     {
+        progress_.finish();
         say(stdout, QStringLiteral("%1：%2").arg(table, reason));
         ++problems_;
     }
     const QString& key() const { return key_; }
+    // Ends the progress line before the summary.
+    void finishReading() { progress_.finish(); }
     int problems() const { return problems_; }
 
 private:
     store::ReadOnlyDatabase& database_;
     QString key_;
     int problems_ = 0;
+    ProgressLine progress_{stderr};
 };
 
 void checkUsers(Checker& checker, bool& administrator, qint64& count)
@@ -221,6 +233,7 @@ ExitCode check(const store::DatabaseAddress& database)
     checkUsers(checker, administrator, users);
     checkUsage(checker, usage);
     checkAccounts(checker, inUse, accounts);
+    checker.finishReading();
     if (!administrator)
         checker.found(QStringLiteral("users"), QStringLiteral("没有管理员（权限 1）：请用 add-admin 添加"));
     if (!inUse)

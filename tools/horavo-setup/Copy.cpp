@@ -11,6 +11,7 @@
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/DatabaseChoice.h"
+#include "tools/horavo-setup/ProgressLine.h"
 #include "tools/horavo-setup/ToolOutput.h"
 
 namespace setup {
@@ -19,13 +20,14 @@ namespace {
 
 struct TableColumns {
     QString name;
-    QString columns;
+    QStringList columns;
 };
 
 const std::array<TableColumns, 3> kTables{{
-    {QStringLiteral("users"), QStringLiteral("iuser, passw, quanxian")},
-    {QStringLiteral("internet"), QStringLiteral("iuser, idate, itime, stime, xtime")},
-    {QStringLiteral("knumber"), QStringLiteral("kuser, kpassw, useyn, price")},
+    {QStringLiteral("users"), {QStringLiteral("iuser"), QStringLiteral("passw"), QStringLiteral("quanxian")}},
+    {QStringLiteral("internet"),
+     {QStringLiteral("iuser"), QStringLiteral("idate"), QStringLiteral("itime"), QStringLiteral("stime"), QStringLiteral("xtime")}},
+    {QStringLiteral("knumber"), {QStringLiteral("kuser"), QStringLiteral("kpassw"), QStringLiteral("useyn"), QStringLiteral("price")}},
 }};
 
 using Counts = std::array<qlonglong, kTables.size()>;
@@ -36,7 +38,7 @@ using SourceRows = std::array<std::unique_ptr<store::RecordSet>, kTables.size()>
 QString readingStatement(const TableColumns& table, const store::DatabaseAddress& from)
 {
     return QStringLiteral("select %1 from %2 order by %3")
-        .arg(table.columns, table.name, from.isServer() ? QString::fromLatin1(store::kServerKeyColumn) : QStringLiteral("rowid"));
+        .arg(table.columns.join(QStringLiteral(", ")), table.name, from.isServer() ? QString::fromLatin1(store::kServerKeyColumn) : QStringLiteral("rowid"));
 }
 
 QString countsText(const Counts& counts)
@@ -94,43 +96,50 @@ void refuseTheSameFile(const store::DatabaseAddress& from, const store::Database
         refuse(BadCommandLine, QStringLiteral("FROM 和 TO 是同一个数据库文件“%1”").arg(shownPath(from.text())));
 }
 
-// Appends every row of rows to the table through a record set of the transaction, value
-// by value as read, so the store checks each value as it checks the windows' writes. A
-// value it refuses is told with its row; what the engine says when writing goes on as it
-// is, so that the transaction still knows a failure it may simply run again.
-void appendRows(const store::Transaction& transaction, const TableColumns& table, const store::RecordSet& rows)
+// Appends every row of rows to the table in one go of the transaction (a server's COPY),
+// value by value as read, so the store checks each value as it checks the windows'
+// writes and names the row of a value it refuses; what the engine says when writing goes
+// on as it is, so that the transaction still knows a failure it may simply run again.
+void appendRows(const store::Transaction& transaction, const TableColumns& table, const store::RecordSet& rows,
+                ProgressLine& progress)
 {
-    const auto target = transaction.esql(QStringLiteral("select %1 from %2 where 1=0").arg(table.columns, table.name));
     const int fields = rows.fieldCount();
-    for (std::size_t row = 0; row < rows.rowCount(); ++row) {
-        target->addNew();
-        try {
-            for (int f = 0; f < fields; ++f)
-                target->setValue(f, rows.valueAt(row, f));
-        } catch (const store::StoreError& error) {
-            throw store::StoreError(QStringLiteral("表 %1 的第 %2 行：%3").arg(table.name).arg(row + 1).arg(error.message()));
-        }
-        target->update();
-    }
+    std::size_t row = 0;
+    transaction.appendRows(table.name, table.columns, [&](QVariantList& values) {
+        if (progress.due())
+            progress.show(QStringLiteral("正在写入表 %1：%2 / %3 行").arg(table.name).arg(row).arg(rows.rowCount()));
+        if (row == rows.rowCount())
+            return false;
+        for (int f = 0; f < fields; ++f)
+            values << rows.valueAt(row, f);
+        ++row;
+        return true;
+    });
 }
 
 // Every row of the three tables of from, each table read by one statement.
-SourceRows readAll(const store::DatabaseAddress& from)
+SourceRows readAll(const store::DatabaseAddress& from, ProgressLine& progress)
 {
     SourceRows source;
-    for (std::size_t t = 0; t < kTables.size(); ++t)
+    for (std::size_t t = 0; t < kTables.size(); ++t) {
+        progress.show(QStringLiteral("正在读取表 %1").arg(kTables[t].name));
         source[t] = store::Esql(readingStatement(kTables[t], from), from);
+    }
     return source;
 }
 
 // Writes every row of source into to in one transaction, after asking again there that
 // to holds no rows: nothing may have been written since the first look.
-void writeAll(const store::DatabaseAddress& to, const SourceRows& source)
+void writeAll(const store::DatabaseAddress& to, const SourceRows& source, ProgressLine& progress)
 {
     store::inOneTransaction(to, [&](const store::Transaction& transaction) {
-        refuseRowsIn(to, countRows([&](const QString& sql) { return transaction.esql(sql); }));
+        const Counts counts = countRows([&](const QString& sql) { return transaction.esql(sql); });
+        if (std::any_of(counts.begin(), counts.end(), [](qlonglong count) { return count > 0; }))
+            progress.finish(); // the refusal on a line of its own
+        refuseRowsIn(to, counts);
         for (std::size_t t = 0; t < kTables.size(); ++t)
-            appendRows(transaction, kTables[t], *source[t]);
+            appendRows(transaction, kTables[t], *source[t], progress);
+        progress.show(QStringLiteral("正在提交"));
     });
 }
 
@@ -154,18 +163,22 @@ ExitCode copy(const store::DatabaseAddress& from, const store::DatabaseAddress& 
     requireDatabase(from, FileMissing, DatabaseFailure);
     const bool existed = targetExists(to);
     SourceRows source;
+    ProgressLine progress(stderr);
     try {
         if (existed)
             refuseRowsIn(to, countRows([&](const QString& sql) { return store::Esql(sql, to); }));
-        source = readAll(from);
+        source = readAll(from, progress);
         if (!existed)
             store::createDatabase(to);
     } catch (const store::StoreError& error) {
+        progress.finish();
         refuse(DatabaseFailure, error.message());
     }
     try {
-        writeAll(to, source);
+        writeAll(to, source, progress);
+        progress.finish();
     } catch (const store::StoreError& error) {
+        progress.finish();
         if (!existed && holdsNoRows(to))
             removeMadeDatabase(to);
         refuse(DatabaseFailure, QStringLiteral("复制失败，%1没有改动：%2").arg(named(to), error.message()));

@@ -22,7 +22,9 @@
 #include "store/StoreError.h"
 #include "tools/horavo-setup/AdminCommands.h"
 #include "tools/horavo-setup/DatabaseChoice.h"
+#include "tools/horavo-setup/ProgressLine.h"
 #include "tools/horavo-setup/ToolOutput.h"
+#include "tools/horavo-setup/UsageReport.h"
 
 namespace setup {
 
@@ -50,24 +52,6 @@ struct TransparentHash {
     std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
 };
 
-struct Line {
-    QString user;
-    qint64 rows = 0;
-    qint64 minutes = 0;
-    bool overflowed = false;
-};
-
-struct Usage {
-    QString from;
-    QString to;
-    double price = 0;
-    QString priceText;
-    QVector<Line> users;
-    Line total;
-    Line unreadable; // rows whose idate is not a date in the stored form, of any time
-    bool overflowed = false;
-};
-
 // The unit price the windows take: that of the first account in use, else 0.3.
 float databasePrice(store::ReadOnlyDatabase& database)
 {
@@ -78,6 +62,8 @@ float databasePrice(store::ReadOnlyDatabase& database)
     });
     return price.value_or(horavo::kFallbackPrice);
 }
+
+using Line = UsageLine;
 
 void addGroup(Line& line, horavo::MinutesTotal& sum, const Group& group)
 {
@@ -124,6 +110,8 @@ public:
         const QByteArray to = usage.to.toUtf8();
         // Users in the byte order of their names, as SQLite compares them.
         std::map<std::string_view, std::pair<Line, horavo::MinutesTotal>> users;
+        std::map<std::pair<std::string_view, std::string_view>, std::pair<Line, horavo::MinutesTotal>> days;
+        std::map<std::string_view, std::pair<Line, horavo::MinutesTotal>> daily;
         horavo::MinutesTotal unreadable;
         for (const auto& [groupKey, group] : groups_) {
             const std::string_view name = std::string_view(groupKey).substr(0, group.nameLength);
@@ -136,6 +124,19 @@ public:
             }
             auto& [line, sum] = users[name];
             addGroup(line, sum, group);
+            auto& [dayLine, daySum] = days[{name, date}];
+            addGroup(dayLine, daySum, group);
+            auto& [dailyLine, dailySum] = daily[date];
+            addGroup(dailyLine, dailySum, group);
+        }
+        for (auto& [nameAndDate, entry] : days) {
+            entry.first.user = QString::fromUtf8(nameAndDate.first.data(), qsizetype(nameAndDate.first.size()));
+            entry.first.date = QString::fromLatin1(nameAndDate.second.data(), qsizetype(nameAndDate.second.size()));
+            usage.days << entry.first;
+        }
+        for (auto& [date, entry] : daily) {
+            entry.first.date = QString::fromLatin1(date.data(), qsizetype(date.size()));
+            usage.dailyTotals << entry.first;
         }
         horavo::MinutesTotal all;
         for (auto& [name, entry] : users) {
@@ -167,7 +168,7 @@ std::string_view bytesOf(const store::StoredValue& value)
 }
 
 // Every usage row (of one user), in one statement, so one read transaction.
-void tally(const SetupRequest& request, store::ReadOnlyDatabase& database, UsageTally& tally)
+void tally(const SetupRequest& request, store::ReadOnlyDatabase& database, UsageTally& tally, ProgressLine& progress)
 {
     QString sql = QStringLiteral("select iuser, idate, itime from internet");
     QStringList parameters;
@@ -176,6 +177,7 @@ void tally(const SetupRequest& request, store::ReadOnlyDatabase& database, Usage
         parameters << *request.user;
     }
     std::string name;
+    qint64 read = 0;
     database.forEachRow(sql, parameters, [&](const store::ReadRow& row) {
         const store::StoredValue& user = row.stored(0);
         const store::StoredValue& date = row.stored(1);
@@ -188,6 +190,9 @@ void tally(const SetupRequest& request, store::ReadOnlyDatabase& database, Usage
         if (date.type == store::StoredValue::Type::Text)
             dateText = date.bytes;
         tally.add(userBytes, dateText, minutesOfValue(row.stored(2)));
+        ++read;
+        if (progress.due())
+            progress.show(QStringLiteral("已读 %1 条使用记录").arg(read));
     });
 }
 
@@ -216,30 +221,17 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
     }
 
     UsageTally rows(usage.from, usage.to);
-    try {
-        tally(request, *read, rows);
-    } catch (const store::StoreError& error) {
-        refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
+    {
+        ProgressLine progress(stderr);
+        try {
+            tally(request, *read, rows, progress);
+        } catch (const store::StoreError& error) {
+            progress.finish();
+            refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
+        }
     }
     rows.finishInto(usage);
     return usage;
-}
-
-QString hoursOf(const Line& line)
-{
-    return horavo::formatDouble(horavo::hoursOf(line.minutes));
-}
-
-// nullopt when the amount is out of double's range.
-std::optional<double> amount(const Line& line, double price)
-{
-    const double amount = horavo::amountOf(line.minutes, price);
-    return std::isfinite(amount) ? std::optional<double>(amount) : std::nullopt;
-}
-
-QString amountOf(const Line& line, double price)
-{
-    return horavo::formatDouble(amount(line, price).value_or(0));
 }
 
 // Every amount the report shows can be written as a number; only a price given on the
@@ -249,7 +241,7 @@ void requireAmounts(const Usage& usage)
     QVector<Line> lines = usage.users;
     lines << usage.total;
     for (const Line& line : lines) {
-        if (!amount(line, usage.price))
+        if (!std::isfinite(horavo::amountOf(line.minutes, usage.price)))
             refuse(BadCommandLine, QStringLiteral("--price %1 太大：%2 分钟的金额超出了能计算的范围（绝对值约 1.8E+308 以内），"
                                                   "没有输出报表")
                                        .arg(usage.priceText)
@@ -260,28 +252,42 @@ void requireAmounts(const Usage& usage)
 const QString kUnreadableLabel = QStringLiteral("（日期无法识别）");
 const QString kTotalLabel = QStringLiteral("合计");
 
-QByteArray asTable(const Usage& usage)
+const QVector<Line>& linesOf(const Usage& usage, const ReportLayout& layout)
 {
-    QVector<QStringList> cells{{QStringLiteral("用户名"), QStringLiteral("记录数"), QStringLiteral("分钟"),
-                                QStringLiteral("小时"), QStringLiteral("金额（元）")}};
+    return layout.byDay ? usage.days : usage.users;
+}
+
+QByteArray asTable(const Usage& usage, const ReportLayout& layout)
+{
+    QStringList heading{QStringLiteral("用户名"), QStringLiteral("记录数"), QStringLiteral("分钟"), QStringLiteral("小时"),
+                        QStringLiteral("金额（元）")};
+    if (layout.byDay)
+        heading.insert(1, QStringLiteral("日期"));
+    const int columns = int(heading.size());
+    QVector<QStringList> cells{heading};
     const auto add = [&](const QString& label, const Line& line, bool priced) {
-        cells.push_back({label, QString::number(line.rows), QString::number(line.minutes),
-                         priced ? hoursOf(line) : QString(), priced ? amountOf(line, usage.price) : QString()});
+        QStringList row{label, QString::number(line.rows), QString::number(line.minutes),
+                        priced ? hoursText(line.minutes) : QString(), priced ? amountText(line.minutes, usage, layout) : QString()};
+        if (layout.byDay)
+            row.insert(1, line.date);
+        cells.push_back(row);
     };
-    for (const Line& line : usage.users)
+    for (const Line& line : linesOf(usage, layout))
         add(shownText(line.user), line, true);
     add(kTotalLabel, usage.total, true);
     if (usage.unreadable.rows > 0)
         add(kUnreadableLabel, usage.unreadable, false);
-    QVector<int> widths(5, 0);
+    QVector<int> widths(columns, 0);
     for (const QStringList& row : cells)
-        for (int c = 0; c < 5; ++c)
+        for (int c = 0; c < columns; ++c)
             widths[c] = qMax(widths[c], displayWidth(row[c]));
-    QString text = QStringLiteral("期间 %1 至 %2，单价 %3 元/小时\n").arg(usage.from, usage.to, usage.priceText);
+    const int firstNumber = layout.byDay ? 2 : 1;
+    QString text = QStringLiteral("期间 %1 至 %2，单价 %3 元/小时，金额%4\n")
+                       .arg(usage.from, usage.to, usage.priceText, roundingText(layout));
     for (const QStringList& row : cells) {
         QStringList shown;
-        for (int c = 0; c < 5; ++c)
-            shown << padded(row[c], widths[c], c > 0);
+        for (int c = 0; c < columns; ++c)
+            shown << padded(row[c], widths[c], c >= firstNumber);
         text += shown.join(QStringLiteral("  ")).trimmed() + QLatin1Char('\n');
     }
     return text.toUtf8();
@@ -297,55 +303,72 @@ QString csvField(const QString& field)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QByteArray asCsv(const Usage& usage, bool bom)
+// One record a line, every record with the same columns: the period and the price are
+// the last three columns of each, so that a spreadsheet or a CSV reader needs no other
+// line and any record taken alone still says what it bills.
+QByteArray asCsv(const Usage& usage, const ReportLayout& layout, bool bom)
 {
     QString text;
-    const auto record = [&](const QStringList& fields) {
+    const auto record = [&](QStringList fields, const QString& date) {
+        if (layout.byDay)
+            fields.insert(2, date);
         QStringList quoted;
         for (const QString& f : fields)
             quoted << csvField(f);
         text += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     };
-    record({QStringLiteral("类别"), QStringLiteral("用户名"), QStringLiteral("记录数"), QStringLiteral("分钟"),
-            QStringLiteral("小时"), QStringLiteral("金额")});
-    for (const Line& line : usage.users)
-        record({QStringLiteral("用户"), csvTextCell(line.user), QString::number(line.rows), QString::number(line.minutes),
-                hoursOf(line), amountOf(line, usage.price)});
-    record({kTotalLabel, QString(), QString::number(usage.total.rows), QString::number(usage.total.minutes),
-            hoursOf(usage.total), amountOf(usage.total, usage.price)});
+    const QStringList period{usage.from, usage.to, usage.priceText};
+    record(QStringList{QStringLiteral("类别"), QStringLiteral("用户名"), QStringLiteral("记录数"), QStringLiteral("分钟"),
+                       QStringLiteral("小时"), QStringLiteral("金额"), QStringLiteral("期间开始"), QStringLiteral("期间结束"),
+                       QStringLiteral("单价（元/小时）")},
+           QStringLiteral("日期"));
+    for (const Line& line : linesOf(usage, layout))
+        record(QStringList{QStringLiteral("用户"), csvTextCell(line.user), QString::number(line.rows),
+                           QString::number(line.minutes), hoursText(line.minutes), amountText(line.minutes, usage, layout)}
+                   + period,
+               line.date);
+    record(QStringList{kTotalLabel, QString(), QString::number(usage.total.rows), QString::number(usage.total.minutes),
+                       hoursText(usage.total.minutes), amountText(usage.total.minutes, usage, layout)}
+               + period,
+           QString());
     if (usage.unreadable.rows > 0)
-        record({QStringLiteral("日期无法识别"), QString(), QString::number(usage.unreadable.rows),
-                QString::number(usage.unreadable.minutes), QString(), QString()});
+        record(QStringList{QStringLiteral("日期无法识别"), QString(), QString::number(usage.unreadable.rows),
+                           QString::number(usage.unreadable.minutes), QString(), QString()}
+                   + period,
+               QString());
     return (bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8();
 }
 
-QJsonObject jsonLine(const Line& line, double price, bool priced)
+QJsonObject jsonLine(const Line& line, const Usage& usage, const ReportLayout& layout, bool priced)
 {
     QJsonObject o{{QStringLiteral("rows"), line.rows}, {QStringLiteral("minutes"), line.minutes}};
     if (priced) {
-        o.insert(QStringLiteral("hours"), hoursOf(line));
-        o.insert(QStringLiteral("amount"), amountOf(line, price));
+        o.insert(QStringLiteral("hours"), hoursText(line.minutes));
+        o.insert(QStringLiteral("amount"), amountText(line.minutes, usage, layout));
     }
     if (line.overflowed)
         o.insert(QStringLiteral("minutesOverflowed"), true);
     return o;
 }
 
-QByteArray asJson(const Usage& usage)
+QByteArray asJson(const Usage& usage, const ReportLayout& layout)
 {
-    QJsonArray users;
-    for (const Line& line : usage.users) {
-        QJsonObject o = jsonLine(line, usage.price, true);
+    QJsonArray lines;
+    for (const Line& line : linesOf(usage, layout)) {
+        QJsonObject o = jsonLine(line, usage, layout, true);
         o.insert(QStringLiteral("user"), line.user);
-        users.append(o);
+        if (layout.byDay)
+            o.insert(QStringLiteral("date"), line.date);
+        lines.append(o);
     }
     const QJsonObject root{
         {QStringLiteral("from"), usage.from},
         {QStringLiteral("to"), usage.to},
         {QStringLiteral("price"), usage.priceText},
-        {QStringLiteral("users"), users},
-        {QStringLiteral("total"), jsonLine(usage.total, usage.price, true)},
-        {QStringLiteral("unreadableDates"), jsonLine(usage.unreadable, usage.price, false)},
+        {QStringLiteral("rounding"), layout.exact ? QStringLiteral("exact") : QStringLiteral("fen")},
+        {layout.byDay ? QStringLiteral("days") : QStringLiteral("users"), lines},
+        {QStringLiteral("total"), jsonLine(usage.total, usage, layout, true)},
+        {QStringLiteral("unreadableDates"), jsonLine(usage.unreadable, usage, layout, false)},
         {QStringLiteral("minutesOverflowed"), usage.overflowed},
     };
     return escapedJson(QJsonDocument(root).toJson(QJsonDocument::Indented));
@@ -353,19 +376,43 @@ QByteArray asJson(const Usage& usage)
 
 } // namespace
 
+QString amountText(qint64 minutes, const Usage& usage, const ReportLayout& layout)
+{
+    if (!layout.exact) {
+        if (const std::optional<QString> fen = horavo::amountInFen(minutes, usage.priceText))
+            return *fen;
+    }
+    // Beyond 128 bits of fen a double has no fen left to round.
+    return horavo::formatDouble(horavo::amountOf(minutes, usage.price));
+}
+
+QString hoursText(qint64 minutes)
+{
+    return horavo::formatDouble(horavo::hoursOf(minutes));
+}
+
+QString roundingText(const ReportLayout& layout)
+{
+    return layout.exact ? QStringLiteral("未取整") : QStringLiteral("按分四舍五入");
+}
+
 ExitCode report(const SetupRequest& request, const store::DatabaseAddress& database)
 {
     const Usage usage = gather(request, database);
     requireAmounts(usage);
+    const ReportLayout layout{request.by == SetupRequest::Grouping::Day, request.exact, request.user.value_or(QString())};
     switch (request.format) {
     case SetupRequest::Format::Table:
-        put(stdout, asTable(usage));
+        put(stdout, asTable(usage, layout));
         break;
     case SetupRequest::Format::Csv:
-        put(stdout, asCsv(usage, request.bom));
+        put(stdout, asCsv(usage, layout, request.bom));
         break;
     case SetupRequest::Format::Json:
-        put(stdout, asJson(usage));
+        put(stdout, asJson(usage, layout));
+        break;
+    case SetupRequest::Format::Html:
+        put(stdout, usagePage(usage, layout));
         break;
     }
     if (usage.overflowed)

@@ -18,11 +18,12 @@ const QStringList kAddAdminOptions{QStringLiteral("--file"), QStringLiteral("--d
 const QStringList kBackupOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--force")};
 const QStringList kReportOptions{QStringLiteral("--file"), QStringLiteral("--database"), QStringLiteral("--from"),
                                  QStringLiteral("--to"), QStringLiteral("--user"), QStringLiteral("--format"),
-                                 QStringLiteral("--price"), QStringLiteral("--bom")};
+                                 QStringLiteral("--price"), QStringLiteral("--bom"),
+                                 QStringLiteral("--by"), QStringLiteral("--exact")};
 const QStringList kDatabaseOnly{QStringLiteral("--file"), QStringLiteral("--database")};
 const QStringList kNoOptions;
 // Options that take no value.
-const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom"), QStringLiteral("--password-stdin"),
+const QStringList kFlags{QStringLiteral("--force"), QStringLiteral("--bom"), QStringLiteral("--exact"), QStringLiteral("--password-stdin"),
                          QStringLiteral("--isp-password-stdin")};
 
 const QStringList& optionsOf(SetupRequest::Command command)
@@ -145,6 +146,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                 r.force = true;
             else if (name == QStringLiteral("--bom"))
                 r.bom = true;
+            else if (name == QStringLiteral("--exact"))
+                r.exact = true;
             else if (name == QStringLiteral("--password-stdin"))
                 r.passwordFromInput = true;
             else
@@ -191,8 +194,17 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                 r.format = SetupRequest::Format::Csv;
             else if (*value == QStringLiteral("json"))
                 r.format = SetupRequest::Format::Json;
+            else if (*value == QStringLiteral("html"))
+                r.format = SetupRequest::Format::Html;
             else
-                return failure(QStringLiteral("--format 须是 table、csv 或 json，“%1”不行").arg(*value));
+                return failure(QStringLiteral("--format 须是 table、csv、json 或 html，“%1”不行").arg(*value));
+        } else if (name == QStringLiteral("--by")) {
+            if (*value == QStringLiteral("user"))
+                r.by = SetupRequest::Grouping::User;
+            else if (*value == QStringLiteral("day"))
+                r.by = SetupRequest::Grouping::Day;
+            else
+                return failure(QStringLiteral("--by 须是 user 或 day，“%1”不行").arg(*value));
         }
     }
 
@@ -248,7 +260,8 @@ QString helpText()
         "  horavo-setup add-admin [--file PATH | --database ADDRESS] --admin NAME [--password-stdin]\n"
         "  horavo-setup backup [--file PATH | --database ADDRESS] [--force] FILE\n"
         "  horavo-setup report [--file PATH | --database ADDRESS] [--from DATE] [--to DATE]\n"
-        "                      [--user NAME] [--format table|csv|json] [--bom] [--price N]\n"
+        "                      [--user NAME] [--by user|day] [--format table|csv|json|html] [--bom]\n"
+        "                      [--price N] [--exact]\n"
         "  horavo-setup check [--file PATH | --database ADDRESS]\n"
         "  horavo-setup online [--file PATH | --database ADDRESS]\n"
         "  horavo-setup copy FROM TO\n"
@@ -275,9 +288,14 @@ QString helpText()
         "           双精度计算，数字格式同窗口）。期间默认是本月 1 日到今天（含两端）。\n"
         "           单价默认同窗口：第一个标为“使用”的宽带帐号的单价，不大于 0 或为空按 0.3。\n"
         "           日期无法识别的记录单列一行（不分期间）。文件和服务器上的结果相同。\n"
+        "           金额默认按分取整：由准确的金额（单价 × 分钟 / 60）四舍五入，远离零，写两位小数；\n"
+        "           合计也由合计的分钟算出，不是各行取整后的和。期间和单价写在每种格式的开头\n"
+        "           （CSV 在每条记录的最后三列）。html 是一个可以打印、交给用户的网页：表格和每天\n"
+        "           使用分钟的柱状图，不连网络，没有脚本。在终端上，读很多记录时标准错误上有进度行。\n"
         "check      只读地检查整个数据库，窗口会拒绝或读错的每一行记录列一行：表、rowid\n"
         "           （服务器上是 horavo_key）、各列的值（密码只显示为 ***）和原因；另查重名用户、\n"
-        "           没有管理员、没有标为“使用”的帐号。文件和服务器都可以。\n"
+        "           没有管理员、没有标为“使用”的帐号。文件和服务器都可以。标准错误是终端时，\n"
+        "           上面有一行进度。\n"
         "online     现在谁在计时。由使用记录推断：最后写入（xtime，跨过零点的记录按开始日期\n"
         "           和分钟数算到后面的日子）在两分钟以内的记录，计时器每分钟写一次记录。\n"
         "copy       把数据库 FROM 的三个表的全部记录按原来的顺序复制到数据库 TO，每个值都像\n"
@@ -285,7 +303,8 @@ QString helpText()
         "           路径或服务器的地址。\n"
         "           TO 是不存在的文件时新建它；服务器上的 TO 没有这三个表时建立它们；\n"
         "           TO 里已有记录时不复制。全部记录在 TO 上一次写入（一个事务）：\n"
-        "           中途失败（例如 TO 拒绝某个值）时 TO 保持原样。\n"
+        "           中途失败（例如 TO 拒绝某个值）时 TO 保持原样。服务器上的 TO 用服务器的\n"
+        "           批量写入（COPY）。标准错误是终端时，上面有一行进度。\n"
         "backup、report、check 和 online 可以在程序正在使用数据库时运行：它们只做短的读取，\n"
         "程序的写入最多等一会儿。\n"
         "\n"
@@ -308,7 +327,10 @@ QString helpText()
         "  --from DATE          report：期间的第一天，YYYY-MM-DD\n"
         "  --to DATE            report：期间的最后一天，YYYY-MM-DD\n"
         "  --user NAME          report：只报这个用户，默认所有用户\n"
-        "  --format F           report：table（默认，对齐的表格）、csv（RFC 4180，UTF-8）或 json\n"
+        "  --by B               report：user（默认，每个用户一行）或 day（每个用户每天一行）\n"
+        "  --format F           report：table（默认，对齐的表格）、csv（RFC 4180，UTF-8）、json\n"
+        "                       或 html（可打印的网页，含每天的柱状图）\n"
+        "  --exact              report：金额不取整，用完整的双精度（默认按分四舍五入）\n"
         "  --bom                report：CSV 前加 UTF-8 字节顺序标记\n"
         "  --help, -h           显示本说明\n"
         "  --version            显示版本\n"

@@ -31,8 +31,10 @@ struct SetupRequest {
     std::optional<QString> from; // YYYY-MM-DD, checked
     std::optional<QString> to;
     std::optional<QString> user;
-    enum class Format { Table, Csv, Json } format = Format::Table;
+    enum class Format { Table, Csv, Json, Html } format = Format::Table;
     bool bom = false;
+    enum class Grouping { User, Day } by = Grouping::User; // a line per user, or per user and day
+    bool exact = false; // amounts unrounded, not to the fen
 };
 
 // The arguments after the program name, read into a request; a mistake gives the
