@@ -71,14 +71,17 @@ else
   echo "note: horavo-setup has no --version yet; not checked"
 fi
 
-# A copy of the shared data folder, with its owner, group and mode.
+# A copy of the shared data folder, with its owner, group and mode, and settings that
+# name the database in it (the machine's own settings name $data/horavo.mdb).
 cp -a "$data" "$tmp/data"
 db=$tmp/data/horavo.mdb
-check "horavo-setup create makes horavo.mdb in a copy of $data" \
-  bash -c "cd '$tmp/data' && printf 'smoke\ndemo\n' | horavo-setup create --admin smoke --password-stdin \
-             --isp-account demo --isp-password-stdin --price 2 && test -s horavo.mdb"
+printf 'database = %s\n' "$db" > "$tmp/data.conf"
+check "horavo-setup create makes the database its settings file names, in a copy of $data" \
+  bash -c "cd '$tmp/home' && printf 'smoke\ndemo\n' | HORAVO_SETTINGS='$tmp/data.conf' horavo-setup create --admin smoke \
+             --password-stdin --isp-account demo --isp-password-stdin --price 2 && test -s '$db'"
 check "horavo-setup create leaves an existing file alone (exit 2)" \
-  exits 2 bash -c "cd '$tmp/data' && echo other | horavo-setup create --admin other --password-stdin"
+  exits 2 bash -c "echo other | HORAVO_SETTINGS='$tmp/data.conf' horavo-setup create --admin other --password-stdin"
+check "nothing was made in the real $data" test ! -e "$data/horavo.mdb"
 check "horavo-setup add-admin adds an administrator" \
   exits 0 bash -c "echo second | horavo-setup add-admin --file '$db' --admin second --password-stdin"
 check "horavo-setup add-admin refuses a name that is taken (exit 5)" \
@@ -95,7 +98,6 @@ chmod o-x "$tmp" "$tmp/data"
 
 # --- the desktop programs start and stay up ---------------------------------------
 mkdir -m 0700 "$tmp/run"
-printf 'database = %s\n' "$db" > "$tmp/data.conf"
 stays_up() {
   local program=$1 log=$tmp/$1.log pid
   (cd "$tmp/home" && HORAVO_SETTINGS=$tmp/data.conf QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run exec "$program") >"$log" 2>&1 &
