@@ -46,6 +46,13 @@ QStringList systemTablesOn(ServerConnection& server)
 // folder, one whose setgid bit is set (as the package's /var/lib/horavo), what is made
 // belongs to the folder's group, and the database is that group's to record into: 0660.
 // Anywhere else it is its owner's alone: 0600.
+// A group's name, or its number where it has none.
+QString groupNameOf(gid_t id)
+{
+    const group* named = ::getgrgid(id);
+    return named ? QString::fromLocal8Bit(named->gr_name) : QString::number(id);
+}
+
 mode_t databaseFileMode(const QString& folder)
 {
     struct stat status {};
@@ -65,11 +72,9 @@ QString missingDatabaseFileMessage(const QString& path)
     struct stat status {};
     if (::stat(QFile::encodeName(folder).constData(), &status) == 0
         && ::access(QFile::encodeName(folder).constData(), X_OK) != 0) {
-        const group* owners = ::getgrgid(status.st_gid);
         return QStringLiteral("不能进入数据库文件“%1”所在的文件夹“%2”：只有 %3 组的成员可以进入，"
                               "请管理员把你加入该组（重新登录后生效）")
-            .arg(info.fileName(), QDir::toNativeSeparators(folder),
-                 owners ? QString::fromLocal8Bit(owners->gr_name) : QString::number(status.st_gid));
+            .arg(info.fileName(), QDir::toNativeSeparators(folder), groupNameOf(status.st_gid));
     }
     return QStringLiteral("找不到数据库文件“%1”（查找的文件夹：%2）").arg(info.fileName(), QDir::toNativeSeparators(folder));
 }
@@ -155,8 +160,7 @@ QString whyNotWritable(const DatabaseAddress& address)
         struct stat status {};
         if (::stat(QFile::encodeName(path).constData(), &status) != 0)
             return {};
-        const group* owners = ::getgrgid(status.st_gid);
-        const QString groupName = owners ? QString::fromLocal8Bit(owners->gr_name) : QString::number(status.st_gid);
+        const QString groupName = groupNameOf(status.st_gid);
         if (status.st_mode & S_IWGRP)
             return QStringLiteral("你不能写%1 %2：只有 %3 组的成员可以写，请管理员把你加入该组（重新登录后生效）。")
                 .arg(what, path, groupName);

@@ -86,13 +86,11 @@ public:
                     last = store::wholeNumber(stored.stored(0)).value_or(last);
                     ++count;
                     row(last, stored);
+                    ++read;
                     if (progress_.due())
-                        progress_.show(QStringLiteral("正在检查表 %1：已读 %2 行").arg(QString::fromLatin1(table)).arg(++read));
-                    else
-                        ++read;
+                        progress_.show(QStringLiteral("正在检查表 %1：已读 %2 行").arg(QString::fromLatin1(table)).arg(read));
                 });
             } catch (const store::StoreError& error) {
-                progress_.finish();
                 refuse(CheckUnreadable, QStringLiteral("读不了表 %1：%2").arg(QString::fromLatin1(table), error.message()));
             }
             if (count < kBatch)

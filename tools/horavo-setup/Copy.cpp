@@ -133,10 +133,7 @@ SourceRows readAll(const store::DatabaseAddress& from, ProgressLine& progress)
 void writeAll(const store::DatabaseAddress& to, const SourceRows& source, ProgressLine& progress)
 {
     store::inOneTransaction(to, [&](const store::Transaction& transaction) {
-        const Counts counts = countRows([&](const QString& sql) { return transaction.esql(sql); });
-        if (std::any_of(counts.begin(), counts.end(), [](qlonglong count) { return count > 0; }))
-            progress.finish(); // the refusal on a line of its own
-        refuseRowsIn(to, counts);
+        refuseRowsIn(to, countRows([&](const QString& sql) { return transaction.esql(sql); }));
         for (std::size_t t = 0; t < kTables.size(); ++t)
             appendRows(transaction, kTables[t], *source[t], progress);
         progress.show(QStringLiteral("正在提交"));
@@ -171,14 +168,12 @@ ExitCode copy(const store::DatabaseAddress& from, const store::DatabaseAddress& 
         if (!existed)
             store::createDatabase(to);
     } catch (const store::StoreError& error) {
-        progress.finish();
         refuse(DatabaseFailure, error.message());
     }
     try {
         writeAll(to, source, progress);
         progress.finish();
     } catch (const store::StoreError& error) {
-        progress.finish();
         if (!existed && holdsNoRows(to))
             removeMadeDatabase(to);
         refuse(DatabaseFailure, QStringLiteral("复制失败，%1没有改动：%2").arg(named(to), error.message()));

@@ -6,11 +6,22 @@
 
 namespace setup {
 
+namespace {
+// The line whose text stands on the terminal now (the tool shows one at a time).
+ProgressLine* shownLine = nullptr;
+} // namespace
+
 ProgressLine::ProgressLine(std::FILE* stream) : stream_(stream), onTerminal_(::isatty(::fileno(stream)) == 1) {}
 
 ProgressLine::~ProgressLine()
 {
     finish();
+}
+
+void ProgressLine::finishShown()
+{
+    if (shownLine)
+        shownLine->finish();
 }
 
 bool ProgressLine::due()
@@ -31,6 +42,7 @@ void ProgressLine::show(const QString& text)
     const QString line = QLatin1Char('\r') + padded(text, qMax(width, shownWidth_), false);
     put(stream_, line.toLocal8Bit());
     shown_ = true;
+    shownLine = this;
     shownWidth_ = width;
     last_ = Clock::now();
 }
@@ -41,6 +53,7 @@ void ProgressLine::clear()
         return;
     put(stream_, (QLatin1Char('\r') + QString(shownWidth_, QLatin1Char(' ')) + QLatin1Char('\r')).toLocal8Bit());
     shown_ = false;
+    shownLine = nullptr;
     shownWidth_ = 0;
 }
 
@@ -50,6 +63,8 @@ void ProgressLine::finish()
         put(stream_, "\n");
     shown_ = false;
     onTerminal_ = false;
+    if (shownLine == this)
+        shownLine = nullptr;
 }
 
 } // namespace setup

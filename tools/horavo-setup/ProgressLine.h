@@ -31,6 +31,9 @@ public:
     // Blanks the line, so that output on the same terminal (a finding on standard
     // output) starts on a clean line; the next show() writes it again.
     void clear();
+    // Ends the line that is shown now, if any: a refusal (refuse()) stands on a line of
+    // its own whichever command was showing progress.
+    static void finishShown();
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -226,7 +226,6 @@ Usage gather(const SetupRequest& request, const store::DatabaseAddress& database
         try {
             tally(request, *read, rows, progress);
         } catch (const store::StoreError& error) {
-            progress.finish();
             refuse(DatabaseFailure, QStringLiteral("读不了使用记录：%1").arg(error.message()));
         }
     }

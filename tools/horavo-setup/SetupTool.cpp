@@ -191,12 +191,7 @@ ExitCode addAdmin(const SetupRequest& r, const store::DatabaseAddress& address)
 ExitCode runSetup(const SetupRequest& request)
 {
     try {
-        if (request.command == SetupRequest::Command::Copy)
-            return copy(addressOf(request.source), addressOf(request.target));
-        const bool needsDatabase = request.command != SetupRequest::Command::Help
-                                && request.command != SetupRequest::Command::Version;
-        // Help and version read no settings: a broken settings file must not hide them.
-        const store::DatabaseAddress address = needsDatabase ? chosenDatabase(request) : store::DatabaseAddress::file({});
+        // Help, version and copy read no settings: a broken settings file must not hide them.
         switch (request.command) {
         case SetupRequest::Command::Help:
             say(stdout, helpText());
@@ -205,21 +200,23 @@ ExitCode runSetup(const SetupRequest& request)
             say(stdout, versionText());
             return Done;
         case SetupRequest::Command::Create:
-            return create(request, address);
+            return create(request, chosenDatabase(request));
         case SetupRequest::Command::AddAdmin:
-            return addAdmin(request, address);
-        case SetupRequest::Command::Backup:
+            return addAdmin(request, chosenDatabase(request));
+        case SetupRequest::Command::Backup: {
+            const store::DatabaseAddress address = chosenDatabase(request);
             requireFile(address, QStringLiteral("backup"),
                         QStringLiteral("服务器上的数据库请用服务器自己的 pg_dump 备份（例如 pg_dump -d 数据库名 -f 副本.sql）"));
             return backup(request, address.text());
+        }
         case SetupRequest::Command::Report:
-            return report(request, address);
+            return report(request, chosenDatabase(request));
         case SetupRequest::Command::Check:
-            return check(address);
+            return check(chosenDatabase(request));
         case SetupRequest::Command::Online:
-            return online(address);
+            return online(chosenDatabase(request));
         case SetupRequest::Command::Copy:
-            break;
+            return copy(addressOf(request.source), addressOf(request.target));
         }
     } catch (const Refusal& refusal) {
         return refusal.code;

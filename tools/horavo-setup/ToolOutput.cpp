@@ -6,6 +6,7 @@
 
 #include "store/UserName.h"
 #include "tools/horavo-setup/DatabaseChoice.h"
+#include "tools/horavo-setup/ProgressLine.h"
 
 namespace setup {
 
@@ -23,6 +24,7 @@ void put(std::FILE* stream, const QByteArray& bytes)
 
 void refuse(ExitCode code, const QString& message)
 {
+    ProgressLine::finishShown();
     say(stderr, QStringLiteral("horavo-setup：") + message);
     throw Refusal{code};
 }
